@@ -1,0 +1,73 @@
+#include "platform/TApplication.h"
+
+#include "core/Exceptions.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+TApplication& TApplication::instance()
+{
+    static TApplication application;
+    return application;
+}
+
+std::string TApplication::Title() const
+{
+    QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    if (name.isEmpty())
+        name = QCoreApplication::applicationName();
+    const qsizetype dot = name.indexOf('.');
+    if (dot >= 0)
+        name.truncate(dot);
+    return name.toStdString();
+}
+
+std::string TApplication::errorBoxText(std::string message)
+{
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
+        message += '.';
+    return message;
+}
+
+void TApplication::HandleException(const std::exception& error)
+{
+    if (dynamic_cast<const EAbort*>(&error))
+        return;
+    ShowException(error.what());
+}
+
+void TApplication::HandleUnknownException() { ShowException("Unknown error"); }
+
+void TApplication::ShowException(const std::string& message)
+{
+    const std::string text = errorBoxText(message);
+    const std::string caption = Title();
+    if (reporter_) {
+        reporter_(text, caption);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}
+
+TApplication::ErrorReporter TApplication::SetErrorReporter(ErrorReporter reporter)
+{
+    std::swap(reporter_, reporter);
+    return reporter;
+}
+
+void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+int TApplication::Run()
+{
+    terminated_ = false;
+    return QApplication::exec();
+}
+
+void TApplication::Terminate()
+{
+    terminated_ = true;
+    QCoreApplication::quit();
+}

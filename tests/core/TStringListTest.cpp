@@ -1,0 +1,63 @@
+#include "core/Exceptions.h"
+#include "core/TStringList.h"
+
+#include <gtest/gtest.h>
+
+TEST(TStringList, UnsortedKeepsInsertionOrderAndDuplicates)
+{
+    TStringList list;
+    EXPECT_EQ(list.Add("b"), 0);
+    EXPECT_EQ(list.Add("a"), 1);
+    EXPECT_EQ(list.Add("b"), 2);
+    EXPECT_EQ(list.Count(), 3);
+    EXPECT_EQ(list[1], "a");
+    EXPECT_EQ(list.IndexOf("B"), 0);
+    list.Delete(0);
+    EXPECT_EQ(list[0], "a");
+}
+
+TEST(TStringList, SortedIgnoresCaseAndDropsDuplicates)
+{
+    TStringList list;
+    list.SetSorted(true);
+    for (const char* s : {"c:\\b.bmp", "C:\\A.JPG", "c:\\a\\z.bmp", "c:\\B.BMP", "c:\\a.jpg"})
+        list.Add(s);
+    ASSERT_EQ(list.Count(), 3);
+    EXPECT_EQ(list[0], "C:\\A.JPG");
+    EXPECT_EQ(list[2], "c:\\b.bmp");
+    int index = -1;
+    EXPECT_TRUE(list.Find("C:\\B.bmp", index));
+    EXPECT_EQ(index, 2);
+    EXPECT_FALSE(list.Find("c:\\0", index));
+    EXPECT_EQ(index, 0);
+}
+
+TEST(TStringList, SortAtOnceMatchesSortedInsertion)
+{
+    const std::vector<std::string> input = {"zeta", "Alpha", "beta", "ALPHA", "gamma", "Beta"};
+    TStringList inserted;
+    inserted.SetSorted(true);
+    TStringList bulk;
+    for (const auto& s : input) {
+        inserted.Add(s);
+        bulk.Add(s);
+    }
+    bulk.SetSorted(true);
+    EXPECT_EQ(bulk.items(), inserted.items());
+}
+
+TEST(TStringList, IndexesOutsideTheListRaiseWithTheIndex)
+{
+    TStringList list;
+    list.Add("only");
+    for (int bad : {-1, 1, 100}) {
+        try {
+            (void)list[bad];
+            FAIL() << bad;
+        } catch (const EStringListError& e) {
+            EXPECT_EQ(e.Message, "List index out of bounds (" + std::to_string(bad) + ")");
+        }
+    }
+    EXPECT_THROW(list.Delete(1), EStringListError);
+    EXPECT_THROW(list.Insert(2, "x"), EStringListError);
+}
