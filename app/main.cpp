@@ -1,0 +1,20 @@
+// Crestwick: edits the OEM logo and the OEM support information of a Windows system.
+#include "app/Unit1.h"
+#include "platform/Prefix.h"
+#include "platform/TApplication.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication qtApplication(argc, argv);
+    // A first start makes the machine's prefix; an existing one is left as it is.
+    platform::Prefix::ensureExists();
+    int result = 0;
+    {
+        TForm1 Form1;
+        Form1.ShowCentred();
+        result = Application().Run();
+    }
+    return result;
+}

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running, testing and benchmarking need.
+# Does nothing when they are all present already.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ clang libclang-rt-14-dev
+    qt6-base-dev libgl-dev fonts-dejavu-core
+    libjpeg62-turbo-dev libjpeg-turbo-progs libgif-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth x11-apps x11-utils imagemagick liblnk-utils
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds Crestwick and runs every test.
+#   bash test.sh             gcc build, all tests
+#   bash test.sh --sanitize  clang build with AddressSanitizer and UndefinedBehaviorSanitizer,
+#                            all tests, then every fuzz target for a few seconds
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/scripts/install-deps.sh"
+
+if [ "${1:-}" = "--sanitize" ]; then
+    build="$here/build-sanitize"
+    CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+        -DCRESTWICK_SANITIZE=ON -DCRESTWICK_FUZZ=ON -DCRESTWICK_BENCH=OFF >/dev/null
+else
+    build="$here/build-test"
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j2
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+(cd "$build" && ctest --output-on-failure -j2)
+
+if [ "${1:-}" = "--sanitize" ]; then
+    for target in "$build"/fuzz/fuzz_*; do
+        [ -x "$target" ] || continue
+        corpus=$(mktemp -d)
+        echo "Fuzzing $(basename "$target") for 10 s"
+        "$target" -max_total_time=10 -print_final_stats=0 "$corpus" 2>"$corpus.log" || {
+            tail -40 "$corpus.log"
+            exit 1
+        }
+        rm -rf "$corpus" "$corpus.log"
+    done
+    echo "Every fuzz target ran clean."
+fi
