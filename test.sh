@@ -20,7 +20,14 @@ cmake --build "$build" -j2
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-(cd "$build" && ctest --output-on-failure -j2)
+log="$build/ctest.log"
+status=0
+(cd "$build" && ctest --output-on-failure -j2) 2>&1 | tee "$log" || status=$?
+summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+[ -n "$summary" ] || { echo "ctest ran no test"; exit 1; }
+total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+failed=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
+[ "$status" -eq 0 ] && [ "$failed" -eq 0 ] || { echo "tests: $((total - failed)) passed, $failed failed"; exit 1; }
 
 if [ "${1:-}" = "--sanitize" ]; then
     for target in "$build"/fuzz/fuzz_*; do
@@ -35,3 +42,4 @@ if [ "${1:-}" = "--sanitize" ]; then
     done
     echo "Every fuzz target ran clean."
 fi
+echo "tests: $((total - failed)) passed, $failed failed"
