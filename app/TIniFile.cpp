@@ -15,9 +15,9 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
                                  const std::string& defaultValue) const
 {
     char buffer[kReadBufferSize];
-    const unsigned count = platform::GetPrivateProfileStringA(
-        section.c_str(), key.c_str(), defaultValue.c_str(), buffer, kReadBufferSize,
-        fileName_.c_str());
+    const unsigned count =
+        platform::GetPrivateProfileStringA(section.c_str(), key.c_str(), defaultValue.c_str(),
+                                           buffer, kReadBufferSize, fileName_.c_str());
     return std::string(buffer, count);
 }
 

@@ -91,7 +91,10 @@ bool writeFileAtomically(const fs::path& target, std::string_view bytes)
         old = resolved;
     }
 
-    TemporaryFile temp((folder / ("." + target.filename().string() + ".XXXXXX")).string());
+    std::string tempName = ".";
+    tempName += target.filename().string();
+    tempName += ".XXXXXX";
+    TemporaryFile temp((folder / tempName).string());
     if (!temp.valid())
         return false;
     const mode_t mode = exists ? (old.st_mode & 07777) : mode_t(0644 & ~[] {
