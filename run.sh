@@ -6,7 +6,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/scripts/install-deps.sh"
 build="$here/build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target crestwick crestwick-sysprops
+cmake --build "$build" --target crestwick
 
 if [ -n "${DISPLAY:-}" ]; then
     exec "$build/app/crestwick"

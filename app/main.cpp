@@ -8,6 +8,7 @@
 int main(int argc, char** argv)
 {
     QApplication qtApplication(argc, argv);
+    TApplication::RegisterFontSubstitutes();
     // A first start makes the machine's prefix; an existing one is left as it is.
     platform::Prefix::ensureExists();
     int result = 0;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QFont>
 #include <QMessageBox>
 
 TApplication& TApplication::instance()
@@ -50,6 +51,13 @@ void TApplication::ShowException(const std::string& message)
     QMessageBox box(QMessageBox::Critical, QString::fromStdString(caption),
                     QString::fromStdString(text), QMessageBox::Ok);
     box.exec();
+}
+
+void TApplication::RegisterFontSubstitutes()
+{
+    const QStringList sansSerif = {"Liberation Sans", "Arimo", "Nimbus Sans", "DejaVu Sans"};
+    for (const char* windowsFont : {"MS Sans Serif", "Arial", "Tahoma"})
+        QFont::insertSubstitutions(windowsFont, sansSerif);
 }
 
 TApplication::ErrorReporter TApplication::SetErrorReporter(ErrorReporter reporter)

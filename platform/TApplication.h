@@ -35,6 +35,10 @@ public:
         }
     }
 
+    // Maps the Windows fonts that the program's design names onto fonts of this machine with
+    // similar metrics, so that captions fit the places laid out for them.
+    static void RegisterFontSubstitutes();
+
     // The previous reporter is returned so that it can be restored.
     ErrorReporter SetErrorReporter(ErrorReporter reporter);
 

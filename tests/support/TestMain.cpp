@@ -1,5 +1,7 @@
 // Runs a subsystem's tests inside a headless application with a fixed palette and font, so
 // that widget tests see the same pixels on every machine.
+#include "platform/TApplication.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QPalette>
@@ -12,6 +14,7 @@ int main(int argc, char** argv)
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     QApplication::setApplicationName("crestwick");
+    TApplication::RegisterFontSubstitutes();
 
     QPalette palette;
     palette.setColor(QPalette::Button, QColor(0xC0, 0xC0, 0xC0));
