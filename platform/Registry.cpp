@@ -1,0 +1,307 @@
+#include "platform/Registry.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/Prefix.h"
+#include "platform/WineRegistry.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+// Every right that allows a change of the key or its values.
+constexpr REGSAM kChangeRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK |
+                                 0x00010000 /* delete */ | 0x00040000 /* write DAC */ |
+                                 0x00080000 /* write owner */;
+
+// What identifies one version of a file on disk.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t mtimeSec = 0;
+    long mtimeNsec = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
+}
+
+// One hive file as last read from disk.
+struct Hive {
+    fs::path file;
+    bool loaded = false;
+    bool exists = false;
+    bool readable = true; // false when the file exists but could not be read
+    FileStamp stamp;
+    WineRegistry registry;
+};
+
+struct OpenKey {
+    HKEY root = 0;
+    std::string path; // normalized, from the hive's root
+    REGSAM access = 0;
+};
+
+struct State {
+    std::mutex mutex;
+    Hive machine;
+    Hive user;
+    std::map<HKEY, OpenKey> handles;
+    HKEY nextHandle = 1;
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+bool isRoot(HKEY key)
+{
+    return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
+}
+
+std::vector<std::string> freshPreamble(HKEY root)
+{
+    return {root == HKEY_LOCAL_MACHINE ? ";; All keys relative to \\\\Machine"
+                                       : ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000",
+            "", "#arch=win32"};
+}
+
+// The hive of a root key as the file is now: read again when it changed since last time.
+Hive& loadHive(HKEY root)
+{
+    State& s = state();
+    Hive& hive = root == HKEY_LOCAL_MACHINE ? s.machine : s.user;
+    const fs::path file = root == HKEY_LOCAL_MACHINE ? Prefix::systemReg() : Prefix::userReg();
+    struct stat st {};
+    const bool exists = ::stat(file.c_str(), &st) == 0;
+    if (hive.loaded && hive.file == file && hive.exists == exists &&
+        (!exists || hive.stamp == stampOf(st)))
+        return hive;
+
+    hive = Hive{};
+    hive.file = file;
+    hive.exists = exists;
+    if (exists) {
+        hive.stamp = stampOf(st);
+        std::string bytes;
+        hive.readable = S_ISREG(st.st_mode) && readWholeFile(file, bytes);
+        if (hive.readable)
+            hive.registry = WineRegistry::parse(bytes);
+    }
+    hive.registry.setFreshPreamble(freshPreamble(root));
+    hive.loaded = true;
+    return hive;
+}
+
+// Whether the hive may be changed: its file (if any) and its folder must be writable, and a
+// file that cannot be read or is not in Wine's format is never replaced.
+LONG checkWritable(const Hive& hive)
+{
+    if (hive.exists && (!hive.readable || !hive.registry.recognized()))
+        return ERROR_REGISTRY_CORRUPT;
+    if (hive.exists && !isWritable(hive.file))
+        return ERROR_ACCESS_DENIED;
+    return isWritable(hive.file.parent_path()) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// Writes the changed hive back. On failure the copy in memory no longer matches the file and
+// is dropped, so that the next call reads the file again.
+LONG saveHive(Hive& hive)
+{
+    if (!writeFileAtomically(hive.file, hive.registry.serialize())) {
+        hive.loaded = false;
+        return ERROR_ACCESS_DENIED;
+    }
+    struct stat st {};
+    if (::stat(hive.file.c_str(), &st) == 0) {
+        hive.exists = true;
+        hive.stamp = stampOf(st);
+    } else {
+        hive.loaded = false;
+    }
+    return ERROR_SUCCESS;
+}
+
+// The open key that a handle names; a root key is open with every right.
+std::optional<OpenKey> lookup(HKEY key)
+{
+    if (isRoot(key))
+        return OpenKey{key, {}, KEY_ALL_ACCESS};
+    const auto& handles = state().handles;
+    const auto it = handles.find(key);
+    if (it == handles.end())
+        return std::nullopt;
+    return it->second;
+}
+
+// The key that subKey names below key: a leading "\" starts again at the hive's root.
+std::optional<OpenKey> resolve(HKEY key, const char* subKey)
+{
+    std::optional<OpenKey> base = lookup(key);
+    if (!base)
+        return std::nullopt;
+    const std::string_view sub = subKey ? subKey : "";
+    std::string path =
+        sub.starts_with('\\') ? std::string(sub) : base->path + "\\" + std::string(sub);
+    base->path = normalizeKeyPath(path);
+    return base;
+}
+
+HKEY addHandle(const OpenKey& key)
+{
+    State& s = state();
+    while (s.nextHandle == 0 || s.handles.contains(s.nextHandle))
+        s.nextHandle = (s.nextHandle + 1) & 0x7FFFFFFFu;
+    const HKEY handle = s.nextHandle;
+    s.nextHandle = (s.nextHandle + 1) & 0x7FFFFFFFu;
+    s.handles.emplace(handle, key);
+    return handle;
+}
+
+bool isStringKind(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+} // namespace
+
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM samDesired, HKEY* result)
+{
+    std::lock_guard lock(state().mutex);
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    std::optional<OpenKey> target = resolve(key, subKey);
+    if (!target)
+        return ERROR_INVALID_HANDLE;
+    Hive& hive = loadHive(target->root);
+    if (!hive.registry.keyExists(target->path))
+        return ERROR_FILE_NOT_FOUND;
+    if (samDesired & kChangeRights)
+        if (const LONG rc = checkWritable(hive); rc != ERROR_SUCCESS)
+            return rc;
+    target->access = samDesired;
+    *result = addHandle(*target);
+    return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, REGSAM samDesired,
+                     const void*, HKEY* result, DWORD* disposition)
+{
+    std::lock_guard lock(state().mutex);
+    if (!result)
+        return ERROR_INVALID_PARAMETER;
+    std::optional<OpenKey> target = resolve(key, subKey);
+    if (!target)
+        return ERROR_INVALID_HANDLE;
+    Hive& hive = loadHive(target->root);
+    const bool exists = hive.registry.keyExists(target->path);
+    if (!exists || (samDesired & kChangeRights))
+        if (const LONG rc = checkWritable(hive); rc != ERROR_SUCCESS)
+            return rc;
+    if (!exists) {
+        hive.registry.createKey(target->path, std::int64_t(std::time(nullptr)));
+        if (const LONG rc = saveHive(hive); rc != ERROR_SUCCESS)
+            return rc;
+    }
+    if (disposition)
+        *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    target->access = samDesired;
+    *result = addHandle(*target);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE* data,
+                      DWORD* dataSize)
+{
+    std::lock_guard lock(state().mutex);
+    const std::optional<OpenKey> open = lookup(key);
+    if (!open)
+        return ERROR_INVALID_HANDLE;
+    if (!(open->access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (data && !dataSize)
+        return ERROR_INVALID_PARAMETER;
+    const Hive& hive = loadHive(open->root);
+    if (!hive.registry.keyExists(open->path))
+        return ERROR_KEY_DELETED;
+    const WineRegValue* value = hive.registry.findValue(open->path, valueName ? valueName : "");
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+
+    const std::string bytes = isStringKind(value->type) ? utf16leToUtf8(value->data) : value->data;
+    if (type)
+        *type = value->type;
+    if (bytes.size() > 0xFFFFFFFFu)
+        return ERROR_MORE_DATA;
+    const DWORD size = DWORD(bytes.size());
+    if (data) {
+        if (*dataSize < size) {
+            *dataSize = size;
+            return ERROR_MORE_DATA;
+        }
+        if (size > 0)
+            std::memcpy(data, bytes.data(), size);
+    }
+    if (dataSize)
+        *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
+                    DWORD dataSize)
+{
+    std::lock_guard lock(state().mutex);
+    const std::optional<OpenKey> open = lookup(key);
+    if (!open)
+        return ERROR_INVALID_HANDLE;
+    if (!(open->access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (!data && dataSize > 0)
+        return ERROR_NOACCESS;
+    Hive& hive = loadHive(open->root);
+    if (!hive.registry.keyExists(open->path))
+        return ERROR_KEY_DELETED;
+    if (const LONG rc = checkWritable(hive); rc != ERROR_SUCCESS)
+        return rc;
+
+    WineRegValue value;
+    value.name = valueName ? valueName : "";
+    value.type = type;
+    const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
+    value.data = isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes);
+    hive.registry.setValue(open->path, value, std::int64_t(std::time(nullptr)));
+    return saveHive(hive);
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    std::lock_guard lock(state().mutex);
+    if (isRoot(key))
+        return ERROR_SUCCESS;
+    return state().handles.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+std::size_t registryOpenHandleCount()
+{
+    std::lock_guard lock(state().mutex);
+    return state().handles.size();
+}
+
+} // namespace platform

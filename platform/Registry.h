@@ -1,0 +1,92 @@
+#pragma once
+
+#include "platform/WinExec.h" // ERROR_FILE_NOT_FOUND, shared with process start
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// The registry functions of the platform, over the prefix's hive files: HKEY_LOCAL_MACHINE is
+// system.reg and HKEY_CURRENT_USER user.reg, in Wine's text format. Every call sees the file
+// as it is on disk now (a file changed by another program is read again); every change
+// replaces the file atomically at once.
+//
+// Texts (key paths, value names, string data) are UTF-8; the hive keeps string data as
+// UTF-16 and converts it on the way in and out, so that sizes are those of the UTF-8 form.
+
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+using BYTE = std::uint8_t;
+using REGSAM = DWORD;
+// An open key: one of the two root keys, or a handle returned by an open or create call.
+using HKEY = std::uint32_t;
+
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
+
+// Data kinds.
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+
+// Access rights.
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+inline constexpr REGSAM KEY_READ = 0x00020019;
+inline constexpr REGSAM KEY_WRITE = 0x00020006;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0x000F003F;
+
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// Results. ERROR_FILE_NOT_FOUND (a missing key or value) comes with process start.
+inline constexpr LONG ERROR_SUCCESS = 0;
+inline constexpr LONG ERROR_ACCESS_DENIED = 5;
+inline constexpr LONG ERROR_INVALID_HANDLE = 6;
+inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_MORE_DATA = 234;
+inline constexpr LONG ERROR_NOACCESS = 998;
+inline constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
+inline constexpr LONG ERROR_KEY_DELETED = 1018;
+
+// Opens an existing key below key (a root key or an open handle). A subKey that begins with
+// "\" is taken from the root of key's hive. Asking for any right to change the key is refused
+// with ERROR_ACCESS_DENIED when the hive file or its folder cannot be written; a missing key
+// gives ERROR_FILE_NOT_FOUND. options are accepted and not used.
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM samDesired, HKEY* result);
+
+// Opens a key, creating it and every missing key above it. Creating needs a writable hive;
+// a hive file that is not in Wine's format is never replaced (ERROR_REGISTRY_CORRUPT).
+// disposition, when given, receives REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY. className
+// and security are accepted and not used.
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, const char* className,
+                     DWORD options, REGSAM samDesired, const void* security, HKEY* result,
+                     DWORD* disposition);
+
+// Reads a value (a null or empty name is the key's default value). type and dataSize, when
+// given, receive the kind and the size in bytes. With data, *dataSize must hold the buffer's
+// size: a smaller buffer gives ERROR_MORE_DATA (and the size needed). Needs KEY_QUERY_VALUE.
+LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* dataSize);
+
+// Stores a value of the given kind; string kinds take UTF-8 text including its NUL.
+// Needs KEY_SET_VALUE; a hive that cannot be written gives ERROR_ACCESS_DENIED.
+LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                    DWORD dataSize);
+
+// Closes a handle; closing a root key does nothing.
+LONG RegCloseKey(HKEY key);
+
+// How many handles are open now; lets tests find handles that were never closed.
+std::size_t registryOpenHandleCount();
+
+} // namespace platform

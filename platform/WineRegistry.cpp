@@ -1,0 +1,840 @@
+#include "platform/WineRegistry.h"
+
+#include <QString>
+
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegMultiSz = 7;
+
+// Wine wraps long byte lists so that no line grows much beyond this.
+constexpr std::size_t kHexLineWidth = 76;
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view stripCarriageReturn(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
+std::string_view trimLeft(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    return s;
+}
+
+std::string_view trimRight(std::string_view s)
+{
+    while (!s.empty() && (isBlank(s.back()) || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Reads one code point of UTF-8 at pos. A malformed sequence yields U+FFFD for its first
+// byte, so that every byte of the input is consumed exactly once.
+char32_t nextCodePoint(std::string_view s, std::size_t& pos)
+{
+    const auto lead = static_cast<unsigned char>(s[pos++]);
+    if (lead < 0x80)
+        return lead;
+    int length;
+    char32_t cp;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 1;
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 2;
+        cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 3;
+        cp = lead & 0x07;
+    } else {
+        return kReplacement;
+    }
+    if (pos + std::size_t(length) > s.size())
+        return kReplacement;
+    for (int i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(s[pos + std::size_t(i)]);
+        if ((c & 0xC0) != 0x80)
+            return kReplacement;
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    const bool overlong = (length == 2 && cp < 0x800) || (length == 3 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return kReplacement;
+    pos += std::size_t(length);
+    return cp;
+}
+
+void appendUtf16(std::u16string& out, char32_t cp)
+{
+    if (cp < 0x10000) {
+        out.push_back(char16_t(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(char16_t(0xD800 + (cp >> 10)));
+        out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+void appendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out.push_back(char(cp));
+    } else if (cp < 0x800) {
+        out.push_back(char(0xC0 | (cp >> 6)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(char(0xE0 | (cp >> 12)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(char(0xF0 | (cp >> 18)));
+        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(char(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::u16string toUnits(std::string_view utf8)
+{
+    std::u16string units;
+    units.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();)
+        appendUtf16(units, nextCodePoint(utf8, pos));
+    return units;
+}
+
+std::string fromUnits(std::u16string_view units)
+{
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        char32_t cp = units[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = kReplacement;
+        }
+        appendUtf8(out, cp);
+    }
+    return out;
+}
+
+std::string unitsToBytes(std::u16string_view units)
+{
+    std::string bytes;
+    bytes.reserve(units.size() * 2);
+    for (char16_t u : units) {
+        bytes.push_back(char(u & 0xFF));
+        bytes.push_back(char(u >> 8));
+    }
+    return bytes;
+}
+
+std::u16string bytesToUnits(std::string_view bytes)
+{
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        units.push_back(char16_t(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return units;
+}
+
+// Reads an escaped text that starts at pos and ends at an unescaped terminator, which is
+// consumed. False when the line ends first.
+bool readEscaped(std::string_view s, std::size_t& pos, char terminator, std::u16string& out)
+{
+    while (pos < s.size()) {
+        const char c = s[pos];
+        if (c == terminator) {
+            ++pos;
+            return true;
+        }
+        if (c != '\\') {
+            appendUtf16(out, nextCodePoint(s, pos));
+            continue;
+        }
+        if (++pos >= s.size())
+            return false;
+        const char e = s[pos++];
+        switch (e) {
+        case 'n':
+            out.push_back(u'\n');
+            break;
+        case 'r':
+            out.push_back(u'\r');
+            break;
+        case 't':
+            out.push_back(u'\t');
+            break;
+        case 'a':
+            out.push_back(u'\a');
+            break;
+        case 'b':
+            out.push_back(u'\b');
+            break;
+        case 'e':
+            out.push_back(char16_t(27));
+            break;
+        case 'f':
+            out.push_back(u'\f');
+            break;
+        case 'v':
+            out.push_back(u'\v');
+            break;
+        case 'x': {
+            // A UTF-16 code unit of up to four hexadecimal digits.
+            unsigned unit = 0;
+            int digits = 0;
+            while (digits < 4 && pos < s.size() && hexDigit(s[pos]) >= 0)
+                unit = unit * 16 + unsigned(hexDigit(s[pos++])), ++digits;
+            out.push_back(digits ? char16_t(unit) : u'x');
+            break;
+        }
+        default:
+            if (e >= '0' && e <= '7') {
+                unsigned unit = unsigned(e - '0');
+                for (int digits = 1; digits < 3 && pos < s.size() && s[pos] >= '0' && s[pos] <= '7';
+                     ++digits)
+                    unit = unit * 8 + unsigned(s[pos++] - '0');
+                out.push_back(char16_t(unit));
+            } else {
+                // Any other escaped character stands for itself.
+                --pos;
+                appendUtf16(out, nextCodePoint(s, pos));
+            }
+        }
+    }
+    return false;
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Lower-case hexadecimal with at least minDigits digits.
+std::string hexNumber(std::uint32_t value, int minDigits)
+{
+    std::string digits;
+    for (int shift = 28; shift >= 0; shift -= 4)
+        if (const unsigned d = (value >> shift) & 0xF;
+            d || !digits.empty() || shift < 4 * minDigits)
+            digits.push_back(kHexDigits[d]);
+    return digits;
+}
+
+void appendHex4(std::string& out, unsigned unit)
+{
+    out += "\\x";
+    out += hexNumber(unit, 4);
+}
+
+// Writes units so that readEscaped gives them back. Only printable ASCII is written as it is;
+// every other unit becomes a four-digit \x escape, which no following character can extend.
+void appendEscaped(std::string& out, std::u16string_view units, bool inKeyPath)
+{
+    for (char16_t u : units) {
+        if (u == u'\\')
+            out += "\\\\";
+        else if (u == u'"')
+            out += "\\\"";
+        else if (u == u'\n')
+            out += "\\n";
+        else if (inKeyPath && (u == u'[' || u == u']'))
+            appendHex4(out, u);
+        else if (u >= 0x20 && u < 0x7F)
+            out.push_back(char(u));
+        else
+            appendHex4(out, u);
+    }
+}
+
+// Reads a kind number in parentheses, "(2):", at pos.
+bool readKind(std::string_view s, std::size_t& pos, std::uint32_t& kind)
+{
+    if (pos >= s.size() || s[pos] != '(')
+        return false;
+    ++pos;
+    int digits = 0;
+    std::uint32_t value = 0;
+    while (pos < s.size() && hexDigit(s[pos]) >= 0) {
+        if (++digits > 8)
+            return false;
+        value = value * 16 + std::uint32_t(hexDigit(s[pos++]));
+    }
+    if (digits == 0 || s.substr(pos, 2) != "):")
+        return false;
+    pos += 2;
+    kind = value;
+    return true;
+}
+
+// Reads "01,02,ff": bytes of one or two hexadecimal digits separated by commas, blanks around
+// them allowed, a trailing comma tolerated.
+bool readHexList(std::string_view s, std::string& bytes)
+{
+    s = trimRight(trimLeft(s));
+    if (s.empty())
+        return true;
+    bytes.reserve(s.size() / 3 + 1);
+    std::size_t pos = 0;
+    while (true) {
+        while (pos < s.size() && isBlank(s[pos]))
+            ++pos;
+        if (pos == s.size())
+            return !bytes.empty(); // a comma at the very end
+        int value = 0;
+        int digits = 0;
+        while (pos < s.size() && hexDigit(s[pos]) >= 0) {
+            if (++digits > 2)
+                return false;
+            value = value * 16 + hexDigit(s[pos++]);
+        }
+        if (digits == 0)
+            return false;
+        bytes.push_back(char(value));
+        while (pos < s.size() && isBlank(s[pos]))
+            ++pos;
+        if (pos == s.size())
+            return true;
+        if (s[pos++] != ',')
+            return false;
+    }
+}
+
+bool onlyBlanksFrom(std::string_view s, std::size_t pos)
+{
+    return trimRight(s.substr(std::min(pos, s.size()))).empty();
+}
+
+// Reads a quoted string at pos as a string value of the given kind: its UTF-16LE text
+// followed by a NUL.
+bool readStringData(std::string_view s, std::size_t pos, std::uint32_t kind, WineRegValue& value)
+{
+    if (pos >= s.size() || s[pos] != '"')
+        return false;
+    ++pos;
+    std::u16string text;
+    if (!readEscaped(s, pos, '"', text) || !onlyBlanksFrom(s, pos))
+        return false;
+    text.push_back(u'\0');
+    value.type = kind;
+    value.data = unitsToBytes(text);
+    return true;
+}
+
+// Reads one value line, e.g. "name"=dword:0000002a. Continuations are already joined.
+bool parseValueLine(std::string_view s, WineRegValue& value)
+{
+    std::size_t pos = 0;
+    if (s.empty())
+        return false;
+    if (s[0] == '@') {
+        pos = 1;
+        value.name.clear();
+    } else if (s[0] == '"') {
+        pos = 1;
+        std::u16string name;
+        if (!readEscaped(s, pos, '"', name))
+            return false;
+        value.name = fromUnits(name);
+    } else {
+        return false;
+    }
+    while (pos < s.size() && isBlank(s[pos]))
+        ++pos;
+    if (pos >= s.size() || s[pos] != '=')
+        return false;
+    ++pos;
+    while (pos < s.size() && isBlank(s[pos]))
+        ++pos;
+    const std::string_view data = s.substr(pos);
+
+    if (data.starts_with('"'))
+        return readStringData(data, 0, kRegSz, value);
+    if (data.starts_with("str")) {
+        std::size_t at = 3;
+        std::uint32_t kind = 0;
+        return readKind(data, at, kind) && readStringData(data, at, kind, value);
+    }
+    if (data.starts_with("dword:")) {
+        std::size_t at = 6;
+        std::uint32_t number = 0;
+        int digits = 0;
+        while (at < data.size() && hexDigit(data[at]) >= 0) {
+            if (++digits > 8)
+                return false;
+            number = number * 16 + std::uint32_t(hexDigit(data[at++]));
+        }
+        if (digits == 0 || !onlyBlanksFrom(data, at))
+            return false;
+        value.type = kRegDword;
+        value.data.clear();
+        for (int i = 0; i < 4; ++i)
+            value.data.push_back(char((number >> (8 * i)) & 0xFF));
+        return true;
+    }
+    if (data.starts_with("hex")) {
+        std::size_t at = 3;
+        std::uint32_t kind = kRegBinary;
+        if (data.substr(at, 1) == ":")
+            ++at;
+        else if (!readKind(data, at, kind))
+            return false;
+        value.type = kind;
+        value.data.clear();
+        return readHexList(data.substr(at), value.data);
+    }
+    return false;
+}
+
+// Reads a section header "[Key\\Sub] 1700000000" into its decoded path.
+bool parseSectionHeader(std::string_view s, std::string& path)
+{
+    std::size_t pos = 1;
+    std::u16string units;
+    if (!readEscaped(s, pos, ']', units))
+        return false;
+    path = fromUnits(units);
+    if (path.empty())
+        return true;
+    // Key names are never empty: "a\\\\b" or a path ending in "\\" is damaged.
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find('\\', start);
+        if (end == start || (end == std::string::npos && start == path.size()))
+            return false;
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+std::string renderKeyPath(std::string_view normalized)
+{
+    std::string out;
+    std::size_t start = 0;
+    while (start <= normalized.size()) {
+        std::size_t end = normalized.find('\\', start);
+        if (end == std::string_view::npos)
+            end = normalized.size();
+        if (start > 0)
+            out += "\\\\";
+        appendEscaped(out, toUnits(normalized.substr(start, end - start)), true);
+        start = end + 1;
+    }
+    return out;
+}
+
+std::string renderValue(const WineRegValue& value)
+{
+    std::string out;
+    if (value.name.empty()) {
+        out = "@";
+    } else {
+        out = "\"";
+        appendEscaped(out, toUnits(value.name), false);
+        out += "\"";
+    }
+    out += "=";
+
+    const std::string& data = value.data;
+    const bool stringKind =
+        value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz;
+    if (stringKind && data.size() >= 2 && data.size() % 2 == 0 && data[data.size() - 1] == 0 &&
+        data[data.size() - 2] == 0) {
+        if (value.type != kRegSz)
+            out += "str(" + hexNumber(value.type, 1) + "):";
+        out += "\"";
+        const std::u16string units = bytesToUnits(data);
+        appendEscaped(out, std::u16string_view(units).substr(0, units.size() - 1), false);
+        out += "\"";
+        return out;
+    }
+    if (value.type == kRegDword && data.size() == 4) {
+        std::uint32_t number = 0;
+        for (int i = 3; i >= 0; --i)
+            number = (number << 8) | static_cast<unsigned char>(data[std::size_t(i)]);
+        out += "dword:" + hexNumber(number, 8);
+        return out;
+    }
+    out += value.type == kRegBinary ? "hex:" : "hex(" + hexNumber(value.type, 1) + "):";
+    std::size_t lineLength = out.size();
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        out.push_back(kHexDigits[byte >> 4]);
+        out.push_back(kHexDigits[byte & 0xF]);
+        lineLength += 2;
+        if (i + 1 < data.size()) {
+            out.push_back(',');
+            if (++lineLength > kHexLineWidth) {
+                out += "\\\n  ";
+                lineLength = 2;
+            }
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string utf8ToUtf16le(std::string_view utf8)
+{
+    return unitsToBytes(toUnits(utf8));
+}
+
+std::string utf16leToUtf8(std::string_view utf16le)
+{
+    return fromUnits(bytesToUnits(utf16le));
+}
+
+std::string foldRegistryName(std::string_view name)
+{
+    const bool ascii =
+        std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
+    if (ascii) {
+        std::string out(name);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z')
+                c = char(c - 'A' + 'a');
+        return out;
+    }
+    return QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded().toStdString();
+}
+
+std::string normalizeKeyPath(std::string_view path)
+{
+    std::string out;
+    out.reserve(path.size());
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = path.find('\\', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (end > start) {
+            if (!out.empty())
+                out.push_back('\\');
+            out.append(path.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+WineRegistry WineRegistry::parse(std::string_view bytes)
+{
+    WineRegistry reg;
+    if (bytes.empty())
+        return reg;
+
+    struct Line {
+        std::size_t begin;
+        std::size_t end;
+    };
+    std::vector<Line> lines;
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const std::size_t end = bytes.find('\n', pos);
+        if (end == std::string_view::npos) {
+            lines.push_back({pos, bytes.size()});
+            break;
+        }
+        lines.push_back({pos, end});
+        pos = end + 1;
+    }
+    const auto lineText = [&](std::size_t i) {
+        return bytes.substr(lines[i].begin, lines[i].end - lines[i].begin);
+    };
+    if (stripCarriageReturn(lineText(0)) != kHeader) {
+        reg.recognized_ = false;
+        return reg;
+    }
+    reg.source_ = std::string(bytes);
+    reg.finalNewline_ = bytes.back() == '\n';
+
+    Section* section = nullptr;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line = trimLeft(stripCarriageReturn(lineText(i)));
+        const Text text{lines[i].begin, lines[i].end, false, {}};
+        if (i > 0 && line.starts_with('[')) {
+            Section next;
+            next.header = text;
+            next.damaged = !parseSectionHeader(line, next.path);
+            reg.sections_.push_back(std::move(next));
+            section = &reg.sections_.back();
+            reg.index(reg.sections_.size() - 1);
+            continue;
+        }
+        if (!section) {
+            reg.preamble_.push_back(text);
+            continue;
+        }
+        Entry entry;
+        entry.raw = text;
+        if (line.starts_with('"') || line.starts_with('@')) {
+            // A trailing "\" continues the value on the next line; a section header never
+            // continues a value, so that a cut-off line cannot hide the next key.
+            while (trimRight(lineText(i)).ends_with('\\') && i + 1 < lines.size() &&
+                   !trimLeft(lineText(i + 1)).starts_with('['))
+                entry.raw.end = lines[++i].end;
+        }
+        section->entries.push_back(std::move(entry));
+    }
+    return reg;
+}
+
+std::string_view WineRegistry::view(const Text& text) const
+{
+    return text.owned ? std::string_view(text.own)
+                      : std::string_view(source_).substr(text.begin, text.end - text.begin);
+}
+
+void WineRegistry::decode(Section& section) const
+{
+    if (section.decoded)
+        return;
+    section.decoded = true;
+    if (section.damaged)
+        return;
+    for (Entry& entry : section.entries) {
+        if (entry.dirty || entry.raw.owned)
+            continue;
+        const std::string_view raw = view(entry.raw);
+        if (!trimLeft(raw).starts_with('"') && !trimLeft(raw).starts_with('@'))
+            continue;
+        // Join the continued lines: each but the last ends in "\", which is dropped, and the
+        // blanks that indent the next line go too.
+        std::string logical;
+        bool continued = false;
+        for (std::size_t pos = 0; pos <= raw.size();) {
+            std::size_t end = raw.find('\n', pos);
+            if (end == std::string_view::npos)
+                end = raw.size();
+            if (continued)
+                logical.pop_back();
+            const std::string_view piece = trimRight(trimLeft(raw.substr(pos, end - pos)));
+            logical += piece;
+            continued = piece.ends_with('\\');
+            pos = end + 1;
+        }
+        if (continued)
+            logical.pop_back();
+        entry.isValue = parseValueLine(logical, entry.value);
+        if (entry.isValue)
+            entry.foldedName = foldRegistryName(entry.value.name);
+    }
+}
+
+void WineRegistry::index(std::size_t section)
+{
+    const Section& s = sections_[section];
+    if (s.damaged)
+        return;
+    const std::string folded = foldRegistryName(normalizeKeyPath(s.path));
+    byPath_[folded].push_back(section);
+    // From the nearest ancestor up, until one is known already: its own ancestors are too.
+    for (std::size_t end = folded.rfind('\\'); end != std::string::npos && end > 0;
+         end = folded.rfind('\\', end - 1))
+        if (!implied_.insert(folded.substr(0, end)).second)
+            break;
+}
+
+std::vector<std::size_t> WineRegistry::sectionsOf(std::string_view path) const
+{
+    const auto it = byPath_.find(foldRegistryName(normalizeKeyPath(path)));
+    return it == byPath_.end() ? std::vector<std::size_t>{} : it->second;
+}
+
+bool WineRegistry::keyExists(std::string_view path) const
+{
+    const std::string folded = foldRegistryName(normalizeKeyPath(path));
+    return folded.empty() || byPath_.contains(folded) || implied_.contains(folded);
+}
+
+const WineRegistry::Entry* WineRegistry::findEntry(std::string_view keyPath,
+                                                   std::string_view name) const
+{
+    const std::string foldedName = foldRegistryName(name);
+    const std::vector<std::size_t> sections = sectionsOf(keyPath);
+    for (auto s = sections.rbegin(); s != sections.rend(); ++s) {
+        Section& section = sections_[*s];
+        decode(section);
+        for (auto e = section.entries.rbegin(); e != section.entries.rend(); ++e)
+            if (e->isValue && e->foldedName == foldedName)
+                return &*e;
+    }
+    return nullptr;
+}
+
+const WineRegValue* WineRegistry::findValue(std::string_view keyPath, std::string_view name) const
+{
+    const Entry* entry = findEntry(keyPath, name);
+    return entry ? &entry->value : nullptr;
+}
+
+std::vector<WineRegValue> WineRegistry::values(std::string_view keyPath) const
+{
+    std::vector<WineRegValue> result;
+    std::unordered_map<std::string, std::size_t> positions;
+    for (std::size_t s : sectionsOf(keyPath)) {
+        decode(sections_[s]);
+        for (const Entry& e : sections_[s].entries) {
+            if (!e.isValue)
+                continue;
+            const auto [it, added] = positions.emplace(e.foldedName, result.size());
+            if (added)
+                result.push_back(e.value);
+            else
+                result[it->second] = e.value;
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> WineRegistry::keyPaths() const
+{
+    std::vector<std::string> paths;
+    for (const Section& s : sections_)
+        if (!s.damaged)
+            paths.push_back(s.path);
+    return paths;
+}
+
+void WineRegistry::ensureHeader()
+{
+    if (!preamble_.empty() || !sections_.empty())
+        return;
+    preamble_.push_back(Text::made(std::string(kHeader)));
+    for (const std::string& line : freshPreamble_)
+        preamble_.push_back(Text::made(line));
+    recognized_ = true;
+    finalNewline_ = true;
+}
+
+bool WineRegistry::createKey(std::string_view path, std::int64_t now)
+{
+    if (keyExists(path))
+        return false;
+    addSection(path, now);
+    return true;
+}
+
+void WineRegistry::addSection(std::string_view path, std::int64_t now)
+{
+    ensureHeader();
+    // Sections are separated by a blank line, as Wine writes them.
+    bool blankBefore;
+    if (sections_.empty())
+        blankBefore = trimRight(view(preamble_.back())).empty();
+    else if (sections_.back().entries.empty())
+        blankBefore = false;
+    else
+        blankBefore = !sections_.back().entries.back().dirty &&
+                      trimRight(view(sections_.back().entries.back().raw)).empty();
+    if (!blankBefore) {
+        if (sections_.empty())
+            preamble_.push_back(Text::made({}));
+        else
+            sections_.back().entries.push_back(Entry::blankLine());
+    }
+    Section section;
+    section.path = normalizeKeyPath(path);
+    section.header = Text::made("[" + renderKeyPath(section.path) + "] " + std::to_string(now));
+    section.decoded = true;
+    sections_.push_back(std::move(section));
+    index(sections_.size() - 1);
+    changed_ = true;
+}
+
+void WineRegistry::setValue(std::string_view keyPath, const WineRegValue& value, std::int64_t now)
+{
+    ensureHeader();
+    changed_ = true;
+    if (const Entry* found = findEntry(keyPath, value.name)) {
+        // The stored spelling of the name is kept, as the platform does.
+        Entry* entry = const_cast<Entry*>(found);
+        entry->value.type = value.type;
+        entry->value.data = value.data;
+        entry->dirty = true;
+        return;
+    }
+    std::vector<std::size_t> sections = sectionsOf(keyPath);
+    if (sections.empty()) {
+        // Also a key that exists only as the parent of another gets a section of its own.
+        addSection(keyPath, now);
+        sections = sectionsOf(keyPath);
+    }
+    Section& section = sections_[sections.back()];
+    decode(section);
+    auto& entries = section.entries;
+    const auto isBlank = [this](const Entry& e) {
+        return !e.dirty && trimRight(view(e.raw)).empty();
+    };
+    auto place = entries.end();
+    while (place != entries.begin() && isBlank(*std::prev(place)))
+        --place;
+    // A damaged line that ends in "\" would continue into the new value; a blank line ends it.
+    if (place != entries.begin() && !std::prev(place)->dirty &&
+        trimRight(view(std::prev(place)->raw)).ends_with('\\'))
+        place = std::next(entries.insert(place, Entry::blankLine()));
+    Entry entry;
+    entry.raw = Text::made({});
+    entry.isValue = true;
+    entry.dirty = true;
+    entry.value = value;
+    entry.foldedName = foldRegistryName(value.name);
+    entries.insert(place, std::move(entry));
+}
+
+std::string WineRegistry::serialize() const
+{
+    std::string out;
+    out.reserve(source_.size() + 256);
+    for (const Text& line : preamble_) {
+        out += view(line);
+        out += '\n';
+    }
+    for (const Section& s : sections_) {
+        out += view(s.header);
+        out += '\n';
+        for (const Entry& e : s.entries) {
+            if (e.dirty)
+                out += renderValue(e.value);
+            else
+                out += view(e.raw);
+            out += '\n';
+        }
+    }
+    if (!finalNewline_ && !changed_ && !out.empty())
+        out.pop_back();
+    return out;
+}
+
+} // namespace platform

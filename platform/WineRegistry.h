@@ -1,0 +1,154 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace platform {
+
+// One value of a registry key as Wine keeps it: string kinds (1, 2 and 7) hold UTF-16LE text
+// with its terminating NUL, every other kind holds its bytes as stored.
+struct WineRegValue {
+    std::string name;       // UTF-8; empty for the key's default value, written "@"
+    std::uint32_t type = 0; // the platform's data kind: 1 text, 2 expandable, 4 number, ...
+    std::string data;       // the value's bytes
+};
+
+// Wine's text registry format, read from bytes and written back to bytes; knows nothing of
+// files. A file begins with the line "WINE REGISTRY Version 2"; then come comments (";"),
+// meta lines ("#name=value") and sections, each a bracketed key path with an optional
+// timestamp followed by its values, one per line (long ones continued with a trailing "\").
+//
+// Everything that is not understood is kept as it was written: comments, meta lines, unknown
+// value kinds, timestamps, and damaged lines. A damaged section header hides its whole
+// section (its key reads as missing); a damaged value line hides that value alone. Unchanged
+// content is written back byte for byte; changed and new values are written in Wine's form.
+// Values are decoded when their key is first looked at, so that even lookups change the
+// object: it must not be shared between threads without a lock.
+//
+// Key paths are UTF-8 texts whose components are separated by "\"; empty components are
+// ignored, so that a leading or trailing "\" does no harm. Key paths and value names match
+// without regard to letter case.
+class WineRegistry {
+public:
+    static constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
+
+    WineRegistry() = default;
+
+    // Never fails: input without the header line reads as an empty registry that is not
+    // recognized (see recognized()).
+    static WineRegistry parse(std::string_view bytes);
+
+    // True when the bytes began with the header line or were empty. A caller should not
+    // replace a file that was not recognized: its content would be lost.
+    bool recognized() const { return recognized_; }
+
+    // The registry as file bytes. Until something changes these are the parsed bytes (none
+    // for input that was not recognized); a change to an empty or unrecognized registry
+    // gives a fresh file beginning with the header line.
+    std::string serialize() const;
+
+    // True when a section names the key or a subkey of it; the empty path (the root) always
+    // exists.
+    bool keyExists(std::string_view path) const;
+
+    // The value of a key, or null. When a key or a value occurs more than once, the last
+    // occurrence counts, as when Wine loads the file. The pointer lives until the next change.
+    const WineRegValue* findValue(std::string_view keyPath, std::string_view name) const;
+
+    // The values of a key in file order, every name once (the last occurrence).
+    std::vector<WineRegValue> values(std::string_view keyPath) const;
+
+    // The paths of the sections, in file order, as written in the file.
+    std::vector<std::string> keyPaths() const;
+
+    // Adds a section for the key unless the key exists already. Returns true when it was
+    // added. now (seconds since 1970) becomes the section's timestamp.
+    bool createKey(std::string_view path, std::int64_t now);
+
+    // Sets or adds a value, adding the key's section when it has none.
+    void setValue(std::string_view keyPath, const WineRegValue& value, std::int64_t now);
+
+    // The comment lines that a new file begins with after its header line, e.g.
+    // ";; All keys relative to \\Machine". Used only when the registry had no header yet.
+    void setFreshPreamble(std::vector<std::string> lines) { freshPreamble_ = std::move(lines); }
+
+private:
+    // A line (or lines) of the file: a range of the parsed bytes, or a text of its own for
+    // what was added since. Keeping ranges spares a copy of every line.
+    struct Text {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        bool owned = false;
+        std::string own;
+
+        static Text made(std::string text)
+        {
+            Text t;
+            t.owned = true;
+            t.own = std::move(text);
+            return t;
+        }
+    };
+    // One line of a section (or several, joined by their "\" continuations). Its value is
+    // decoded when the section is first looked at.
+    struct Entry {
+        Text raw;             // as in the file, without the final line break
+        bool dirty = false;   // changed since parsing: written from value, not raw
+        bool isValue = false; // the line holds a value that was understood
+        WineRegValue value;
+        std::string foldedName; // of value.name, for lookups
+
+        static Entry blankLine()
+        {
+            Entry e;
+            e.raw = Text::made({});
+            return e;
+        }
+    };
+    struct Section {
+        Text header;          // the header line as in the file (or generated)
+        bool damaged = false; // the header could not be read: the section is ignored
+        bool decoded = false; // the values of its entries have been read
+        std::string path;     // decoded key path, components separated by "\"
+        std::vector<Entry> entries;
+    };
+
+    std::string_view view(const Text& text) const;
+    void index(std::size_t section);
+    void decode(Section& section) const;
+    void addSection(std::string_view path, std::int64_t now);
+    std::vector<std::size_t> sectionsOf(std::string_view path) const;
+    const Entry* findEntry(std::string_view keyPath, std::string_view name) const;
+    void ensureHeader();
+
+    bool recognized_ = true;
+    bool finalNewline_ = true;
+    bool changed_ = false;
+    std::string source_;         // the parsed bytes, which the texts refer to
+    std::vector<Text> preamble_; // the header line and what precedes the first section
+    // Mutable because values are decoded on first use, also by lookups.
+    mutable std::vector<Section> sections_;
+    std::vector<std::string> freshPreamble_;
+    // Folded key path -> the sections that name it; folded paths of every key that a section
+    // implies (its ancestors).
+    std::unordered_map<std::string, std::vector<std::size_t>> byPath_;
+    std::unordered_set<std::string> implied_;
+};
+
+// Conversions between the program's UTF-8 texts and the registry's UTF-16LE data. Every
+// input is converted whole, NULs included; a malformed sequence becomes U+FFFD. An odd final
+// byte of UTF-16LE data is ignored.
+std::string utf8ToUtf16le(std::string_view utf8);
+std::string utf16leToUtf8(std::string_view utf16le);
+
+// The form in which key paths and value names are compared: letter case folded, components
+// of a path normalized to single "\" separators without empty components.
+std::string foldRegistryName(std::string_view name);
+std::string normalizeKeyPath(std::string_view path);
+
+} // namespace platform
