@@ -1,0 +1,236 @@
+#include "platform/FileSearch.h"
+
+#include "platform/FileAttributes.h"
+#include "platform/WinPath.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <cstring>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+inline unsigned char foldCase(unsigned char c)
+{
+    return c >= 'a' && c <= 'z' ? c - 32 : c;
+}
+
+} // namespace
+
+SearchPattern::SearchPattern(std::string_view pattern) : pattern_(pattern)
+{
+    if (pattern_.size() >= 2 && pattern_.compare(pattern_.size() - 2, 2, ".*") == 0) {
+        hasDotStar_ = true;
+        withoutDotStar_ = pattern_.substr(0, pattern_.size() - 2);
+    }
+    matchesEverything_ = pattern_ == "*" || pattern_ == "*.*";
+}
+
+bool SearchPattern::matchText(std::string_view pattern, std::string_view name)
+{
+    std::size_t p = 0, n = 0;
+    // Where the latest star stood, and the name position it has swallowed up to.
+    std::size_t starPattern = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starPattern = p++;
+            starName = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || foldCase(static_cast<unsigned char>(pattern[p])) ==
+                                             foldCase(static_cast<unsigned char>(name[n])))) {
+            ++p;
+            ++n;
+        } else if (starPattern != std::string_view::npos) {
+            p = starPattern + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
+bool SearchPattern::matches(std::string_view name) const
+{
+    if (matchesEverything_)
+        return true;
+    if (matchText(pattern_, name))
+        return true;
+    return hasDotStar_ && name.find('.') == std::string_view::npos &&
+           matchText(withoutDotStar_, name);
+}
+
+struct FileSearch::Listing {
+    explicit Listing(std::string_view pattern) : pattern(pattern) {}
+    ~Listing()
+    {
+        if (dir)
+            ::closedir(dir);
+    }
+
+    DIR* dir = nullptr;
+    std::string hostDir;
+    SearchPattern pattern;
+    // 0 before ".", 1 before "..", 2 while the host lists the rest.
+    int stage = 0;
+    unsigned char type = DT_UNKNOWN;
+    // Whether the directory lies on a read-only mount: -1 until asked.
+    int readOnlyFilesystem = -1;
+};
+
+FileSearch::FileSearch() = default;
+FileSearch::~FileSearch() = default;
+
+bool FileSearch::findFirst(std::string_view windowsPattern)
+{
+    findClose();
+    const std::size_t slash = windowsPattern.find_last_of("\\/");
+    std::string_view directory;
+    std::string_view pattern = windowsPattern;
+    if (slash != std::string_view::npos) {
+        directory = windowsPattern.substr(0, slash + 1);
+        pattern = windowsPattern.substr(slash + 1);
+    } else if (windowsPattern.size() >= 2 && windowsPattern[1] == ':') {
+        directory = windowsPattern.substr(0, 2);
+        pattern = windowsPattern.substr(2);
+    }
+    if (pattern.empty())
+        return false;
+    std::optional<fs::path> host =
+        directory.empty() ? std::optional<fs::path>(fs::path(".")) : WinPath::toHost(directory);
+    if (!host)
+        return false;
+    return findFirstHost(*host, pattern);
+}
+
+bool FileSearch::findFirstHost(const fs::path& directory, std::string_view pattern)
+{
+    findClose();
+    if (pattern.empty())
+        return false;
+    auto listing = std::make_unique<Listing>(pattern);
+    listing->dir = ::opendir(directory.c_str());
+    if (!listing->dir)
+        return false;
+    listing->hostDir = directory.string();
+    if (listing->hostDir.empty() || listing->hostDir.back() != '/')
+        listing->hostDir += '/';
+    listing_ = std::move(listing);
+    if (!advance()) {
+        findClose();
+        return false;
+    }
+    return true;
+}
+
+bool FileSearch::findNext()
+{
+    if (!listing_)
+        return false;
+    return advance();
+}
+
+void FileSearch::findClose()
+{
+    listing_.reset();
+}
+
+bool FileSearch::advance()
+{
+    Listing& l = *listing_;
+    detailsLoaded_ = false;
+    isDirectoryLink_ = false;
+    while (l.stage < 2) {
+        const char* dots = l.stage == 0 ? "." : "..";
+        ++l.stage;
+        if (l.pattern.matches(dots)) {
+            name_ = dots;
+            isDirectory_ = true;
+            l.type = DT_DIR;
+            return true;
+        }
+    }
+    while (const dirent* entry = ::readdir(l.dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        if (!l.pattern.matches(name))
+            continue;
+        name_ = name;
+        l.type = entry->d_type;
+        if (l.type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(l.dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                l.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+        }
+        isDirectory_ = l.type == DT_DIR;
+        if (l.type == DT_LNK) {
+            struct stat st {};
+            if (::fstatat(::dirfd(l.dir), name, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
+                isDirectory_ = true;
+                isDirectoryLink_ = true;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+fs::path FileSearch::hostPath() const
+{
+    if (!listing_)
+        return {};
+    return fs::path(listing_->hostDir + name_);
+}
+
+void FileSearch::loadDetails()
+{
+    if (detailsLoaded_ || !listing_)
+        return;
+    detailsLoaded_ = true;
+    const fs::path path = hostPath();
+    if (isDirectoryLink_) {
+        // A link is not followed, neither by a walk nor for its attributes.
+        attributes_ = FileAttributes::derive(path, true) | kAttrReparsePoint;
+        size_ = 0;
+        return;
+    }
+    struct stat st {};
+    const bool dots = name_ == "." || name_ == "..";
+    if ((dots ? ::stat(path.c_str(), &st)
+              : ::fstatat(::dirfd(listing_->dir), name_.c_str(), &st, 0)) != 0) {
+        // A dangling link: an empty file as far as Windows can tell.
+        attributes_ = kAttrArchive;
+        size_ = 0;
+        return;
+    }
+    if (listing_->readOnlyFilesystem < 0) {
+        struct statvfs vfs {};
+        listing_->readOnlyFilesystem =
+            ::fstatvfs(::dirfd(listing_->dir), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? 1 : 0;
+    }
+    size_ = S_ISDIR(st.st_mode) ? 0 : std::int64_t(st.st_size);
+    attributes_ = FileAttributes::fromStatus(path, st, listing_->readOnlyFilesystem == 1);
+}
+
+std::uint32_t FileSearch::attributes()
+{
+    loadDetails();
+    return attributes_;
+}
+
+std::int64_t FileSearch::size()
+{
+    loadDetails();
+    return size_;
+}
+
+} // namespace platform

@@ -1,0 +1,25 @@
+#include "platform/ScreenDepth.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace platform {
+
+namespace {
+int overriddenDepth = 0;
+}
+
+int screenBitsPerPixel()
+{
+    if (overriddenDepth > 0)
+        return overriddenDepth;
+    if (qGuiApp == nullptr)
+        return 32;
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int depth = screen ? screen->depth() : 32;
+    return depth > 0 ? depth : 32;
+}
+
+void overrideScreenBitsPerPixel(int bits) { overriddenDepth = bits > 0 ? bits : 0; }
+
+} // namespace platform
