@@ -39,7 +39,7 @@ CRESTWICK_DECLARE_EXCEPTION(ERegistryException, Exception);
 CRESTWICK_DECLARE_EXCEPTION(EIniFileException, Exception);
 CRESTWICK_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 CRESTWICK_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
-CRESTWICK_DECLARE_EXCEPTION(EJPEG, Exception);
+CRESTWICK_DECLARE_EXCEPTION(EJPEG, EInvalidGraphic);
 
 // An operating-system input/output error, with the platform's error code.
 class EInOutError : public Exception {
