@@ -5,18 +5,39 @@
 #include "app/TShape.h"
 #include "app/TStatusBar.h"
 #include "app/TSysInfo.h"
+#include "controls/ButtonGlyphs.h"
+#include "controls/TProLabel.h"
+#include "controls/TRxLabel.h"
+#include "controls/TRxSpeedButton.h"
+#include "core/AsciiCase.h"
+#include "core/CompareText.h"
+#include "core/Exceptions.h"
+#include "core/Format.h"
+#include "core/TStringList.h"
+#include "imaging/AdvImage.h"
+#include "imaging/TPicture.h"
 #include "platform/TApplication.h"
 #include "platform/WinExec.h"
+#include "platform/WinPath.h"
+#include "scan/TDriveComboBox.h"
+#include "scan/TFilesScan.h"
+#include "scan/uFileOp.h"
+#include "shell/ASLink.h"
+#include "shell/CrestwickIcon.h"
+#include "shell/RXShell.h"
+#include "shell/TIcon.h"
+#include "shell/TShortcuts.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -24,11 +45,16 @@ namespace {
 constexpr const char* kGeneral = "general";
 constexpr const char* kSupport = "Support Information";
 constexpr const char* kOemInfoTail = "system\\oeminfo.ini";
+constexpr const char* kOemLogoTail = "system\\oemlogo.bmp";
+// What the logo page scans for, and the extension whose pictures are decoded before saving.
+constexpr const char* kScanMasks = "*.bmp, *.jpg";
+constexpr const char* kJpegExtension = ".JPG";
 
 // Client area of the window and the colour values of the design.
 constexpr int kClientWidth = 526;
 constexpr int kClientHeight = 355;
-const QColor kTitleBlue(0x80, 0x80, 0xFF); // colour value $FF8080
+const TColor kTitleBlue = RGBColor(0x80, 0x80, 0xFF);  // colour value $FF8080
+const TColor kShadowCyan = RGBColor(0xAC, 0xFF, 0xFF); // colour value $FFFFAC
 const QColor kAqua(0x00, 0xFF, 0xFF);
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
@@ -72,14 +98,54 @@ void setTextColour(QWidget* widget, const QColor& colour)
     widget->setPalette(palette);
 }
 
-// A flat glyph button of 65 by 65 pixels with a two-line caption.
-QPushButton* makeGlyphButton(QWidget* page, const char* name, const char* line1,
-                             const char* line2, QPoint at)
+// A flat glyph button of 65 by 65 pixels with a 32 by 32 picture above a two-line caption.
+TRxSpeedButton* makeGlyphButton(QWidget* page, const char* name, const char* glyph,
+                                const char* line1, const char* line2, QPoint at)
 {
-    auto* button = named(new QPushButton(QString("%1\n%2").arg(line1, line2), page), name);
+    auto* button = named(new TRxSpeedButton(page), name);
     button->setGeometry(at.x(), at.y(), 65, 65);
-    button->setFlat(true);
+    button->SetFlat(true);
+    button->SetGlyph(ButtonGlyph(glyph));
+    button->SetCaption(QString("%1\n%2").arg(line1, line2));
     return button;
+}
+
+// The bold underlined look of the about page's links.
+TFont linkFont(TColor colour)
+{
+    TFont font;
+    font.Font = QFont("MS Sans Serif");
+    font.Font.setPixelSize(11);
+    font.Font.setBold(true);
+    font.Font.setUnderline(true);
+    font.Color = colour;
+    return font;
+}
+
+TASLink* makeLink(QWidget* page, const char* name, const char* caption, QRect geometry)
+{
+    auto* link = named(new TASLink(page), name);
+    link->SetBounds(geometry.x(), geometry.y(), geometry.width(), geometry.height());
+    link->SetShadowSize(0);
+    link->SetCaption(caption);
+    return link;
+}
+
+// The extension of a file name: from its last "." to the end, or empty when the name part
+// (after the last "\" or ":") has none.
+std::string extractFileExt(const std::string& fileName)
+{
+    const std::size_t dot = fileName.find_last_of(".\\:");
+    if (dot == std::string::npos || fileName[dot] != '.')
+        return {};
+    return fileName.substr(dot);
+}
+
+bool fileExists(const std::string& windowsPath)
+{
+    std::error_code ec;
+    const auto host = platform::WinPath::toHost(windowsPath);
+    return host && std::filesystem::is_regular_file(*host, ec);
 }
 
 TBevel* makeBevel(QWidget* page, const char* name, TBevel::TBevelShape shape,
@@ -102,8 +168,8 @@ QLineEdit* makeEdit(QWidget* page, const char* name, QRect geometry)
 
 int OpenControlPanelApplet(const std::string& Applet)
 {
-    return platform::WinExec("rundll32.exe shell32.dll,Control_RunDLL " + Applet,
-                             platform::SW_SHOWNORMAL);
+    return int(platform::WinExec("rundll32.exe shell32.dll,Control_RunDLL " + Applet,
+                                 platform::SW_SHOWNORMAL));
 }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent)
@@ -113,6 +179,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     QFont font("MS Sans Serif");
     font.setPixelSize(11);
     setFont(font);
+    // Pages and controls share the button face colour, as the window's design has it.
+    QPalette facePalette = palette();
+    facePalette.setColor(QPalette::Window, facePalette.color(QPalette::Button));
+    setPalette(facePalette);
     resize(kClientWidth, kClientHeight);
 
     PageControl1 = named(new QTabWidget(this), "PageControl1");
@@ -141,11 +211,30 @@ void TForm1::createLogoPage()
     Bevel3 = makeBevel(page, "Bevel3", TBevel::bsBox, TBevel::bsRaised, {16, 8, 257, 289});
     Shape1 = named(new TShape(page, Qt::black, Qt::black), "Shape1");
     Shape1->setGeometry(57, 37, 180, 114);
-    Image1 = makeLabel(page, "Image1", "Empty", {57, 37, 180, 114});
-    Image1->setAlignment(Qt::AlignCenter);
-    setTextColour(Image1, Qt::white);
+    Image1 = named(new TAdvImage(page), "Image1");
+    Image1->setGeometry(57, 37, 180, 114);
+    Image1->SetColor(clBlack);
+    Image1->SetBevelWidth(1);
+    Image1->SetGIFAnimate(false);
+    Image1->SetShowFrame3D(false);
+    Image1->SetStretchRatio(false);
+    Image1->SetCenterView(true);
+    Image1->SetShowEmptyLabel(true);
+    Image1->SetEmptyLabel("Empty");
+    Image1->SetJPEGPixelFormat(jf24Bit);
+    Image1->SetJPEGScale(jsFullSize);
+    Image1->SetJPEGGrayscale(false);
+    Image1->SetJPEGPerformance(jpBestQuality);
+    Image1->SetJPEGSmoothing(false);
+    Image1->SetJPEGProgressiveEncoding(false);
+    Image1->JPEGCompressionQuality = 0;
+    Image1->JPEGProgressiveDisplay = false;
+    Image1->SetChecked(false);
+    Image1->SetCheckColor(clBlack);
+    Image1->SetGifAnimateSpeed(10);
     Label4 = makeLabel(page, "Label4", "OEM Logo Preview", {65, 128, 168, 17});
     Label4->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    Label4->setAttribute(Qt::WA_TransparentForMouseEvents);
     setTextColour(Label4, Qt::yellow);
     Label13 = makeLabel(page, "Label13", "Label13", {211, 1, 38, 13});
     Label13->hide();
@@ -154,16 +243,22 @@ void TForm1::createLogoPage()
     LabelX->hide();
     Label1 = makeLabel(page, "Label1", "Select drive to scan for images", {72, 174, 145, 13});
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    DriveComboBox1 = named(new QComboBox(page), "DriveComboBox1");
+    DriveComboBox1 = named(new TDriveComboBox(page), "DriveComboBox1");
     DriveComboBox1->setGeometry(80, 195, 137, 19);
-    RxSpeedButton2 = makeGlyphButton(page, "RxSpeedButton2", "Autoscan", "Disks", {32, 224});
-    RxSpeedButton3 = makeGlyphButton(page, "RxSpeedButton3", "Stop", "Scanning", {112, 224});
-    RxSpeedButton6 = makeGlyphButton(page, "RxSpeedButton6", "Resize", "To Fit", {192, 224});
+    RxSpeedButton2 =
+        makeGlyphButton(page, "RxSpeedButton2", "Autoscan", "Autoscan", "Disks", {32, 224});
+    RxSpeedButton3 = makeGlyphButton(page, "RxSpeedButton3", "Stop", "Stop", "Scanning", {112, 224});
+    RxSpeedButton6 =
+        makeGlyphButton(page, "RxSpeedButton6", "Resize", "Resize", "To Fit", {192, 224});
 
     Bevel7 = makeBevel(page, "Bevel7", TBevel::bsBox, TBevel::bsRaised, {282, 8, 225, 289});
-    RxLabel2 = makeLabel(page, "RxLabel2", "Crestwick", {289, 32, 213, 29});
+    RxLabel2 = named(new TRxLabel(page), "RxLabel2");
+    RxLabel2->SetAutoSize(false);
+    RxLabel2->setGeometry(289, 32, 213, 29);
     setBold(RxLabel2, 24);
-    setTextColour(RxLabel2, kTitleBlue);
+    RxLabel2->SetFontColor(kTitleBlue);
+    RxLabel2->SetTransparent(true);
+    RxLabel2->SetCaption("Crestwick");
     Label5 = makeLabel(page, "Label5",
                        "Choose your new Oem Logo for\n"
                        "Control Panel -> System Properties\n"
@@ -177,12 +272,13 @@ void TForm1::createLogoPage()
     Label5->setWordWrap(true);
     ListBox1 = named(new QListWidget(page), "ListBox1");
     ListBox1->setGeometry(288, 34, 212, 173);
-    ListBox1->setSortingEnabled(true);
     ListBox1->setUniformItemSizes(true);
     ListBox1->hide();
-    RxSpeedButton1 = makeGlyphButton(page, "RxSpeedButton1", "Control", "Panel", {290, 224});
-    LedButton2 = makeGlyphButton(page, "LedButton2", "Save", "Logo", {362, 224});
-    LedButton3 = makeGlyphButton(page, "LedButton3", "Exit", "Now", {434, 224});
+    RxSpeedButton1 =
+        makeGlyphButton(page, "RxSpeedButton1", "ControlPanel", "Control", "Panel", {290, 224});
+    RxSpeedButton1->SetAlignment(taLeftJustify);
+    LedButton2 = makeGlyphButton(page, "LedButton2", "Save", "Save", "Logo", {362, 224});
+    LedButton3 = makeGlyphButton(page, "LedButton3", "Exit", "Exit", "Now", {434, 224});
     StatusBar1 = named(new TStatusBar(page), "StatusBar1");
     StatusBar1->Panels = {{QString(), 50, Qt::AlignHCenter}, {QString(), 50, Qt::AlignRight}};
     StatusBar1->SetSimplePanel(true);
@@ -191,18 +287,48 @@ void TForm1::createLogoPage()
     // The preview's caption lies over the bottom of the preview.
     Label4->raise();
 
-    connect(RxSpeedButton1, &QPushButton::clicked, this,
-            [this] { Application().Guard([&] { RxSpeedButton1Click(RxSpeedButton1); }); });
-    connect(LedButton3, &QPushButton::clicked, this,
-            [this] { Application().Guard([&] { LedButton3Click(LedButton3); }); });
+    RxSpeedButton2->OnClick = [this](QObject* Sender) { RxSpeedButton2Click(Sender); };
+    RxSpeedButton3->OnClick = [this](QObject* Sender) { RxSpeedButton3Click(Sender); };
+    RxSpeedButton6->OnClick = [this](QObject* Sender) { RxSpeedButton6Click(Sender); };
+    RxSpeedButton1->OnClick = [this](QObject* Sender) { RxSpeedButton1Click(Sender); };
+    LedButton2->OnClick = [this](QObject* Sender) { LedButton2Click(Sender); };
+    LedButton3->OnClick = [this](QObject* Sender) { LedButton3Click(Sender); };
+    connectListBoxClicks();
+}
+
+void TForm1::connectListBoxClicks()
+{
+    // The list box reports every change of its selection that the user makes, by mouse or by
+    // keyboard, and a click on the item already selected; changes made while the program fills
+    // or clears it are not reported.
+    auto report = [this] { Application().Guard([&] { ListBox1Click(ListBox1); }); };
+    connect(ListBox1, &QListWidget::currentRowChanged, this, [this, report](int) {
+        if (!fillingList_)
+            report();
+    });
+    ListBox1->viewport()->installEventFilter(this);
+    connect(ListBox1, &QListWidget::itemClicked, this, [this, report](QListWidgetItem*) {
+        if (ListBox1->currentRow() == rowBeforePress_)
+            report();
+    });
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (ListBox1 && watched == ListBox1->viewport() && event->type() == QEvent::MouseButtonPress)
+        rowBeforePress_ = ListBox1->currentRow();
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::createInfoPage()
 {
     QWidget* page = TabSheet2;
-    RxLabel1 = makeLabel(page, "RxLabel1", "System Info", {35, 19, 110, 24});
-    RxLabel1->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    RxLabel1 = named(new TRxLabel(page), "RxLabel1");
+    RxLabel1->SetAutoSize(false);
+    RxLabel1->setGeometry(35, 19, 110, 24);
     setBold(RxLabel1, 19);
+    RxLabel1->SetAlignment(taCenter);
+    RxLabel1->SetCaption("System Info");
     Bevel4 = makeBevel(page, "Bevel4", TBevel::bsBox, TBevel::bsLowered, {31, 48, 458, 185});
     Label7 = makeLabel(page, "Label7",
                        "Add here your information in Control Panel -> System Properties:",
@@ -219,50 +345,114 @@ void TForm1::createInfoPage()
     Label11 = makeLabel(page, "Label11", "Optional Support Information 2", {51, 201, 143, 16});
     Edit4 = makeEdit(page, "Edit4", {253, 196, 212, 21});
     Bevel8 = makeBevel(page, "Bevel8", TBevel::bsBox, TBevel::bsLowered, {256, 242, 233, 79});
-    Button1 = makeGlyphButton(page, "Button1", "Save", "Info", {268, 247});
-    RxSpeedButton4 = makeGlyphButton(page, "RxSpeedButton4", "Control", "Panel", {340, 247});
-    Button2 = makeGlyphButton(page, "Button2", "Exit", "Now", {412, 247});
+    Button1 = makeGlyphButton(page, "Button1", "Save", "Save", "Info", {268, 247});
+    RxSpeedButton4 =
+        makeGlyphButton(page, "RxSpeedButton4", "ControlPanel", "Control", "Panel", {340, 247});
+    Button2 = makeGlyphButton(page, "Button2", "Exit", "Exit", "Now", {412, 247});
 
     QWidget::setTabOrder(Edit1, Edit2);
     QWidget::setTabOrder(Edit2, Edit3);
     QWidget::setTabOrder(Edit3, Edit4);
 
-    connect(Button1, &QPushButton::clicked, this,
-            [this] { Application().Guard([&] { Button1Click(Button1); }); });
-    connect(RxSpeedButton4, &QPushButton::clicked, this,
-            [this] { Application().Guard([&] { RxSpeedButton4Click(RxSpeedButton4); }); });
-    connect(Button2, &QPushButton::clicked, this,
-            [this] { Application().Guard([&] { Button2Click(Button2); }); });
+    Button1->OnClick = [this](QObject* Sender) { Button1Click(Sender); };
+    RxSpeedButton4->OnClick = [this](QObject* Sender) { RxSpeedButton4Click(Sender); };
+    Button2->OnClick = [this](QObject* Sender) { Button2Click(Sender); };
 }
 
 void TForm1::createAboutPage()
 {
     QWidget* page = TabSheet3;
     Bevel1 = makeBevel(page, "Bevel1", TBevel::bsBox, TBevel::bsLowered, {35, 24, 334, 169});
-    ProLabel1 = makeLabel(page, "ProLabel1", "Quillmere SoftHouse", {86, 37, 225, 29});
-    ProLabel1->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    ProLabel1 = named(new TProLabel(page), "ProLabel1");
+    ProLabel1->SetAutoSize(false);
+    ProLabel1->setGeometry(86, 37, 225, 29);
     setBold(ProLabel1, 24);
-    setTextColour(ProLabel1, kTitleBlue);
-    ASLink1 = makeLabel(page, "ASLink1", "http://www.quillmere-softhouse.example/",
-                        {58, 69, 276, 13});
-    ASLink2 = makeLabel(page, "ASLink2", "info@quillmere-softhouse.example", {135, 97, 122, 13});
+    ProLabel1->SetFontColor(kTitleBlue);
+    ProLabel1->SetShadowStyle(ssCustom);
+    ProLabel1->SetShadowDirection(drUpLeft);
+    ProLabel1->SetShadowDepth(1);
+    ProLabel1->SetShadowSize(1);
+    ProLabel1->SetShadowColor(kShadowCyan);
+    ProLabel1->SetOffsetX(1);
+    ProLabel1->SetOffsetY(1);
+    ProLabel1->SetVerticalAlignment(vaBottom);
+    ProLabel1->SetTransparent(true);
+    ProLabel1->SetCaption("Quillmere SoftHouse");
+
+    ASLink1 = makeLink(page, "ASLink1", "http://www.quillmere-softhouse.example/",
+                       {58, 69, 276, 13});
+    ASLink1->SetFont(linkFont(kTitleBlue));
+    ASLink1->SetURLType(utHttp);
+    ASLink1->SetURLTypeAdd(false);
+    ASLink2 = makeLink(page, "ASLink2", "info@quillmere-softhouse.example", {135, 97, 122, 13});
     Bevel5 = makeBevel(page, "Bevel5", TBevel::bsTopLine, TBevel::bsLowered, {67, 120, 273, 17});
     Label12 = makeLabel(page, "Label12", "Bugs, comments and feedback\nEmail to:",
                         {111, 137, 175, 26});
     Label12->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     setBold(Label12);
     setTextColour(Label12, kAqua);
-    ASLink4 = makeLabel(page, "ASLink4", "crestwick@quillmere-softhouse.example",
-                        {135, 169, 126, 13});
+    ASLink4 = makeLink(page, "ASLink4", "crestwick@quillmere-softhouse.example",
+                       {135, 169, 126, 13});
+    // The two mail links add "mailto:" so that a click opens the mail program.
+    for (TASLink* mail : {ASLink2, ASLink4}) {
+        mail->SetFont(linkFont(clWhite));
+        mail->SetLinkColor(clRed);
+        mail->SetURLType(utMailto);
+        mail->SetURLTypeAdd(true);
+    }
     Bevel2 = makeBevel(page, "Bevel2", TBevel::bsBox, TBevel::bsLowered, {384, 158, 121, 159});
-    RxSpeedButton7 = makeGlyphButton(page, "RxSpeedButton7", "Desktop", "Shortcut", {412, 174});
-    RxSpeedButton5 = makeGlyphButton(page, "RxSpeedButton5", "Exit", "Now", {412, 239});
+    RxSpeedButton7 = makeGlyphButton(page, "RxSpeedButton7", "DesktopShortcut", "Desktop",
+                                     "Shortcut", {412, 174});
+    RxSpeedButton5 = makeGlyphButton(page, "RxSpeedButton5", "Exit", "Exit", "Now", {412, 239});
 
-    connect(RxSpeedButton5, &QPushButton::clicked, this,
-            [this] { Application().Guard([&] { RxSpeedButton5Click(RxSpeedButton5); }); });
+    RxSpeedButton7->OnClick = [this](QObject* Sender) { RxSpeedButton7Click(Sender); };
+    RxSpeedButton5->OnClick = [this](QObject* Sender) { RxSpeedButton5Click(Sender); };
 }
 
-void TForm1::createComponents() { SysInfo1 = std::make_unique<TSysInfo>(); }
+void TForm1::createComponents()
+{
+    FilesScan1 = named(new TFilesScan(this), "FilesScan1");
+    FilesScan1->SetFileMask("*");
+    FilesScan1->SetAttributes(TFileAttributes{faArchive});
+    FilesScan1->SetBuildList(true);
+    FilesScan1->SetSortedList(true);
+    FilesScan1->SetScanOptions(soSpecifiedDir);
+    FilesScan1->SetScanDir("c:\\");
+    FilesScan1->SetProcessMsg(true);
+    FilesScan1->SetRecursive(true);
+    FilesScan1->OnProcess = [this](TFilesScan* Sender, const std::string& Dir,
+                                   std::int64_t FilesCount, std::int64_t FilesSize) {
+        FilesScan1Process(Sender, Dir, FilesCount, FilesSize);
+    };
+    FilesScan1->OnEndProcess = [this](TFilesScan* Sender, TStringList& FilesList,
+                                      std::int64_t FilesCount, std::int64_t FilesSize) {
+        FilesScan1EndProcess(Sender, FilesList, FilesCount, FilesSize);
+    };
+
+    SysInfo1 = std::make_unique<TSysInfo>();
+
+    Shortcuts1 = named(new TShortcuts(this), "Shortcuts1");
+    Shortcuts1->ProgramName = "Crestwick";
+    Shortcuts1->Desktop = true;
+    // The stored list replaces the one the component built at construction.
+    Shortcuts1->FolderList().Clear();
+    Shortcuts1->FolderList().Add("Accessories");
+    Shortcuts1->FolderList().Add("Esecuzione Automatica");
+    Shortcuts1->RunProgram = TShortcuts::RunningProgram();
+
+    RxTrayIcon1 = named(new TRxTrayIcon(this), "RxTrayIcon1");
+    TIcon icon;
+    icon.LoadFromBytes(CrestwickIconBytes());
+    RxTrayIcon1->SetIcon(&icon);
+
+    FileOperations1 = named(new TFileOperations(this), "FileOperations1");
+    FileOperations1->SetMask("*.*");
+    FileOperations1->SetShowDirsOnSearch(false);
+    FileOperations1->SetDetailFileAttr({});
+
+    // Loading is complete: the notification-area icon shows itself.
+    RxTrayIcon1->Loaded();
+}
 
 void TForm1::ShowCentred()
 {
@@ -280,6 +470,7 @@ std::string TForm1::WindowsDirectory() const
 }
 
 std::string TForm1::oemInfoPath() const { return WindowsDirectory() + kOemInfoTail; }
+std::string TForm1::oemLogoPath() const { return WindowsDirectory() + kOemLogoTail; }
 
 void TForm1::FormCreate(QObject*)
 {
@@ -288,7 +479,17 @@ void TForm1::FormCreate(QObject*)
         Label13->setText(text(SysInfo1->SystemRoot() + "\\"));
         windowsDirectoryKnown_ = true;
         LoadOemInfo();
+        loadStartupLogo();
     });
+}
+
+void TForm1::loadStartupLogo()
+{
+    // The logo goes into the viewer's picture directly, so the viewer's image name stays
+    // empty and a save writes it back as a bitmap.
+    const std::string logo = oemLogoPath();
+    if (fileExists(logo))
+        Image1->Picture().LoadFromFile(logo);
 }
 
 void TForm1::LoadOemInfo()
@@ -311,12 +512,82 @@ void TForm1::SaveOemInfo()
         ini.DeleteKey(kSupport, key);
 }
 
+void TForm1::RxSpeedButton2Click(QObject*)
+{
+    FilesScan1->SetFileMask(kScanMasks);
+    std::string start(1, DriveComboBox1->DriveLetter());
+    start += ":\\";
+    FilesScan1->SetScanDir(start);
+    FilesScan1->StartScan();
+}
+
+void TForm1::FilesScan1Process(TFilesScan*, const std::string& Dir, std::int64_t, std::int64_t)
+{
+    StatusBar1->SetSimpleText(text(Dir));
+}
+
+void TForm1::FilesScan1EndProcess(TFilesScan*, TStringList& FilesList, std::int64_t FilesCount,
+                                  std::int64_t FilesSize)
+{
+    StatusBar1->SetSimpleText(text(core::Format("Total files: %d Size: %d Kb",
+                                                {FilesCount, FilesSize / 1024})));
+    ListBox1->show();
+    // The list box keeps its items in its own sorted order: the platform's case-insensitive
+    // order, duplicates kept.
+    std::vector<std::string> items = FilesList.items();
+    std::stable_sort(items.begin(), items.end(), [](const std::string& a, const std::string& b) {
+        return core::AnsiCompareText(a, b) < 0;
+    });
+    QStringList rows;
+    rows.reserve(qsizetype(items.size()));
+    for (const auto& item : items)
+        rows.append(text(item));
+    fillingList_ = true;
+    ListBox1->clear();
+    ListBox1->addItems(rows);
+    fillingList_ = false;
+}
+
+void TForm1::ListBox1Click(QObject*)
+{
+    const int index = ListBox1->currentRow();
+    QListWidgetItem* item = index >= 0 ? ListBox1->item(index) : nullptr;
+    if (!item || !item->isSelected())
+        throw EStringListError(core::Format("List index out of bounds (%d)", {-1}));
+    const QString path = item->text();
+    StatusBar1->Panels[0].Text = path;
+    Image1->SetImageName(text(path));
+    LabelX->setText(text(core::Format("FileSize: %d Kb", {Image1->FileSize() / 1024})));
+    LabelX->adjustSize();
+    LabelX->show();
+}
+
+void TForm1::RxSpeedButton3Click(QObject*) { FilesScan1->StopScan(); }
+
+void TForm1::RxSpeedButton6Click(QObject*) { Image1->FitToRect(Image1->ClientRect()); }
+
+void TForm1::LedButton2Click(QObject*)
+{
+    const TGraphic* graphic = Image1->Picture().Graphic();
+    if (!graphic || graphic->Empty())
+        throw Exception("There is no picture to save.");
+    const std::string extension = core::AsciiUpperCase(extractFileExt(Image1->ImageName()));
+    const std::string target = oemLogoPath();
+    if (extension == kJpegExtension) {
+        Image1->SaveAsBitmap(target);
+        return;
+    }
+    Image1->PrepareBitmapSave();
+    Image1->Picture().SaveToFile(target);
+}
+
 void TForm1::Button1Click(QObject*) { SaveOemInfo(); }
 void TForm1::Button2Click(QObject*) { close(); }
 void TForm1::LedButton3Click(QObject*) { close(); }
 void TForm1::RxSpeedButton5Click(QObject*) { close(); }
 void TForm1::RxSpeedButton1Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
 void TForm1::RxSpeedButton4Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
+void TForm1::RxSpeedButton7Click(QObject*) { Shortcuts1->CreateShortcuts(); }
 
 void TForm1::closeEvent(QCloseEvent* event)
 {

@@ -2,18 +2,28 @@
 
 #include <QWidget>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 class QLabel;
 class QLineEdit;
 class QListWidget;
-class QPushButton;
-class QComboBox;
 class QTabWidget;
+class TASLink;
+class TAdvImage;
 class TBevel;
+class TDriveComboBox;
+class TFileOperations;
+class TFilesScan;
+class TProLabel;
+class TRxLabel;
+class TRxSpeedButton;
+class TRxTrayIcon;
 class TShape;
+class TShortcuts;
 class TStatusBar;
+class TStringList;
 class TSysInfo;
 
 // Starts the System Properties sheet of the Control Panel with the given applet file name and
@@ -39,13 +49,25 @@ public:
     void LoadOemInfo();
     void SaveOemInfo();
 
-    // Click handlers, named after their buttons.
+    // The logo page.
+    void RxSpeedButton2Click(QObject* Sender);
+    void FilesScan1Process(TFilesScan* Sender, const std::string& Dir, std::int64_t FilesCount,
+                           std::int64_t FilesSize);
+    void FilesScan1EndProcess(TFilesScan* Sender, TStringList& FilesList,
+                              std::int64_t FilesCount, std::int64_t FilesSize);
+    void ListBox1Click(QObject* Sender);
+    void RxSpeedButton3Click(QObject* Sender);
+    void RxSpeedButton6Click(QObject* Sender);
+    void LedButton2Click(QObject* Sender);
+
+    // The other buttons.
     void Button1Click(QObject* Sender);
     void Button2Click(QObject* Sender);
     void LedButton3Click(QObject* Sender);
     void RxSpeedButton5Click(QObject* Sender);
     void RxSpeedButton1Click(QObject* Sender);
     void RxSpeedButton4Click(QObject* Sender);
+    void RxSpeedButton7Click(QObject* Sender);
 
     // The notebook and its pages.
     QTabWidget* PageControl1 = nullptr;
@@ -56,26 +78,26 @@ public:
     // Logo page.
     TBevel* Bevel3 = nullptr;
     TShape* Shape1 = nullptr;
-    QLabel* Image1 = nullptr;
+    TAdvImage* Image1 = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* Label13 = nullptr;
     QLabel* LabelX = nullptr;
     QLabel* Label1 = nullptr;
-    QComboBox* DriveComboBox1 = nullptr;
-    QPushButton* RxSpeedButton2 = nullptr;
-    QPushButton* RxSpeedButton3 = nullptr;
-    QPushButton* RxSpeedButton6 = nullptr;
+    TDriveComboBox* DriveComboBox1 = nullptr;
+    TRxSpeedButton* RxSpeedButton2 = nullptr;
+    TRxSpeedButton* RxSpeedButton3 = nullptr;
+    TRxSpeedButton* RxSpeedButton6 = nullptr;
     TBevel* Bevel7 = nullptr;
-    QLabel* RxLabel2 = nullptr;
+    TRxLabel* RxLabel2 = nullptr;
     QLabel* Label5 = nullptr;
     QListWidget* ListBox1 = nullptr;
-    QPushButton* RxSpeedButton1 = nullptr;
-    QPushButton* LedButton2 = nullptr;
-    QPushButton* LedButton3 = nullptr;
+    TRxSpeedButton* RxSpeedButton1 = nullptr;
+    TRxSpeedButton* LedButton2 = nullptr;
+    TRxSpeedButton* LedButton3 = nullptr;
     TStatusBar* StatusBar1 = nullptr;
 
     // Info page.
-    QLabel* RxLabel1 = nullptr;
+    TRxLabel* RxLabel1 = nullptr;
     TBevel* Bevel4 = nullptr;
     QLabel* Label7 = nullptr;
     QLabel* Label8 = nullptr;
@@ -87,27 +109,32 @@ public:
     QLabel* Label11 = nullptr;
     QLineEdit* Edit4 = nullptr;
     TBevel* Bevel8 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QPushButton* RxSpeedButton4 = nullptr;
-    QPushButton* Button2 = nullptr;
+    TRxSpeedButton* Button1 = nullptr;
+    TRxSpeedButton* RxSpeedButton4 = nullptr;
+    TRxSpeedButton* Button2 = nullptr;
 
     // About page.
     TBevel* Bevel1 = nullptr;
-    QLabel* ProLabel1 = nullptr;
-    QLabel* ASLink1 = nullptr;
-    QLabel* ASLink2 = nullptr;
+    TProLabel* ProLabel1 = nullptr;
+    TASLink* ASLink1 = nullptr;
+    TASLink* ASLink2 = nullptr;
     TBevel* Bevel5 = nullptr;
     QLabel* Label12 = nullptr;
-    QLabel* ASLink4 = nullptr;
+    TASLink* ASLink4 = nullptr;
     TBevel* Bevel2 = nullptr;
-    QPushButton* RxSpeedButton7 = nullptr;
-    QPushButton* RxSpeedButton5 = nullptr;
+    TRxSpeedButton* RxSpeedButton7 = nullptr;
+    TRxSpeedButton* RxSpeedButton5 = nullptr;
 
-    // Components without a window.
+    // Components without a window, owned by the window.
+    TFilesScan* FilesScan1 = nullptr;
     std::unique_ptr<TSysInfo> SysInfo1;
+    TShortcuts* Shortcuts1 = nullptr;
+    TRxTrayIcon* RxTrayIcon1 = nullptr;
+    TFileOperations* FileOperations1 = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void createLogoPage();
@@ -115,6 +142,14 @@ private:
     void createAboutPage();
     void createComponents();
     std::string oemInfoPath() const;
+    std::string oemLogoPath() const;
+    void loadStartupLogo();
+    void connectListBoxClicks();
+
+    // True while the program itself fills or clears the list box, whose selection changes
+    // then are not the user's.
+    bool fillingList_ = false;
+    int rowBeforePress_ = -1;
 
     // False until FormCreate has read the system root: paths are then built from "\".
     bool windowsDirectoryKnown_ = false;

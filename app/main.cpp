@@ -1,5 +1,6 @@
 // Crestwick: edits the OEM logo and the OEM support information of a Windows system.
 #include "app/Unit1.h"
+#include "gif/MPGifImg.h"
 #include "platform/Prefix.h"
 #include "platform/TApplication.h"
 
@@ -11,6 +12,8 @@ int main(int argc, char** argv)
     TApplication::RegisterFontSubstitutes();
     // A first start makes the machine's prefix; an existing one is left as it is.
     platform::Prefix::ensureExists();
+    // GIF pictures join the picture formats that the framework registers itself.
+    RegisterGIFFormat();
     int result = 0;
     {
         TForm1 Form1;
