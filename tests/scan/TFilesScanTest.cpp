@@ -226,6 +226,18 @@ TEST_F(TFilesScanTest, CountsOnlyEntriesCarryingEverySelectedAttribute)
     EXPECT_EQ(ends.at(2).list, (std::vector<std::string>{"c:\\hiddenarchive.bmp"}));
 }
 
+TEST_F(TFilesScanTest, KeepsNamesThatAreNotUtf8AsTheirBytes)
+{
+    fs::remove_all(c() / "WINDOWS");
+    file("\xff\xfe.bmp");
+    file("ok.bmp");
+    scan.SetFileMask("*.bmp");
+    scan.SetSortedList(true);
+    scan.StartScan();
+    EXPECT_EQ(sortedCopy(ends.at(0).list),
+              (std::vector<std::string>{"c:\\ok.bmp", "c:\\\xff\xfe.bmp"}));
+}
+
 TEST_F(TFilesScanTest, EmptyStartDirectoryReportsOnceAndFindsNothing)
 {
     scan.SetScanDir("");

@@ -125,23 +125,6 @@ TEST(TMask, AllowsThirtyStarredElementsAndRejectsTheThirtyFirst)
     EXPECT_NO_THROW(TMask{collapsed});
 }
 
-TEST(TMask, CompilesIntoElementsWithStarFlagsAndUpperCasedMembers)
-{
-    TMask mask("*a[!b-c]?*");
-    const auto& e = mask.Elements();
-    ASSERT_EQ(e.size(), 4u);
-    EXPECT_TRUE(e[0].StarBefore);
-    EXPECT_EQ(e[0].Kind, mekChar);
-    EXPECT_EQ(e[0].Ch, 'A');
-    EXPECT_EQ(e[1].Kind, mekCharSet);
-    EXPECT_TRUE(e[1].Negated);
-    EXPECT_TRUE(e[1].isMember('B') && e[1].isMember('C'));
-    EXPECT_FALSE(e[1].isMember('b'));
-    EXPECT_EQ(e[2].Kind, mekAnyChar);
-    EXPECT_TRUE(e[3].StarBefore);
-    EXPECT_EQ(e[3].Ch, 0);
-}
-
 // A straightforward backtracking matcher over the compiled elements: every starred element
 // may swallow any run. The compiled matcher must agree with it on every mask and name.
 bool referenceMatch(const std::vector<TMaskElement>& e, std::size_t i, std::string_view name,
