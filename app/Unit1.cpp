@@ -552,7 +552,7 @@ void TForm1::ListBox1Click(QObject*)
 {
     const int index = ListBox1->currentRow();
     QListWidgetItem* item = index >= 0 ? ListBox1->item(index) : nullptr;
-    if (!item || !item->isSelected())
+    if (!item)
         throw EStringListError(core::Format("List index out of bounds (%d)", {-1}));
     const QString path = item->text();
     StatusBar1->Panels[0].Text = path;

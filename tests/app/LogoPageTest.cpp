@@ -1,0 +1,311 @@
+#include "app/TStatusBar.h"
+#include "app/Unit1.h"
+#include "controls/TRxSpeedButton.h"
+#include "core/Exceptions.h"
+#include "core/TStringList.h"
+#include "imaging/AdvImage.h"
+#include "imaging/TBitmap.h"
+#include "imaging/TPicture.h"
+#include "imaging/jpeg.h"
+#include "platform/FileAttributes.h"
+#include "platform/ScreenDepth.h"
+#include "platform/TApplication.h"
+#include "scan/TDriveComboBox.h"
+#include "scan/TFilesScan.h"
+#include "tests/imaging/BmpBytes.h"
+#include "tests/imaging/JpegFixtures.h"
+#include "tests/support/TempPrefix.h"
+
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct BmpHeader {
+    int width = 0;
+    int height = 0;
+    int bitCount = 0;
+};
+
+// The dimensions and depth that a BMP file's information header records.
+BmpHeader readBmpHeader(const std::string& bytes)
+{
+    auto u32 = [&](std::size_t at) {
+        return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
+               std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 |
+               std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
+    };
+    if (bytes.size() < 30 || bytes.compare(0, 2, "BM") != 0)
+        return {};
+    return {int(u32(18)), int(std::int32_t(u32(22))),
+            int(std::uint8_t(bytes[28]) | std::uint8_t(bytes[29]) << 8)};
+}
+
+} // namespace
+
+// A machine with the default prefix and a drive D: holding pictures in nested folders.
+class LogoPageTest : public TempPrefixTest {
+protected:
+    void SetUp() override
+    {
+        TempPrefixTest::SetUp();
+        createDefaultPrefix();
+        drive = temp() / "ddrive";
+        fs::create_directories(drive);
+        fs::create_directory_symlink(drive, prefix() / "dosdevices" / "d:");
+    }
+
+    std::unique_ptr<TForm1> makeForm()
+    {
+        auto form = std::make_unique<TForm1>();
+        form->ShowCentred();
+        return form;
+    }
+
+    void selectDrive(TForm1& form, char letter)
+    {
+        form.DriveComboBox1->SetDriveLetter(letter);
+        ASSERT_EQ(form.DriveComboBox1->DriveLetter(), letter);
+    }
+
+    QStringList listed(const TForm1& form) const
+    {
+        QStringList rows;
+        for (int i = 0; i < form.ListBox1->count(); ++i)
+            rows << form.ListBox1->item(i)->text();
+        return rows;
+    }
+
+    void clickRow(TForm1& form, const QString& path)
+    {
+        const auto found = form.ListBox1->findItems(path, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1) << path.toStdString();
+        form.ListBox1->setCurrentItem(found.front());
+    }
+
+    fs::path logo() const { return windowsDir() / "system" / "oemlogo.bmp"; }
+
+    fs::path drive;
+};
+
+TEST_F(LogoPageTest, TypicalUseScansPreviewsFitsAndSavesTheLogo)
+{
+    // A 300 x 150 colour JPEG, a small BMP and names that the masks must or must not take.
+    const std::string jpeg = makeJpeg({300, 150, false, false, 90});
+    writeFile(drive / "Photos" / "Holiday" / "beach.jpg", jpeg);
+    writeFile(drive / "Photos" / "LOGO.BMP", makeBmp(BmpSpec{}));
+    writeFile(drive / "b.Jpg", jpeg);
+    writeFile(drive / "scan.jpeg", jpeg);
+    writeFile(drive / "notes.txt", "x");
+    writeFile(drive / "Photos" / "old.bmp", makeBmp(BmpSpec{}));
+    const bool archiveCleared =
+        platform::FileAttributes::set(drive / "Photos" / "old.bmp", 0 /* no archive bit */);
+
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+
+    QStringList expected = {"d:\\b.Jpg", "d:\\Photos\\Holiday\\beach.jpg", "d:\\Photos\\LOGO.BMP"};
+    if (!archiveCleared)
+        expected.insert(2, "d:\\Photos\\old.bmp");
+    EXPECT_EQ(listed(*form), expected);
+    EXPECT_TRUE(form->ListBox1->isVisible());
+    const std::int64_t total = 2 * std::int64_t(jpeg.size()) + std::int64_t(makeBmp(BmpSpec{}).size()) *
+                                                                   (archiveCleared ? 1 : 2);
+    EXPECT_EQ(form->StatusBar1->SimpleText().toStdString(),
+              "Total files: " + std::to_string(expected.size()) +
+                  " Size: " + std::to_string(total / 1024) + " Kb");
+
+    clickRow(*form, "d:\\Photos\\Holiday\\beach.jpg");
+    EXPECT_EQ(form->Image1->ImageName(), "d:\\Photos\\Holiday\\beach.jpg");
+    EXPECT_TRUE(form->LabelX->isVisible());
+    EXPECT_EQ(form->LabelX->text().toStdString(),
+              "FileSize: " + std::to_string(jpeg.size() / 1024) + " Kb");
+    EXPECT_EQ(form->StatusBar1->Panels[0].Text, "d:\\Photos\\Holiday\\beach.jpg");
+    ASSERT_NE(form->Image1->Picture().Graphic(), nullptr);
+    EXPECT_NE(dynamic_cast<TJPEGImage*>(form->Image1->Picture().Graphic()), nullptr);
+
+    form->RxSpeedButton6Click(form->RxSpeedButton6);
+    EXPECT_EQ(form->Image1->ImageName(), "");
+    EXPECT_EQ(form->Image1->Picture().Graphic()->Width(), 180);
+    EXPECT_EQ(form->Image1->Picture().Graphic()->Height(), 90);
+
+    form->LedButton2Click(form->LedButton2);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    const BmpHeader saved = readBmpHeader(readFile(logo()));
+    EXPECT_EQ(saved.width, 180);
+    EXPECT_EQ(saved.height, 90);
+    EXPECT_EQ(saved.bitCount, platform::screenBitsPerPixel());
+}
+
+TEST_F(LogoPageTest, JpegSavedWithoutFittingIsWrittenWholeAt24Bits)
+{
+    writeFile(drive / "big.JPG", makeJpeg({400, 250, false, false, 90}));
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    clickRow(*form, "d:\\big.JPG");
+    form->LedButton2Click(form->LedButton2);
+    const std::string first = readFile(logo());
+    const BmpHeader saved = readBmpHeader(first);
+    EXPECT_EQ(saved.width, 400);
+    EXPECT_EQ(saved.height, 250);
+    EXPECT_EQ(saved.bitCount, 24);
+    // The preview still holds the JPEG, and saving again writes the same file.
+    EXPECT_NE(dynamic_cast<TJPEGImage*>(form->Image1->Picture().Graphic()), nullptr);
+    form->LedButton2Click(form->LedButton2);
+    EXPECT_EQ(readFile(logo()), first);
+}
+
+TEST_F(LogoPageTest, ExistingLogoShowsAtStartAndSavesBackUnchanged)
+{
+    BmpSpec spec{7, 5, 8, 0, colorTable(256)};
+    spec.clrUsed = 256; // a save records the colour count, so the fixture does too
+    const std::string bmp = makeBmp(spec);
+    writeFile(logo(), bmp);
+    auto form = makeForm();
+    EXPECT_TRUE(errors.empty());
+    ASSERT_NE(form->Image1->Picture().Graphic(), nullptr);
+    EXPECT_EQ(form->Image1->Picture().Graphic()->Width(), 7);
+    EXPECT_EQ(form->Image1->ImageName(), "");
+    EXPECT_FALSE(form->LabelX->isVisible());
+    ::unlink(logo().c_str());
+    form->LedButton2Click(form->LedButton2);
+    EXPECT_EQ(readFile(logo()), bmp);
+}
+
+TEST_F(LogoPageTest, BadLogoAtStartIsReportedAndThePreviewStaysEmpty)
+{
+    writeFile(logo(), "BMnot a bitmap at all");
+    auto form = makeForm();
+    EXPECT_EQ(errors, std::vector<std::string>{"Bitmap image is not valid."});
+    const TGraphic* graphic = form->Image1->Picture().Graphic();
+    EXPECT_TRUE(graphic == nullptr || graphic->Empty());
+}
+
+TEST_F(LogoPageTest, SaveWithoutAPictureKeepsTheOldLogo)
+{
+    auto form = makeForm();
+    writeFile(logo(), "old logo");
+    Application().Guard([&] { form->LedButton2Click(form->LedButton2); });
+    EXPECT_EQ(errors, std::vector<std::string>{"There is no picture to save."});
+    EXPECT_EQ(readFile(logo()), "old logo");
+}
+
+TEST_F(LogoPageTest, SaveIntoAReadOnlySystemFolderFailsAndLeavesTheLogo)
+{
+    writeFile(drive / "a.bmp", makeBmp(BmpSpec{}));
+    writeFile(logo(), "old logo");
+    auto form = makeForm();
+    errors.clear();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    clickRow(*form, "d:\\a.bmp");
+    ::chmod((windowsDir() / "system").c_str(), 0555);
+    Application().Guard([&] { form->LedButton2Click(form->LedButton2); });
+    EXPECT_EQ(errors,
+              std::vector<std::string>{"Cannot create file C:\\WINDOWS\\system\\oemlogo.bmp."});
+    EXPECT_EQ(readFile(logo()), "old logo");
+}
+
+TEST_F(LogoPageTest, TotalsTruncateKilobytesAndAnEmptyDriveListsNothing)
+{
+    for (const char* name : {"a.bmp", "b.bmp", "c.jpg"})
+        writeFile(drive / name, std::string(700, 'x'));
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    EXPECT_EQ(form->StatusBar1->SimpleText(), "Total files: 3 Size: 2 Kb");
+
+    for (const char* name : {"a.bmp", "b.bmp", "c.jpg"})
+        fs::remove(drive / name);
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    EXPECT_EQ(form->StatusBar1->SimpleText(), "Total files: 0 Size: 0 Kb");
+    EXPECT_TRUE(form->ListBox1->isVisible());
+    EXPECT_EQ(form->ListBox1->count(), 0);
+}
+
+TEST_F(LogoPageTest, FileSizeLabelTruncatesAndAMissingFileEmptiesThePreview)
+{
+    writeFile(drive / "small.bmp", std::string(1023, 'x'));
+    writeFile(drive / "exact.bmp", makeBmp(BmpSpec{}) + std::string(1024 - makeBmp(BmpSpec{}).size(), '\0'));
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    clickRow(*form, "d:\\exact.bmp");
+    EXPECT_EQ(form->LabelX->text(), "FileSize: 1 Kb");
+    // Not a picture: the preview shows "Empty" without a message.
+    clickRow(*form, "d:\\small.bmp");
+    EXPECT_EQ(form->LabelX->text(), "FileSize: 0 Kb");
+    EXPECT_TRUE(errors.empty());
+    // Deleted since the scan: empty preview, the size label keeps the last size.
+    fs::remove(drive / "exact.bmp");
+    clickRow(*form, "d:\\exact.bmp");
+    const TGraphic* graphic = form->Image1->Picture().Graphic();
+    EXPECT_TRUE(graphic == nullptr || graphic->Empty());
+    EXPECT_EQ(form->LabelX->text(), "FileSize: 0 Kb");
+}
+
+TEST_F(LogoPageTest, ClickWithoutSelectionReportsIndexMinusOne)
+{
+    auto form = makeForm();
+    Application().Guard([&] { form->ListBox1Click(form->ListBox1); });
+    EXPECT_EQ(errors, std::vector<std::string>{"List index out of bounds (-1)"});
+}
+
+TEST_F(LogoPageTest, StopDuringAScanReportsWhatWasFoundSoFar)
+{
+    for (int i = 0; i < 200; ++i)
+        writeFile(drive / ("dir" + std::to_string(i)) / "p.bmp", "x");
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    int ends = 0;
+    auto original = form->FilesScan1->OnEndProcess;
+    form->FilesScan1->OnEndProcess = [&](TFilesScan* s, TStringList& l, std::int64_t c,
+                                         std::int64_t z) {
+        ++ends;
+        original(s, l, c, z);
+    };
+    QTimer::singleShot(0, form.get(), [&] { form->RxSpeedButton3Click(form->RxSpeedButton3); });
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    EXPECT_EQ(ends, 1);
+    EXPECT_LT(form->ListBox1->count(), 200);
+    EXPECT_TRUE(form->StatusBar1->SimpleText().startsWith("Total files: "));
+}
+
+TEST_F(LogoPageTest, ClosingDuringAScanLetsItFinishAndThenEndsTheProgram)
+{
+    for (int i = 0; i < 50; ++i)
+        writeFile(drive / ("dir" + std::to_string(i)) / "p.jpg", "x");
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    QTimer::singleShot(0, form.get(), [&] { form->close(); });
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    EXPECT_EQ(form->ListBox1->count(), 50);
+    EXPECT_EQ(form->StatusBar1->SimpleText(), "Total files: 50 Size: 0 Kb");
+    EXPECT_TRUE(Application().Terminated());
+}
+
+TEST_F(LogoPageTest, ListClicksFromTheUserReachTheHandlerButFillingTheListDoesNot)
+{
+    writeFile(drive / "one.bmp", makeBmp(BmpSpec{}));
+    writeFile(drive / "two.bmp", makeBmp(BmpSpec{}));
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    // Filling the list selected nothing and previewed nothing.
+    EXPECT_FALSE(form->LabelX->isVisible());
+    form->ListBox1->setFocus();
+    form->ListBox1->setCurrentRow(0);
+    EXPECT_EQ(errors, std::vector<std::string>{});
+    EXPECT_EQ(form->Image1->ImageName(), "d:\\one.bmp");
+    // The keyboard moves the selection and previews the next file.
+    QTest::keyClick(form->ListBox1, Qt::Key_Down);
+    EXPECT_EQ(form->Image1->ImageName(), "d:\\two.bmp");
+}
