@@ -72,16 +72,16 @@ struct Reading {
 
 int writeToString(GifFileType* file, const GifByteType* data, int length)
 {
-    static_cast<std::string*>(file->UserData)->append(reinterpret_cast<const char*>(data),
-                                                      static_cast<std::size_t>(length));
+    static_cast<std::string*>(file->UserData)
+        ->append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
     return length;
 }
 
 int readFromString(GifFileType* file, GifByteType* data, int length)
 {
     auto* reading = static_cast<Reading*>(file->UserData);
-    const std::size_t count = std::min(static_cast<std::size_t>(length),
-                                       reading->bytes->size() - reading->position);
+    const std::size_t count =
+        std::min(static_cast<std::size_t>(length), reading->bytes->size() - reading->position);
     std::memcpy(data, reading->bytes->data() + reading->position, count);
     reading->position += count;
     return static_cast<int>(count);

@@ -241,8 +241,7 @@ TColorTable::TColorTable(std::vector<std::uint8_t> rgb) : rgb_(std::move(rgb)) {
 TColor TColorTable::Colors(int index) const
 {
     if (index < 0 || index >= Count())
-        throw EListError(
-            core::Format("Index %d out of range [0..%d]", {index, Count() - 1}));
+        throw EListError(core::Format("Index %d out of range [0..%d]", {index, Count() - 1}));
     const auto entry = static_cast<std::size_t>(index) * 3;
     return RGBColor(rgb_[entry], rgb_[entry + 1], rgb_[entry + 2]);
 }
@@ -263,7 +262,7 @@ TPalette TColorTable::Palette() const
 
 namespace {
 
-constexpr std::size_t kSignatureSize = 6; // "GIF87a" or "GIF89a", not checked
+constexpr std::size_t kSignatureSize = 6;           // "GIF87a" or "GIF89a", not checked
 constexpr std::uint8_t kExtensionIntroducer = 0x21; // '!'
 constexpr std::uint8_t kImageSeparator = 0x2C;      // ','
 constexpr std::uint8_t kTrailer = 0x3B;             // ';'
@@ -313,10 +312,7 @@ public:
         return taken;
     }
     // Takes what is left of count bytes when the data ends first.
-    std::string_view takeAtMost(std::size_t count)
-    {
-        return take(std::min(count, remaining()));
-    }
+    std::string_view takeAtMost(std::size_t count) { return take(std::min(count, remaining())); }
 
     // A data sub-block: a size byte and that many bytes; empty for the terminator.
     std::string_view subBlock() { return take(byte()); }
@@ -469,8 +465,7 @@ public:
     explicit TApplicationExtension(GifReader& reader)
     {
         Identifier = readFixedPart<11>(reader);
-        for (std::string_view block = reader.subBlock(); !block.empty();
-             block = reader.subBlock())
+        for (std::string_view block = reader.subBlock(); !block.empty(); block = reader.subBlock())
             Data.append(block);
     }
 
@@ -644,11 +639,20 @@ std::unique_ptr<TGraphic> TGIFImage::NewInstance() const
     return std::make_unique<TGIFImage>();
 }
 
-TMPTimerPool* TGIFImage::TimerPool() { return sharedTimerPool().get(); }
+TMPTimerPool* TGIFImage::TimerPool()
+{
+    return sharedTimerPool().get();
+}
 
-int TGIFImage::Width() const { return data_->ScreenWidth; }
+int TGIFImage::Width() const
+{
+    return data_->ScreenWidth;
+}
 
-int TGIFImage::Height() const { return data_->ScreenHeight; }
+int TGIFImage::Height() const
+{
+    return data_->ScreenHeight;
+}
 
 void TGIFImage::SetWidth(int width)
 {
@@ -668,7 +672,10 @@ void TGIFImage::SetHeight(int height)
     Changed();
 }
 
-bool TGIFImage::Empty() const { return !data_->Bytes || data_->Bytes->bytes().empty(); }
+bool TGIFImage::Empty() const
+{
+    return !data_->Bytes || data_->Bytes->bytes().empty();
+}
 
 void TGIFImage::Draw(TCanvas& canvas, const TRect& rect)
 {
@@ -719,8 +726,8 @@ void TGIFImage::ReadData(TStream& stream)
 {
     std::uint8_t size[4];
     stream.ReadBuffer(size, sizeof size);
-    const std::int64_t count = std::int32_t(size[0] | size[1] << 8 | size[2] << 16 |
-                                            std::uint32_t{size[3]} << 24);
+    const std::int64_t count =
+        std::int32_t(size[0] | size[1] << 8 | size[2] << 16 | std::uint32_t{size[3]} << 24);
     // A size beyond the stored bytes cannot be read; it is refused before allocating.
     if (count < 0 || count > stream.Size() - stream.Position())
         throw EReadError("Stream read error");
@@ -764,8 +771,7 @@ void TGIFImage::parse()
         buildFrame(*frame, reader, data.GlobalColorTable.get());
         // A built frame's bitmap is final: changing it is an error.
         frame->Bitmap().OnChange = [](TPersistent*) {
-            throw EInvalidGraphicOperation(
-                core::Format("Cannot modify %s bitmap", {"TGIFFrame"}));
+            throw EInvalidGraphicOperation(core::Format("Cannot modify %s bitmap", {"TGIFFrame"}));
         };
         data.Frames->Add(std::move(frame));
     }
@@ -829,11 +835,20 @@ void TGIFImage::SetAllFrameDelays(int delay)
         data_->Frames->Items(index)->Delay = delay;
 }
 
-int TGIFImage::FrameDelay(int index) { return frame(index).Delay; }
+int TGIFImage::FrameDelay(int index)
+{
+    return frame(index).Delay;
+}
 
-void TGIFImage::SetFrameDelay(int index, int delay) { frame(index).Delay = delay; }
+void TGIFImage::SetFrameDelay(int index, int delay)
+{
+    frame(index).Delay = delay;
+}
 
-TBitmap& TGIFImage::FrameBitmap(int index) { return frame(index).Bitmap(); }
+TBitmap& TGIFImage::FrameBitmap(int index)
+{
+    return frame(index).Bitmap();
+}
 
 void RegisterGIFFormat()
 {
@@ -841,4 +856,7 @@ void RegisterGIFFormat()
                                  TGraphicClass::of<TGIFImage>("TGIFImage"));
 }
 
-void UnregisterGIFFormat() { TPicture::UnregisterGraphicClass("TGIFImage"); }
+void UnregisterGIFFormat()
+{
+    TPicture::UnregisterGraphicClass("TGIFImage");
+}

@@ -40,8 +40,8 @@ public:
     // interlaced image when asked; pixels past the last row are dropped and rows that receive
     // nothing keep their content. Data that ends before the end code ends the decode with the
     // pixels decoded so far. A malformed code stream raises "Invalid stream format" or, when a
-    // full table is not followed by a clear code, "Code size overflow"; the pixels decoded
-    // before the error stay.
+    // full table is followed by anything but a clear code or the end code, "Code size
+    // overflow"; the pixels decoded before the error stay.
     void Decode(const TIndexedRows& rows, bool interlaced);
     // Decodes into the rows of an 8-bit bitmap (a bitmap of any other form is made one first).
     void Decode(TBitmap& bitmap, bool interlaced);

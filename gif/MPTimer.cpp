@@ -46,7 +46,10 @@ void TTrigger::SetEnabled(bool value)
         enabled_ = value;
 }
 
-void TTrigger::SetInterval(int milliseconds) { interval_ = std::max(milliseconds, MinInterval); }
+void TTrigger::SetInterval(int milliseconds)
+{
+    interval_ = std::max(milliseconds, MinInterval);
+}
 
 void TTrigger::SetCount(int value)
 {
@@ -147,11 +150,20 @@ int TMPTimerPool::EnabledTriggerCount() const
                                           [](const auto& trigger) { return trigger->enabled_; }));
 }
 
-TTrigger& TMPTimerPool::Trigger(int handle) const { return *triggers_[indexOf(handle)]; }
+TTrigger& TMPTimerPool::Trigger(int handle) const
+{
+    return *triggers_[indexOf(handle)];
+}
 
-bool TMPTimerPool::HasTimer() const { return timer_ && timer_->isActive(); }
+bool TMPTimerPool::HasTimer() const
+{
+    return timer_ && timer_->isActive();
+}
 
-int TMPTimerPool::TimerInterval() const { return HasTimer() ? timer_->interval() : 0; }
+int TMPTimerPool::TimerInterval() const
+{
+    return HasTimer() ? timer_->interval() : 0;
+}
 
 int TMPTimerPool::NewHandle() const
 {

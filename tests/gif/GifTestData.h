@@ -183,17 +183,19 @@ public:
     // must be a power of two from 2 to 256.
     GifBuilder& header(int width, int height, const std::vector<std::uint32_t>& colors)
     {
-        text("GIF89a");                          // signature and version
-        u16(width).u16(height);                  // logical screen size
+        text("GIF89a");                                           // signature and version
+        u16(width).u16(height);                                   // logical screen size
         u8(colors.empty() ? 0 : 0x80 | sizeField(colors.size())); // global table flag, size
-        u8(0);                                   // background colour index
-        u8(0);                                   // pixel aspect ratio
+        u8(0);                                                    // background colour index
+        u8(0);                                                    // pixel aspect ratio
         return table(colors);
     }
     GifBuilder& table(const std::vector<std::uint32_t>& colors)
     {
         for (std::uint32_t rgb : colors)
-            u8(static_cast<int>(rgb >> 16)).u8(static_cast<int>(rgb >> 8)).u8(static_cast<int>(rgb));
+            u8(static_cast<int>(rgb >> 16))
+                .u8(static_cast<int>(rgb >> 8))
+                .u8(static_cast<int>(rgb));
         return *this;
     }
     // A graphic control extension with a delay in hundredths of a second.
@@ -208,10 +210,10 @@ public:
     }
     GifBuilder& comment(const std::string& value)
     {
-        u8(0x21).u8(0xFE);                    // extension introducer, comment label
-        u8(static_cast<int>(value.size()));  // one sub-block
+        u8(0x21).u8(0xFE);                  // extension introducer, comment label
+        u8(static_cast<int>(value.size())); // one sub-block
         text(value);
-        return u8(0);                         // terminator
+        return u8(0); // terminator
     }
     // An image block whose pixels are compressed by lzwEncode; flags as in the descriptor
     // (0x40 interlaced, 0x80 with a local table of the given colours).
@@ -219,13 +221,19 @@ public:
                       int minimumCodeSize = 2, int flags = 0,
                       const std::vector<std::uint32_t>& localColors = {})
     {
-        u8(0x2C);                                // image separator
-        u16(0).u16(0);                           // left, top
-        u16(width).u16(height);                  // image size
-        u8(localColors.empty() ? flags : flags | 0x80 | sizeField(localColors.size()));
+        descriptor(width, height,
+                   localColors.empty() ? flags : flags | 0x80 | sizeField(localColors.size()));
         table(localColors);
-        u8(minimumCodeSize);                     // LZW minimum code size
+        u8(minimumCodeSize); // LZW minimum code size
         return subBlocks(lzwEncode(pixels, minimumCodeSize));
+    }
+    // An image descriptor at (0, 0); the colour table and the image data follow separately.
+    GifBuilder& descriptor(int width, int height, int flags = 0)
+    {
+        u8(0x2C);               // image separator
+        u16(0).u16(0);          // left, top
+        u16(width).u16(height); // image size
+        return u8(flags);       // packed flags
     }
     GifBuilder& trailer() { return u8(0x3B); }
 

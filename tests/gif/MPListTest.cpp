@@ -45,4 +45,3 @@ TEST(GifOwnedList, FreeingOneObjectKeepsItsEntry)
     EXPECT_EQ(list[0], nullptr);
     EXPECT_EQ(list[1]->id, 1);
 }
-

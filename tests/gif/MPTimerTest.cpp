@@ -132,7 +132,6 @@ TEST_F(GifTimerPool, TimerRunsAtTheSmallestEnabledInterval)
     EXPECT_FALSE(pool.HasTimer());
 }
 
-
 TEST_F(GifTimerPool, SlowTriggerFiresOnEveryThirdTickOfAFastTimer)
 {
     const int fast = pool.AddTrigger(100, -1, recorder());
@@ -146,8 +145,8 @@ TEST_F(GifTimerPool, SlowTriggerFiresOnEveryThirdTickOfAFastTimer)
     for (const Firing& firing : firings)
         if (firing.handle == slow)
             slowFirings.push_back(firing);
-    EXPECT_EQ(slowFirings, (std::vector<Firing>{{slow, 300, 300}, {slow, 300, 600},
-                                                {slow, 300, 900}}));
+    EXPECT_EQ(slowFirings,
+              (std::vector<Firing>{{slow, 300, 300}, {slow, 300, 600}, {slow, 300, 900}}));
 }
 
 TEST_F(GifTimerPool, TicksUpTo23MillisecondsEarlyStillFire)

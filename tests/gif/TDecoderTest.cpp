@@ -19,8 +19,7 @@ constexpr std::uint8_t kUntouched = 0xEE;
 
 struct Image {
     Image(int width, int height)
-        : width(width), height(height),
-          pixels(static_cast<std::size_t>(width * height), kUntouched)
+        : width(width), height(height), pixels(static_cast<std::size_t>(width * height), kUntouched)
     {
     }
     TIndexedRows rows() { return {pixels.data(), width, height, width}; }
@@ -57,37 +56,50 @@ TEST(GifDecoder, DecodesHandBuiltCodeStreams)
         {"no leading clear code", CodeWriter(2).code(1).code(2).end(), 2, 1, {1, 2}},
         {"leading clear code", CodeWriter(2).clear().code(1).code(2).end(), 2, 1, {1, 2}},
         // 6 is the next free code: it stands for the previous string plus its own first byte.
-        {"code defined by its own use", CodeWriter(2).clear().code(1).code(6).end(), 3, 1,
+        {"code defined by its own use",
+         CodeWriter(2).clear().code(1).code(6).end(),
+         3,
+         1,
          {1, 1, 1}},
         // Right after a clear code only roots exist; 7 is not in the table and reads as 0.
         {"first code not in the table", CodeWriter(2).clear().raw(7, 3).end(), 1, 1, {0}},
         // 6 = "1 2" (added by code 2), 7 = "2 1" (added by code 6), 8 = "1 2 1" (defined by
         // its own use: "1 2" followed by its own first byte).
-        {"table entries", CodeWriter(2).clear().code(1).code(2).code(6).code(8).end(), 7, 1,
+        {"table entries",
+         CodeWriter(2).clear().code(1).code(2).code(6).code(8).end(),
+         7,
+         1,
          {1, 2, 1, 2, 1, 2, 1}},
         // Repeated clear codes are skipped.
         {"repeated clear codes", CodeWriter(2).clear().clear().clear().code(3).end(), 1, 1, {3}},
         // An end code as the very first code decodes nothing.
         {"end code first", CodeWriter(2).end(), 1, 1, {kUntouched}},
         // Pixels after the last row are dropped.
-        {"extra pixels dropped", CodeWriter(2).clear().code(1).code(2).code(3).end(), 2, 1,
-         {1, 2}},
+        {"extra pixels dropped", CodeWriter(2).clear().code(1).code(2).code(3).end(), 2, 1, {1, 2}},
         // Rows that receive nothing keep their content.
-        {"short data keeps the rest", CodeWriter(2).clear().code(3).end(), 2, 2,
+        {"short data keeps the rest",
+         CodeWriter(2).clear().code(3).end(),
+         2,
+         2,
          {3, kUntouched, kUntouched, kUntouched}},
         // A string longer than the rest of its row carries over into the next row.
-        {"string across rows", CodeWriter(2).clear().code(1).code(6).code(7).end(), 2, 3,
+        {"string across rows",
+         CodeWriter(2).clear().code(1).code(6).code(7).end(),
+         2,
+         3,
          {1, 1, 1, 1, 1, 1}},
         // A clear code in the middle restarts the table at the minimum width.
-        {"clear in the middle", CodeWriter(2).clear().code(1).code(6).clear().code(2).code(6).end(),
-         6, 1, {1, 1, 1, 2, 2, 2}},
+        {"clear in the middle",
+         CodeWriter(2).clear().code(1).code(6).clear().code(2).code(6).end(),
+         6,
+         1,
+         {1, 1, 1, 2, 2, 2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(decode(2, c.codes.bytes(), c.width, c.height), c.expected);
     }
 }
-
 
 TEST(GifDecoder, FillsInterlacedRowsInFourPasses)
 {
@@ -133,8 +145,8 @@ TEST(GifDecoder, RoundTripsLargeImagesThroughTwelveBitCodes)
         Pixels pixels(static_cast<std::size_t>(c.width * c.height));
         for (auto& pixel : pixels)
             pixel = static_cast<std::uint8_t>(random() % static_cast<unsigned>(c.colours));
-        const Pixels decoded = decode(c.minimumCodeSize, lzwEncode(pixels, c.minimumCodeSize),
-                                      c.width, c.height);
+        const Pixels decoded =
+            decode(c.minimumCodeSize, lzwEncode(pixels, c.minimumCodeSize), c.width, c.height);
         EXPECT_EQ(decoded, pixels);
     }
 }
@@ -274,4 +286,3 @@ TEST(GifDecoder, FullTableMustBeFollowedByAClearCode)
         EXPECT_EQ(image.pixels[4091], kUntouched);
     }
 }
-

@@ -113,7 +113,6 @@ TEST_F(GifImage, DelaysBecomeTenthsCappedAt30AndSetTheTriggerInterval)
     }
 }
 
-
 TEST_F(GifImage, SmallFrameIsStretchedOverTheWholeRectangle)
 {
     TGIFImage image;
@@ -187,11 +186,11 @@ TEST_F(GifImage, ExtensionsOfEveryKindAreReadAndSkipped)
 {
     GifBuilder file;
     file.header(1, 1, kFourColours);
-    file.u8(0x21).u8(0xFF);             // application extension
-    file.u8(11).text("NETSCAPE2.0");    // identifier and authentication code
-    file.u8(3).u8(1).u16(0).u8(0);      // loop count sub-block, terminator
-    file.u8(0x21).u8(0x7A);             // an unknown extension label
-    file.u8(2).u16(0xFFFF).u8(0);       // one sub-block, terminator
+    file.u8(0x21).u8(0xFF);          // application extension
+    file.u8(11).text("NETSCAPE2.0"); // identifier and authentication code
+    file.u8(3).u8(1).u16(0).u8(0);   // loop count sub-block, terminator
+    file.u8(0x21).u8(0x7A);          // an unknown extension label
+    file.u8(2).u16(0xFFFF).u8(0);    // one sub-block, terminator
     file.comment("two").comment("comments");
     file.image(1, 1, {3}).trailer();
     TGIFImage image;
@@ -219,15 +218,13 @@ TEST_F(GifImage, DamagedLaterImageKeepsTheFramesBeforeIt)
     };
     const Case cases[] = {
         {"unknown block introducer", withSecond(GifBuilder().u8(0x99).trailer())},
-        {"LZW code size 12", withSecond(GifBuilder()
-                                            .u8(0x2C).u16(0).u16(0).u16(1).u16(1).u8(0) // descriptor
-                                            .u8(12)                 // minimum code size
-                                            .u8(1).u8(0xFF).u8(0)   // one data byte
-                                            .trailer())},
+        // Minimum code size 12, one data byte.
+        {"LZW code size 12",
+         withSecond(GifBuilder().descriptor(1, 1).u8(12).subBlocks({0xFF}).trailer())},
         {"clear code then end code",
          withSecond(GifBuilder()
-                        .u8(0x2C).u16(0).u16(0).u16(1).u16(1).u8(0) // descriptor
-                        .u8(2)                                      // minimum code size
+                        .descriptor(1, 1)
+                        .u8(2) // minimum code size
                         .subBlocks(giftest::CodeWriter(2).clear().end().bytes())
                         .trailer())},
         {"file ends inside the descriptor", withSecond(GifBuilder().u8(0x2C).u16(0))},
@@ -268,7 +265,6 @@ TEST_F(GifImage, FileEndingInsideImageDataKeepsThePixelsDecoded)
         EXPECT_EQ(bitmap.ScanLine(0)[x], pixels[static_cast<std::size_t>(x)]);
 }
 
-
 TEST_F(GifImage, HugeSizesAreRefusedBeforeAllocating)
 {
     // A 65535x65535 frame is far beyond what a bitmap may hold: the frame is not made.
@@ -276,8 +272,9 @@ TEST_F(GifImage, HugeSizesAreRefusedBeforeAllocating)
     load(huge, GifBuilder()
                    .header(65535, 65535, kFourColours)
                    .image(2, 1, {1, 2})
-                   .u8(0x2C).u16(0).u16(0).u16(65535).u16(65535).u8(0) // descriptor
-                   .u8(2).subBlocks(giftest::lzwEncode({1}, 2))
+                   .descriptor(65535, 65535)
+                   .u8(2) // minimum code size
+                   .subBlocks(giftest::lzwEncode({1}, 2))
                    .trailer()
                    .bytes);
     EXPECT_EQ(huge.Width(), 65535);
@@ -333,8 +330,7 @@ TEST_F(GifImage, NeverLoadedPictureIsEmpty)
     image.SetCurrentFrame(0);
     EXPECT_EQ(image.CurrentFrame(), -1);
     TMemoryStream out;
-    EXPECT_EQ(messageOf<EInvalidGraphicOperation>([&] { image.SaveToStream(out); }),
-              "No GIF data");
+    EXPECT_EQ(messageOf<EInvalidGraphicOperation>([&] { image.SaveToStream(out); }), "No GIF data");
     QImage target(4, 4, QImage::Format_RGB32);
     QPainter painter(&target);
     TCanvas canvas(&painter);
@@ -355,13 +351,11 @@ TEST_F(GifImage, FrameIndexesOutsideTheFramesRaise)
     load(image, twoFrames());
     for (int index : {-1, 2, 100}) {
         const std::string expected = "Invalid frame number " + std::to_string(index) + " (0..1)";
-        EXPECT_EQ(messageOf<EInvalidGraphicOperation>([&] { image.FrameBitmap(index); }),
-                  expected);
+        EXPECT_EQ(messageOf<EInvalidGraphicOperation>([&] { image.FrameBitmap(index); }), expected);
         EXPECT_EQ(messageOf<EInvalidGraphicOperation>([&] { image.SetFrameDelay(index, 1); }),
                   expected);
     }
 }
-
 
 TEST_F(GifImage, SavesTheLoadedBytesUnchanged)
 {
@@ -447,12 +441,12 @@ TEST_F(GifImage, PlainTextIsDrawnAndItsErrorsAreReported)
     auto plainText = [](int foreground) {
         GifBuilder file;
         file.header(8, 8, kFourColours);
-        file.u8(0x21).u8(0x01);                  // plain text extension
-        file.u8(12);                             // block size
-        file.u16(0).u16(0).u16(8).u16(8);        // text grid
-        file.u8(8).u8(8);                        // cell size
-        file.u8(foreground).u8(3);               // foreground and background colour index
-        file.u8(1).text("W").u8(0);              // one line, terminator
+        file.u8(0x21).u8(0x01);           // plain text extension
+        file.u8(12);                      // block size
+        file.u16(0).u16(0).u16(8).u16(8); // text grid
+        file.u8(8).u8(8);                 // cell size
+        file.u8(foreground).u8(3);        // foreground and background colour index
+        file.u8(1).text("W").u8(0);       // one line, terminator
         return file.image(8, 8, std::vector<std::uint8_t>(64, 0)).trailer().bytes;
     };
     {
@@ -478,7 +472,6 @@ TEST_F(GifImage, PlainTextIsDrawnAndItsErrorsAreReported)
         EXPECT_TRUE(white);
     }
 }
-
 
 TEST_F(GifImage, AllPicturesShareOnePoolFreedWithTheLast)
 {
