@@ -34,7 +34,7 @@ if [ "${1:-}" = "--sanitize" ]; then
         [ -x "$target" ] || continue
         corpus=$(mktemp -d)
         echo "Fuzzing $(basename "$target") for 10 s"
-        "$target" -max_total_time=10 -print_final_stats=0 "$corpus" 2>"$corpus.log" || {
+        "$target" -max_total_time=10 -rss_limit_mb=4096 -print_final_stats=0 "$corpus" 2>"$corpus.log" || {
             tail -40 "$corpus.log"
             exit 1
         }

@@ -1,23 +1,59 @@
 #include "core/CompareText.h"
 
+#include "core/AsciiCase.h"
+
 #include <QCollator>
 #include <QString>
 
 namespace core {
 
-int AnsiCompareText(std::string_view a, std::string_view b)
+namespace {
+
+const QCollator& collator()
 {
     // A collator is costly to open, so each thread keeps one for the whole run.
-    thread_local const QCollator collator = [] {
+    thread_local const QCollator instance = [] {
         QCollator c;
         c.setCaseSensitivity(Qt::CaseInsensitive);
         c.setNumericMode(false);
         c.setIgnorePunctuation(false);
         return c;
     }();
+    return instance;
+}
+
+bool isAscii(std::string_view s)
+{
+    for (char c : s)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+// In the C locale the collator orders by code point after folding case; for ASCII texts that
+// is a byte comparison of the lower-cased texts, done here without converting them.
+int compareAsciiFolded(std::string_view a, std::string_view b)
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char x = static_cast<unsigned char>(asciiLower(a[i]));
+        const unsigned char y = static_cast<unsigned char>(asciiLower(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+} // namespace
+
+int AnsiCompareText(std::string_view a, std::string_view b)
+{
+    thread_local const bool cLocale = collator().locale().language() == QLocale::C;
+    if (cLocale && isAscii(a) && isAscii(b))
+        return compareAsciiFolded(a, b);
     const QString qa = QString::fromUtf8(a.data(), qsizetype(a.size()));
     const QString qb = QString::fromUtf8(b.data(), qsizetype(b.size()));
-    int result = collator.compare(qa, qb);
+    int result = collator().compare(qa, qb);
     if (result == 0 && qa.compare(qb, Qt::CaseInsensitive) != 0)
         // The collator may call different texts equal; fall back to their code points so that
         // only texts differing in letter case count as duplicates.

@@ -1,5 +1,8 @@
 #include "core/Exceptions.h"
+#include "core/CompareText.h"
 #include "core/TStringList.h"
+
+#include <QCollator>
 
 #include <gtest/gtest.h>
 
@@ -60,4 +63,21 @@ TEST(TStringList, IndexesOutsideTheListRaiseWithTheIndex)
     }
     EXPECT_THROW(list.Delete(1), EStringListError);
     EXPECT_THROW(list.Insert(2, "x"), EStringListError);
+}
+
+TEST(AnsiCompareText, AsciiShortcutAgreesWithTheCollator)
+{
+    // Texts that mix case, punctuation and digits, compared both ways round; the expected
+    // order is the platform collator's, whatever the locale.
+    const char* texts[] = {"a_b", "aB", "A-b", "a.b", "a b", "a\\b", "a:b", "A0", "a9", "~", "Z", "",
+                           "\xC3\xA9t\xC3\xA9", "ETE"};
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    for (const char* a : texts)
+        for (const char* b : texts) {
+            const int expected = collator.compare(QString::fromUtf8(a), QString::fromUtf8(b));
+            const int got = core::AnsiCompareText(a, b);
+            if (expected != 0)
+                EXPECT_EQ(got < 0, expected < 0) << a << " vs " << b;
+        }
 }
