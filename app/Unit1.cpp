@@ -190,6 +190,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     TabSheet1 = named(new QWidget, "TabSheet1");
     TabSheet2 = named(new QWidget, "TabSheet2");
     TabSheet3 = named(new QWidget, "TabSheet3");
+    for (QWidget* sheet : {TabSheet1, TabSheet2, TabSheet3})
+        sheet->setAutoFillBackground(true);
     PageControl1->addTab(TabSheet1, "OEM Logo Changer");
     PageControl1->addTab(TabSheet2, "OEM Info Editor");
     PageControl1->addTab(TabSheet3, "About");

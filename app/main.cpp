@@ -10,6 +10,7 @@ int main(int argc, char** argv)
 {
     QApplication qtApplication(argc, argv);
     TApplication::RegisterFontSubstitutes();
+    TApplication::UseClassicPalette();
     // A first start makes the machine's prefix; an existing one is left as it is.
     platform::Prefix::ensureExists();
     // GIF pictures join the picture formats that the framework registers itself.

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
+#include <QPalette>
 
 TApplication& TApplication::instance()
 {
@@ -58,6 +59,24 @@ void TApplication::RegisterFontSubstitutes()
     const QStringList sansSerif = {"Liberation Sans", "Arimo", "Nimbus Sans", "DejaVu Sans"};
     for (const char* windowsFont : {"MS Sans Serif", "Arial", "Tahoma"})
         QFont::insertSubstitutions(windowsFont, sansSerif);
+}
+
+void TApplication::UseClassicPalette()
+{
+    QPalette palette = QApplication::palette();
+    const QColor face(0xC0, 0xC0, 0xC0);
+    for (auto role : {QPalette::Button, QPalette::Window})
+        palette.setColor(role, face);
+    palette.setColor(QPalette::Light, QColor(0xFF, 0xFF, 0xFF));
+    palette.setColor(QPalette::Midlight, QColor(0xDF, 0xDF, 0xDF));
+    palette.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Mid, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
+    palette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0x00));
+    palette.setColor(QPalette::ButtonText, QColor(0x00, 0x00, 0x00));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+    QApplication::setPalette(palette);
 }
 
 TApplication::ErrorReporter TApplication::SetErrorReporter(ErrorReporter reporter)

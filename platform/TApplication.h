@@ -38,6 +38,9 @@ public:
     // Maps the Windows fonts that the program's design names onto fonts of this machine with
     // similar metrics, so that captions fit the places laid out for them.
     static void RegisterFontSubstitutes();
+    // Gives the application the classic desktop colour scheme that the window's colours were
+    // chosen against: button face #C0C0C0, highlight white, shadow #808080, frame black.
+    static void UseClassicPalette();
 
     // The previous reporter is returned so that it can be restored.
     ErrorReporter SetErrorReporter(ErrorReporter reporter);

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QPalette>
 
 #include <cstdlib>
 #include <gmock/gmock.h>
@@ -16,19 +15,7 @@ int main(int argc, char** argv)
     QApplication::setApplicationName("crestwick");
     TApplication::RegisterFontSubstitutes();
 
-    QPalette palette;
-    palette.setColor(QPalette::Button, QColor(0xC0, 0xC0, 0xC0));
-    palette.setColor(QPalette::Window, QColor(0xC0, 0xC0, 0xC0));
-    palette.setColor(QPalette::Light, QColor(0xFF, 0xFF, 0xFF));
-    palette.setColor(QPalette::Midlight, QColor(0xDF, 0xDF, 0xDF));
-    palette.setColor(QPalette::Dark, QColor(0x80, 0x80, 0x80));
-    palette.setColor(QPalette::Mid, QColor(0x80, 0x80, 0x80));
-    palette.setColor(QPalette::Shadow, QColor(0x00, 0x00, 0x00));
-    palette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0x00));
-    palette.setColor(QPalette::ButtonText, QColor(0x00, 0x00, 0x00));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
-    QApplication::setPalette(palette);
+    TApplication::UseClassicPalette();
     QFont font("DejaVu Sans");
     font.setPixelSize(11);
     QApplication::setFont(font);
