@@ -36,8 +36,14 @@ fs::path workDir()
     return dir;
 }
 
-fs::path jpegPath() { return workDir() / "photo.jpg"; }
-fs::path bmpPath() { return workDir() / "photo.bmp"; }
+fs::path jpegPath()
+{
+    return workDir() / "photo.jpg";
+}
+fs::path bmpPath()
+{
+    return workDir() / "photo.bmp";
+}
 
 // A photograph-like test picture: smooth gradients with some fine detail.
 void writeJpeg()
@@ -105,8 +111,14 @@ void run(const std::string& command)
         std::fprintf(stderr, "failed: %s\n", command.c_str());
 }
 
-void djpeg() { run("djpeg -bmp '" + jpegPath().string() + "' > /dev/null"); }
-void cp() { run("cp '" + bmpPath().string() + "' '" + (workDir() / "peer.bmp").string() + "'"); }
+void djpeg()
+{
+    run("djpeg -bmp '" + jpegPath().string() + "' > /dev/null");
+}
+void cp()
+{
+    run("cp '" + bmpPath().string() + "' '" + (workDir() / "peer.bmp").string() + "'");
+}
 
 // The fastest of several runs, in seconds.
 double best(const std::function<void()>& work, int runs = 7)

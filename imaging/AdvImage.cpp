@@ -38,14 +38,19 @@ std::filesystem::path hostPath(const std::string& fileName)
 [[noreturn]] void raiseInOutError(int error)
 {
     switch (error) {
-    case ENOENT: throw EInOutError("File not found", 2);
-    case ENOTDIR: throw EInOutError("Path not found", 3);
+    case ENOENT:
+        throw EInOutError("File not found", 2);
+    case ENOTDIR:
+        throw EInOutError("Path not found", 3);
     case EMFILE:
-    case ENFILE: throw EInOutError("Too many open files", 4);
+    case ENFILE:
+        throw EInOutError("Too many open files", 4);
     case EACCES:
     case EPERM:
-    case EROFS: throw EInOutError("File access denied", 5);
-    default: throw EInOutError(core::Format("I/O error %d", {error}), error);
+    case EROFS:
+        throw EInOutError("File access denied", 5);
+    default:
+        throw EInOutError(core::Format("I/O error %d", {error}), error);
     }
 }
 
@@ -236,12 +241,16 @@ void TAdvImage::PictureChanged(TPersistent*)
         return;
     TGraphic* graphic = picture_->Graphic();
     const bool animating = dynamic_cast<TAnimatedGraphic*>(graphic) != nullptr && gifAnimate_;
-    const bool progressive = dynamic_cast<TJPEGImage*>(graphic) != nullptr && JPEGProgressiveDisplay;
+    const bool progressive =
+        dynamic_cast<TJPEGImage*>(graphic) != nullptr && JPEGProgressiveDisplay;
     if (animating || progressive)
         paintNow(PaintKind::Full);
 }
 
-void TAdvImage::DrawSurround() { paintNow(PaintKind::SurroundOnly); }
+void TAdvImage::DrawSurround()
+{
+    paintNow(PaintKind::SurroundOnly);
+}
 
 void TAdvImage::paintNow(PaintKind kind)
 {
@@ -264,10 +273,18 @@ void TAdvImage::paintEvent(QPaintEvent*)
     painting_ = true;
     std::exception_ptr error;
     try {
-        if (paintKind_ == PaintKind::SurroundOnly)
+        // A widget's surface is drawn afresh each time, so redrawing only the surround of a
+        // picture draws the rest again too; without a picture the inner area is filled as
+        // the surround alone fills it (the empty label waits for the next full paint).
+        if (paintKind_ == PaintKind::SurroundOnly && picture_->Width() == 0) {
+            if (showFrame3D_) {
+                TRect frame = ClientRect();
+                Frame3D(canvas_, frame, clBtnHighlight, clBtnShadow, bevelWidth_);
+            }
             paintSurround();
-        else
+        } else {
             Paint();
+        }
     } catch (...) {
         error = std::current_exception();
     }
@@ -389,8 +406,8 @@ void TAdvImage::paintSurround()
 
 void TAdvImage::FitToRect(const TRect& r)
 {
-    const TRect fitted = FitRect(r.Right - r.Left, r.Bottom - r.Top, picture_->Width(),
-                                 picture_->Height());
+    const TRect fitted =
+        FitRect(r.Right - r.Left, r.Bottom - r.Top, picture_->Width(), picture_->Height());
     // The picture is redrawn into a new screen-compatible bitmap of the fitted size.
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->SetSize(fitted.Width(), fitted.Height());

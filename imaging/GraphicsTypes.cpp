@@ -10,24 +10,42 @@ QColor systemColor(int index)
 {
     const QPalette palette = QApplication::palette();
     switch (index) {
-    case 5: return palette.color(QPalette::Base);                          // clWindow
-    case 6: return palette.color(QPalette::Shadow);                        // clWindowFrame
-    case 7: return palette.color(QPalette::WindowText);                    // clMenuText
-    case 8: return palette.color(QPalette::WindowText);                    // clWindowText
-    case 13: return palette.color(QPalette::Highlight);                    // clHighlight
-    case 14: return palette.color(QPalette::HighlightedText);              // clHighlightText
-    case 15: return palette.color(QPalette::Button);                       // clBtnFace
-    case 16: return palette.color(QPalette::Dark);                         // clBtnShadow
-    case 17: return palette.color(QPalette::Disabled, QPalette::WindowText); // clGrayText
-    case 18: return palette.color(QPalette::ButtonText);                   // clBtnText
-    case 20: return palette.color(QPalette::Light);                        // clBtnHighlight
-    case 21: return palette.color(QPalette::Shadow);                       // cl3DDkShadow
-    case 22: return palette.color(QPalette::Midlight);                     // cl3DLight
-    case 23: return palette.color(QPalette::ToolTipText);                  // clInfoText
-    case 24: return palette.color(QPalette::ToolTipBase);                  // clInfoBk
-    case 4: return palette.color(QPalette::Window);                        // clMenu
-    case 12: return palette.color(QPalette::Dark);                         // clAppWorkSpace
-    default: return palette.color(QPalette::Window);
+    case 5:
+        return palette.color(QPalette::Base); // clWindow
+    case 6:
+        return palette.color(QPalette::Shadow); // clWindowFrame
+    case 7:
+        return palette.color(QPalette::WindowText); // clMenuText
+    case 8:
+        return palette.color(QPalette::WindowText); // clWindowText
+    case 13:
+        return palette.color(QPalette::Highlight); // clHighlight
+    case 14:
+        return palette.color(QPalette::HighlightedText); // clHighlightText
+    case 15:
+        return palette.color(QPalette::Button); // clBtnFace
+    case 16:
+        return palette.color(QPalette::Dark); // clBtnShadow
+    case 17:
+        return palette.color(QPalette::Disabled, QPalette::WindowText); // clGrayText
+    case 18:
+        return palette.color(QPalette::ButtonText); // clBtnText
+    case 20:
+        return palette.color(QPalette::Light); // clBtnHighlight
+    case 21:
+        return palette.color(QPalette::Shadow); // cl3DDkShadow
+    case 22:
+        return palette.color(QPalette::Midlight); // cl3DLight
+    case 23:
+        return palette.color(QPalette::ToolTipText); // clInfoText
+    case 24:
+        return palette.color(QPalette::ToolTipBase); // clInfoBk
+    case 4:
+        return palette.color(QPalette::Window); // clMenu
+    case 12:
+        return palette.color(QPalette::Dark); // clAppWorkSpace
+    default:
+        return palette.color(QPalette::Window);
     }
 }
 

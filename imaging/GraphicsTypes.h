@@ -26,11 +26,17 @@ struct TRect {
     bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
     // The same area as a Qt rectangle (Qt's right and bottom lie inside).
     QRect toQRect() const { return QRect(Left, Top, Right - Left, Bottom - Top); }
-    static TRect fromQRect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+    static TRect fromQRect(const QRect& r)
+    {
+        return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    }
     friend bool operator==(const TRect&, const TRect&) = default;
 };
 
-inline TRect Rect(int left, int top, int right, int bottom) { return {left, top, right, bottom}; }
+inline TRect Rect(int left, int top, int right, int bottom)
+{
+    return {left, top, right, bottom};
+}
 inline TRect Bounds(int left, int top, int width, int height)
 {
     return {left, top, left + width, top + height};
@@ -40,7 +46,10 @@ inline TRect Bounds(int left, int top, int width, int height)
 // resolved through the application palette when drawn.
 using TColor = std::int32_t;
 
-constexpr TColor RGBColor(int r, int g, int b) { return TColor(r | (g << 8) | (b << 16)); }
+constexpr TColor RGBColor(int r, int g, int b)
+{
+    return TColor(r | (g << 8) | (b << 16));
+}
 
 constexpr TColor clBlack = 0x000000;
 constexpr TColor clMaroon = 0x000080;

@@ -2,14 +2,14 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
-#include "platform/AtomicFile.h"
 #include "imaging/TCanvas.h"
 #include "imaging/TStream.h"
+#include "platform/AtomicFile.h"
 #include "platform/ScreenDepth.h"
 
 #include <QPainter>
-#include <sys/mman.h>
 #include <QtEndian>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -40,8 +40,14 @@ constexpr std::size_t kMaxColorTable = 256;
 // for drawing.
 constexpr std::uint64_t kMaxPixelBytes = std::uint64_t(1) << 31;
 
-[[noreturn]] void invalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
-[[noreturn]] void readError() { throw EReadError("Stream read error"); }
+[[noreturn]] void invalidBitmap()
+{
+    throw EInvalidGraphic("Bitmap image is not valid");
+}
+[[noreturn]] void readError()
+{
+    throw EReadError("Stream read error");
+}
 
 // Reads little-endian values from a span of bytes; reading past its end is a stream read
 // error.
@@ -150,8 +156,8 @@ TPalette paletteFromTable(const std::vector<std::uint32_t>& table)
 {
     TPalette palette;
     for (std::uint32_t entry : table)
-        palette.Entries.push_back({std::uint8_t(entry >> 16), std::uint8_t(entry >> 8),
-                                   std::uint8_t(entry), 0});
+        palette.Entries.push_back(
+            {std::uint8_t(entry >> 16), std::uint8_t(entry >> 8), std::uint8_t(entry), 0});
     return palette;
 }
 
@@ -217,10 +223,13 @@ private:
 QImage::Format screenImageFormat(int bits)
 {
     switch (bits) {
-    case 24: return QImage::Format_RGB888;
+    case 24:
+        return QImage::Format_RGB888;
     case 15:
-    case 16: return QImage::Format_RGB555;
-    default: return QImage::Format_RGB32;
+    case 16:
+        return QImage::Format_RGB555;
+    default:
+        return QImage::Format_RGB32;
     }
 }
 
@@ -307,7 +316,7 @@ struct Dib {
     TBitmapInfoHeader header;
     std::array<std::uint32_t, 3> masks{}; // red, green, blue for bit-field compression
     std::vector<std::uint32_t> table;     // blue | green << 8 | red << 16 | reserved << 24
-    PixelBytes pixels; // rows padded to 4 bytes, in the file's row order
+    PixelBytes pixels;                    // rows padded to 4 bytes, in the file's row order
 
     int width() const { return header.Width; }
     int height() const { return header.Height < 0 ? -header.Height : header.Height; }
@@ -381,7 +390,8 @@ QImage Dib::toImage() const
             break;
         case 16:
             for (int x = 0; x < w; ++x) {
-                const std::uint32_t p = std::uint32_t(in[2 * x]) | (std::uint32_t(in[2 * x + 1]) << 8);
+                const std::uint32_t p =
+                    std::uint32_t(in[2 * x]) | (std::uint32_t(in[2 * x + 1]) << 8);
                 out[x] = qRgb(red.decode(p), green.decode(p), blue.decode(p));
             }
             break;
@@ -402,7 +412,9 @@ QImage Dib::toImage() const
                 }
             }
             break;
-        default: std::fill(out, out + w, qRgb(0, 0, 0)); break;
+        default:
+            std::fill(out, out + w, qRgb(0, 0, 0));
+            break;
         }
     }
     return image;
@@ -431,12 +443,18 @@ Dib Dib::fromImage(const QImage& source, unsigned bitCount, std::uint32_t compre
         for (int x = 0; x < image.width(); ++x) {
             const QRgb c = in[x];
             switch (bitCount) {
-            case 1: out[x >> 3] |= std::uint8_t((nearest(c) & 1) << (7 - (x & 7))); break;
-            case 4: out[x >> 1] |= std::uint8_t((nearest(c) & 0xF) << ((x & 1) ? 0 : 4)); break;
-            case 8: out[x] = nearest(c); break;
+            case 1:
+                out[x >> 3] |= std::uint8_t((nearest(c) & 1) << (7 - (x & 7)));
+                break;
+            case 4:
+                out[x >> 1] |= std::uint8_t((nearest(c) & 0xF) << ((x & 1) ? 0 : 4));
+                break;
+            case 8:
+                out[x] = nearest(c);
+                break;
             case 16: {
-                const std::uint32_t p = red.encode(qRed(c)) | green.encode(qGreen(c)) |
-                                        blue.encode(qBlue(c));
+                const std::uint32_t p =
+                    red.encode(qRed(c)) | green.encode(qGreen(c)) | blue.encode(qBlue(c));
                 out[2 * x] = std::uint8_t(p);
                 out[2 * x + 1] = std::uint8_t(p >> 8);
                 break;
@@ -447,15 +465,16 @@ Dib Dib::fromImage(const QImage& source, unsigned bitCount, std::uint32_t compre
                 out[3 * x + 2] = std::uint8_t(qRed(c));
                 break;
             case 32: {
-                const std::uint32_t p = compression == kBitFields
-                                            ? red.encode(qRed(c)) | green.encode(qGreen(c)) |
-                                                  blue.encode(qBlue(c))
-                                            : bgrOf(c);
+                const std::uint32_t p =
+                    compression == kBitFields
+                        ? red.encode(qRed(c)) | green.encode(qGreen(c)) | blue.encode(qBlue(c))
+                        : bgrOf(c);
                 for (int i = 0; i < 4; ++i)
                     out[4 * x + i] = std::uint8_t(p >> (8 * i));
                 break;
             }
-            default: break;
+            default:
+                break;
             }
         }
     }
@@ -466,8 +485,8 @@ Dib Dib::fromImage(const QImage& source, unsigned bitCount, std::uint32_t compre
 // bitmap, with the palette and where it came from.
 struct TBitmapImage {
     std::optional<Dib> dib;
-    QImage ddb;           // the screen-compatible form
-    int ddbBits = 0;      // the screen's depth when it was made
+    QImage ddb;      // the screen-compatible form
+    int ddbBits = 0; // the screen's depth when it was made
     TPalette palette;
     bool os2 = false;
     mutable QImage drawCache;
@@ -578,20 +597,20 @@ ParsedHeaders parseHeaders(LittleEndianReader& in)
         info.ClrImportant = field32(32);
         if (headerSize >= 52 && headerSize != 64 && info.Compression == kBitFields)
             h.masks = {field32(36), field32(40), field32(44)};
-        if (headerSize > kInfoHeaderSize && headerSize <= kOS2v2MaxHeaderSize &&
-            headerSize != 52 && headerSize != 56 && info.Compression >= kBitFields)
+        if (headerSize > kInfoHeaderSize && headerSize <= kOS2v2MaxHeaderSize && headerSize != 52 &&
+            headerSize != 56 && info.Compression >= kBitFields)
             invalidBitmap(); // OS/2 2.x Huffman and 24-bit run-length coding
     }
 
     if (info.Planes != 1)
         invalidBitmap();
     const unsigned bits = info.BitCount;
-    const bool validDepth = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 ||
-                            bits == 32;
-    const bool validCompression =
-        info.Compression == kRgb || (info.Compression == kRle8 && bits == 8) ||
-        (info.Compression == kRle4 && bits == 4) ||
-        (info.Compression == kBitFields && (bits == 16 || bits == 32));
+    const bool validDepth =
+        bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    const bool validCompression = info.Compression == kRgb ||
+                                  (info.Compression == kRle8 && bits == 8) ||
+                                  (info.Compression == kRle4 && bits == 4) ||
+                                  (info.Compression == kBitFields && (bits == 16 || bits == 32));
     if (!validDepth || !validCompression)
         invalidBitmap();
     // Run-length coded rows always run from the bottom up.
@@ -721,7 +740,10 @@ private:
 TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
 
-std::unique_ptr<TGraphic> TBitmap::NewInstance() const { return std::make_unique<TBitmap>(); }
+std::unique_ptr<TGraphic> TBitmap::NewInstance() const
+{
+    return std::make_unique<TBitmap>();
+}
 
 TBitmapImage& TBitmap::privateImage()
 {
@@ -733,14 +755,32 @@ TBitmapImage& TBitmap::privateImage()
     return *image_;
 }
 
-void TBitmap::setImage(std::shared_ptr<TBitmapImage> image) { image_ = std::move(image); }
+void TBitmap::setImage(std::shared_ptr<TBitmapImage> image)
+{
+    image_ = std::move(image);
+}
 
-int TBitmap::Width() const { return image_ ? image_->width() : 0; }
-int TBitmap::Height() const { return image_ ? image_->height() : 0; }
-bool TBitmap::Empty() const { return !image_ || image_->empty(); }
+int TBitmap::Width() const
+{
+    return image_ ? image_->width() : 0;
+}
+int TBitmap::Height() const
+{
+    return image_ ? image_->height() : 0;
+}
+bool TBitmap::Empty() const
+{
+    return !image_ || image_->empty();
+}
 
-void TBitmap::SetWidth(int width) { SetSize(width, Height()); }
-void TBitmap::SetHeight(int height) { SetSize(Width(), height); }
+void TBitmap::SetWidth(int width)
+{
+    SetSize(width, Height());
+}
+void TBitmap::SetHeight(int height)
+{
+    SetSize(Width(), height);
+}
 
 void TBitmap::SetSize(int width, int height)
 {
@@ -771,17 +811,32 @@ void TBitmap::SetSize(int width, int height)
         std::array<std::uint32_t, 3> masks{};
         std::vector<std::uint32_t> table;
         switch (format) {
-        case pf1bit: bitCount = 1; table = {0x000000, 0xFFFFFF}; break;
-        case pf4bit: bitCount = 4; table = vgaTable(); break;
-        case pf8bit: bitCount = 8; table = tableFromPalette(TPalette::halftone(), 256); break;
-        case pf15bit: bitCount = 16; break;
+        case pf1bit:
+            bitCount = 1;
+            table = {0x000000, 0xFFFFFF};
+            break;
+        case pf4bit:
+            bitCount = 4;
+            table = vgaTable();
+            break;
+        case pf8bit:
+            bitCount = 8;
+            table = tableFromPalette(TPalette::halftone(), 256);
+            break;
+        case pf15bit:
+            bitCount = 16;
+            break;
         case pf16bit:
             bitCount = 16;
             compression = kBitFields;
             masks = {0xF800, 0x07E0, 0x001F};
             break;
-        case pf24bit: bitCount = 24; break;
-        default: bitCount = 32; break;
+        case pf24bit:
+            bitCount = 24;
+            break;
+        default:
+            bitCount = 32;
+            break;
         }
         if (old && old->dib) {
             bitCount = old->dib->header.BitCount;
@@ -825,7 +880,10 @@ void TBitmap::Draw(TCanvas& canvas, const TRect& rect)
     canvas.stretchImage(rect, image_->image());
 }
 
-QImage TBitmap::toImage() const { return Empty() ? QImage() : image_->image(); }
+QImage TBitmap::toImage() const
+{
+    return Empty() ? QImage() : image_->image();
+}
 
 void TBitmap::Assign(const TGraphic* source)
 {
@@ -884,7 +942,8 @@ void TBitmap::LoadFromStream(TStream& stream)
     ParsedHeaders h;
     std::size_t headersEnd = 0;
     std::string prefix;
-    for (std::size_t want = std::min<std::size_t>(total, 65536);; want = std::min(total, want * 4)) {
+    for (std::size_t want = std::min<std::size_t>(total, 65536);;
+         want = std::min(total, want * 4)) {
         std::string_view data = whole;
         if (!inMemory) {
             prefix.resize(want);
@@ -931,8 +990,8 @@ void TBitmap::LoadFromStream(TStream& stream)
         QImage decoded = decodeRle(coded, h);
         image->ddbBits = platform::screenBitsPerPixel();
         const QImage::Format format = screenImageFormat(image->ddbBits);
-        image->ddb = decoded.format() == format ? std::move(decoded)
-                                                 : decoded.convertToFormat(format);
+        image->ddb =
+            decoded.format() == format ? std::move(decoded) : decoded.convertToFormat(format);
         image->palette = paletteFromTable(h.table);
     } else {
         Dib dib;
@@ -962,9 +1021,9 @@ namespace {
 // bitmap file.
 std::string fileHeaders(const TBitmapImage& image, const Dib& dib)
 {
-    std::vector<std::uint32_t> table(dib.table.begin(),
-                                     dib.table.begin() +
-                                         std::ptrdiff_t(std::min(dib.table.size(), kMaxColorTable)));
+    std::vector<std::uint32_t> table(
+        dib.table.begin(),
+        dib.table.begin() + std::ptrdiff_t(std::min(dib.table.size(), kMaxColorTable)));
     if (table.empty() && !image.palette.empty() && !image.palette.Halftone)
         table = tableFromPalette(image.palette, kMaxColorTable);
 
@@ -987,40 +1046,40 @@ std::string fileHeaders(const TBitmapImage& image, const Dib& dib)
     std::string out;
     out.reserve(offset);
     LittleEndianWriter w(out);
-    w.u8('B');                  // signature
+    w.u8('B'); // signature
     w.u8('M');
-    w.u32(offset + sizeImage);  // file size
-    w.u16(0);                   // reserved
-    w.u16(0);                   // reserved
-    w.u32(offset);              // offset of the pixels
+    w.u32(offset + sizeImage); // file size
+    w.u16(0);                  // reserved
+    w.u16(0);                  // reserved
+    w.u32(offset);             // offset of the pixels
     if (os2) {
-        w.u32(kCoreHeaderSize);              // header size
-        w.u16(std::uint16_t(info.Width));    // width
-        w.u16(std::uint16_t(info.Height));   // height
-        w.u16(1);                            // planes
-        w.u16(info.BitCount);                // bits per pixel
+        w.u32(kCoreHeaderSize);            // header size
+        w.u16(std::uint16_t(info.Width));  // width
+        w.u16(std::uint16_t(info.Height)); // height
+        w.u16(1);                          // planes
+        w.u16(info.BitCount);              // bits per pixel
     } else {
-        w.u32(kInfoHeaderSize);                    // header size
-        w.u32(std::uint32_t(info.Width));          // width
-        w.u32(std::uint32_t(info.Height));         // height, negative for top-down rows
-        w.u16(1);                                  // planes
-        w.u16(info.BitCount);                      // bits per pixel
-        w.u32(info.Compression);                   // compression
-        w.u32(sizeImage);                          // size of the pixels
-        w.u32(std::uint32_t(info.XPelsPerMeter));  // horizontal resolution
-        w.u32(std::uint32_t(info.YPelsPerMeter));  // vertical resolution
-        w.u32(info.ClrUsed);                       // colours in the table
-        w.u32(info.ClrImportant);                  // important colours
+        w.u32(kInfoHeaderSize);                   // header size
+        w.u32(std::uint32_t(info.Width));         // width
+        w.u32(std::uint32_t(info.Height));        // height, negative for top-down rows
+        w.u16(1);                                 // planes
+        w.u16(info.BitCount);                     // bits per pixel
+        w.u32(info.Compression);                  // compression
+        w.u32(sizeImage);                         // size of the pixels
+        w.u32(std::uint32_t(info.XPelsPerMeter)); // horizontal resolution
+        w.u32(std::uint32_t(info.YPelsPerMeter)); // vertical resolution
+        w.u32(info.ClrUsed);                      // colours in the table
+        w.u32(info.ClrImportant);                 // important colours
     }
     if (writeMasks)
         for (std::uint32_t mask : masks)
-            w.u32(mask);                           // red, green, blue masks
+            w.u32(mask); // red, green, blue masks
     for (std::uint32_t entry : table) {
-        w.u8(std::uint8_t(entry));                 // blue
-        w.u8(std::uint8_t(entry >> 8));            // green
-        w.u8(std::uint8_t(entry >> 16));           // red
+        w.u8(std::uint8_t(entry));       // blue
+        w.u8(std::uint8_t(entry >> 8));  // green
+        w.u8(std::uint8_t(entry >> 16)); // red
         if (!os2)
-            w.u8(std::uint8_t(entry >> 24));       // reserved
+            w.u8(std::uint8_t(entry >> 24)); // reserved
     }
     return out;
 }
@@ -1061,7 +1120,10 @@ void TBitmap::SaveToFile(const std::string& fileName)
         throw EFCreateError(core::Format("Cannot create file %s", {fileName}));
 }
 
-TPalette TBitmap::Palette() const { return image_ ? image_->palette : TPalette{}; }
+TPalette TBitmap::Palette() const
+{
+    return image_ ? image_->palette : TPalette{};
+}
 
 void TBitmap::SetPalette(const TPalette& palette)
 {
@@ -1084,7 +1146,8 @@ void TBitmap::SetPalette(const TPalette& palette)
 
 TBitmapHandleType TBitmap::HandleType() const
 {
-    return image_ && image_->dib ? bmDIB : (Empty() && requestedFormat_ != pfDevice ? bmDIB : bmDDB);
+    return image_ && image_->dib ? bmDIB
+                                 : (Empty() && requestedFormat_ != pfDevice ? bmDIB : bmDDB);
 }
 
 TPixelFormat TBitmap::PixelFormat() const
@@ -1093,19 +1156,25 @@ TPixelFormat TBitmap::PixelFormat() const
         return Empty() ? requestedFormat_ : pfDevice;
     const Dib& dib = *image_->dib;
     switch (dib.header.BitCount) {
-    case 1: return pf1bit;
-    case 4: return pf4bit;
-    case 8: return pf8bit;
+    case 1:
+        return pf1bit;
+    case 4:
+        return pf4bit;
+    case 8:
+        return pf8bit;
     case 16:
         if (!dib.bitFields() || dib.masks == std::array<std::uint32_t, 3>{0x7C00, 0x03E0, 0x001F})
             return pf15bit;
-        return dib.masks == std::array<std::uint32_t, 3>{0xF800, 0x07E0, 0x001F} ? pf16bit : pfCustom;
-    case 24: return pf24bit;
+        return dib.masks == std::array<std::uint32_t, 3>{0xF800, 0x07E0, 0x001F} ? pf16bit
+                                                                                 : pfCustom;
+    case 24:
+        return pf24bit;
     case 32:
         return !dib.bitFields() || dib.masks == std::array<std::uint32_t, 3>{0xFF0000, 0xFF00, 0xFF}
                    ? pf32bit
                    : pfCustom;
-    default: return pfCustom;
+    default:
+        return pfCustom;
     }
 }
 
@@ -1145,14 +1214,19 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
         table = palette.empty() ? tableFromPalette(TPalette::halftone(), 256)
                                 : tableFromPalette(palette, 256);
         break;
-    case pf15bit: bitCount = 16; break;
+    case pf15bit:
+        bitCount = 16;
+        break;
     case pf16bit:
         bitCount = 16;
         compression = kBitFields;
         masks = {0xF800, 0x07E0, 0x001F};
         break;
-    case pf24bit: bitCount = 24; break;
-    default: break;
+    case pf24bit:
+        bitCount = 24;
+        break;
+    default:
+        break;
     }
     checkDimensions(pixels.width(), pixels.height(), bitCount);
     image.dib = Dib::fromImage(pixels, bitCount, compression, masks, std::move(table));
@@ -1174,7 +1248,10 @@ const std::uint8_t* TBitmap::ScanLine(int y) const
     return image_->dib->row(y);
 }
 
-int TBitmap::RowStride() const { return image_ && image_->dib ? int(image_->dib->stride()) : 0; }
+int TBitmap::RowStride() const
+{
+    return image_ && image_->dib ? int(image_->dib->stride()) : 0;
+}
 
 TBitmapInfoHeader TBitmap::InfoHeader() const
 {
@@ -1188,7 +1265,10 @@ std::vector<std::uint32_t> TBitmap::ColorTable() const
     return image_ && image_->dib ? image_->dib->table : std::vector<std::uint32_t>{};
 }
 
-bool TBitmap::OS2Format() const { return image_ && image_->os2; }
+bool TBitmap::OS2Format() const
+{
+    return image_ && image_->os2;
+}
 
 TCanvas& TBitmap::Canvas()
 {

@@ -11,7 +11,17 @@
 class TCanvas;
 struct TBitmapImage;
 
-enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum TPixelFormat {
+    pfDevice,
+    pf1bit,
+    pf4bit,
+    pf8bit,
+    pf15bit,
+    pf16bit,
+    pf24bit,
+    pf32bit,
+    pfCustom
+};
 // bmDIB: the device-independent form, kept as a file has it. bmDDB: a bitmap compatible with
 // the screen, at the screen's depth.
 enum TBitmapHandleType { bmDIB, bmDDB };
@@ -20,7 +30,7 @@ enum TBitmapHandleType { bmDIB, bmDDB };
 struct TBitmapInfoHeader {
     std::uint32_t Size = 40;
     std::int32_t Width = 0;
-    std::int32_t Height = 0;      // negative: rows stored top-down
+    std::int32_t Height = 0; // negative: rows stored top-down
     std::uint16_t Planes = 1;
     std::uint16_t BitCount = 0;
     std::uint32_t Compression = 0; // 0 none, 1 RLE8, 2 RLE4, 3 bit fields
@@ -50,8 +60,10 @@ public:
     int Height() const override;
     void SetWidth(int width) override;
     void SetHeight(int height) override;
-    // Gives the bitmap a new size: a screen-compatible bitmap (or, for a bitmap whose pixel
-    // format was set, a device-independent one of that format) filled with white.
+    // Gives the bitmap a new size: a screen-compatible bitmap filled with white, keeping what
+    // fits of the old picture; or, for a device-independent bitmap or one whose pixel format
+    // was set while empty, a device-independent one of that format with zero pixel bytes.
+    // A zero width or height empties it.
     void SetSize(int width, int height);
     bool Empty() const override;
 

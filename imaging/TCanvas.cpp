@@ -52,7 +52,10 @@ private:
 
 namespace {
 
-QString qText(const std::string& text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+QString qText(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
 
 QPen qPen(const TPen& pen)
 {
@@ -61,11 +64,20 @@ QPen qPen(const TPen& pen)
     QPen result(toQColor(pen.Color));
     result.setWidth(pen.Width <= 1 ? 0 : pen.Width);
     switch (pen.Style) {
-    case psDash: result.setStyle(Qt::DashLine); break;
-    case psDot: result.setStyle(Qt::DotLine); break;
-    case psDashDot: result.setStyle(Qt::DashDotLine); break;
-    case psDashDotDot: result.setStyle(Qt::DashDotDotLine); break;
-    default: break;
+    case psDash:
+        result.setStyle(Qt::DashLine);
+        break;
+    case psDot:
+        result.setStyle(Qt::DotLine);
+        break;
+    case psDashDot:
+        result.setStyle(Qt::DashDotLine);
+        break;
+    case psDashDotDot:
+        result.setStyle(Qt::DashDotDotLine);
+        break;
+    default:
+        break;
     }
     return result;
 }
@@ -108,7 +120,10 @@ int qtTextFlags(unsigned flags)
 
 } // namespace
 
-TCanvas::TCanvas(QPainter* painter) : painter_(painter) { Font.Font = QApplication::font(); }
+TCanvas::TCanvas(QPainter* painter) : painter_(painter)
+{
+    Font.Font = QApplication::font();
+}
 
 TCanvas::TCanvas(std::function<QPaintDevice*()> begin, std::function<void()> end)
     : begin_(std::move(begin)), end_(std::move(end))
@@ -168,7 +183,10 @@ void TCanvas::Ellipse(const TRect& rect)
     p->drawEllipse(QRect(rect.Left, rect.Top, rect.Width() - 1, rect.Height() - 1));
 }
 
-void TCanvas::MoveTo(int x, int y) { penPos_ = {x, y}; }
+void TCanvas::MoveTo(int x, int y)
+{
+    penPos_ = {x, y};
+}
 
 void TCanvas::LineTo(int x, int y)
 {
@@ -305,7 +323,10 @@ void TCanvas::Draw(int x, int y, TGraphic& graphic)
     graphic.Draw(*this, Bounds(x, y, graphic.Width(), graphic.Height()));
 }
 
-void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic) { graphic.Draw(*this, rect); }
+void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic)
+{
+    graphic.Draw(*this, rect);
+}
 
 void TCanvas::stretchImage(const TRect& rect, const QImage& image)
 {

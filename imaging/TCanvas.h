@@ -35,7 +35,7 @@ enum : unsigned {
 };
 
 struct TFont {
-    QFont Font;                 // family, size, bold, italic, underline
+    QFont Font; // family, size, bold, italic, underline
     TColor Color = clWindowText;
 };
 

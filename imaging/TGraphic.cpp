@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -27,7 +27,10 @@ fs::path hostPathOf(const std::string& fileName)
 
 } // namespace
 
-std::filesystem::path TGraphic::HostPath(const std::string& fileName) { return hostPathOf(fileName); }
+std::filesystem::path TGraphic::HostPath(const std::string& fileName)
+{
+    return hostPathOf(fileName);
+}
 
 void TGraphic::Assign(const TGraphic* source)
 {
@@ -37,9 +40,15 @@ void TGraphic::Assign(const TGraphic* source)
                                      {source ? source->ClassName() : "nil", ClassName()}));
 }
 
-bool TGraphic::AssignTo(TGraphic&) const { return false; }
+bool TGraphic::AssignTo(TGraphic&) const
+{
+    return false;
+}
 
-bool TGraphic::Equals(const TGraphic& other) const { return this == &other; }
+bool TGraphic::Equals(const TGraphic& other) const
+{
+    return this == &other;
+}
 
 void TGraphic::LoadFromFile(const std::string& fileName)
 {

@@ -15,8 +15,8 @@ TPalette TPalette::halftone()
     for (int r = 0; r < 6; ++r)
         for (int g = 0; g < 6; ++g)
             for (int b = 0; b < 6; ++b)
-                palette.Entries.push_back({std::uint8_t(r * 51), std::uint8_t(g * 51),
-                                           std::uint8_t(b * 51), 0});
+                palette.Entries.push_back(
+                    {std::uint8_t(r * 51), std::uint8_t(g * 51), std::uint8_t(b * 51), 0});
     for (int i = 1; palette.Entries.size() < 246; ++i) {
         const auto level = std::uint8_t(i * 255 / 21);
         palette.Entries.push_back({level, level, level, 0});

@@ -45,8 +45,9 @@ private:
 
 TGraphicClass metafileClass()
 {
-    return {"TMetafile",
-            [] { return std::make_unique<TRejectingGraphic>("TMetafile", "Metafile is not valid"); }};
+    return {"TMetafile", [] {
+                return std::make_unique<TRejectingGraphic>("TMetafile", "Metafile is not valid");
+            }};
 }
 
 TGraphicClass iconClass()
@@ -89,7 +90,10 @@ TPicture::~TPicture()
     }
 }
 
-const std::vector<TFileFormat>& TPicture::FileFormats() { return fileFormats(); }
+const std::vector<TFileFormat>& TPicture::FileFormats()
+{
+    return fileFormats();
+}
 
 void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
                                   const TGraphicClass& graphicClass)
@@ -100,11 +104,10 @@ void TPicture::RegisterFileFormat(const std::string& extension, const std::strin
 void TPicture::UnregisterGraphicClass(const std::string& className)
 {
     auto& formats = fileFormats();
-    formats.erase(std::remove_if(formats.begin(), formats.end(),
-                                 [&](const TFileFormat& f) {
-                                     return f.GraphicClass.ClassName == className;
-                                 }),
-                  formats.end());
+    formats.erase(
+        std::remove_if(formats.begin(), formats.end(),
+                       [&](const TFileFormat& f) { return f.GraphicClass.ClassName == className; }),
+        formats.end());
 }
 
 std::string TPicture::FileExtension(const std::string& fileName)
@@ -190,12 +193,24 @@ TBitmap& TPicture::Bitmap()
     return static_cast<TBitmap&>(*graphic_);
 }
 
-int TPicture::Width() const { return graphic_ ? graphic_->Width() : 0; }
-int TPicture::Height() const { return graphic_ ? graphic_->Height() : 0; }
+int TPicture::Width() const
+{
+    return graphic_ ? graphic_->Width() : 0;
+}
+int TPicture::Height() const
+{
+    return graphic_ ? graphic_->Height() : 0;
+}
 
-void TPicture::Assign(const TPicture* source) { SetGraphic(source ? source->Graphic() : nullptr); }
+void TPicture::Assign(const TPicture* source)
+{
+    SetGraphic(source ? source->Graphic() : nullptr);
+}
 
-void TPicture::Assign(const TGraphic* source) { SetGraphic(source); }
+void TPicture::Assign(const TGraphic* source)
+{
+    SetGraphic(source);
+}
 
 void TPicture::Changed(TPersistent*)
 {

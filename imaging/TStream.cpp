@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cstring>
 
 std::int64_t TStream::Size()
 {
@@ -52,9 +52,15 @@ std::int64_t seekIn(std::int64_t size, std::int64_t& position, std::int64_t offs
                     TStream::TSeekOrigin origin)
 {
     switch (origin) {
-    case TStream::soBeginning: position = offset; break;
-    case TStream::soCurrent: position += offset; break;
-    case TStream::soEnd: position = size + offset; break;
+    case TStream::soBeginning:
+        position = offset;
+        break;
+    case TStream::soCurrent:
+        position += offset;
+        break;
+    case TStream::soEnd:
+        position = size + offset;
+        break;
     }
     if (position < 0)
         position = 0;
@@ -120,7 +126,10 @@ std::int64_t TBytesStream::Read(void* buffer, std::int64_t count)
     return readFrom(data_, position_, buffer, count);
 }
 
-std::int64_t TBytesStream::Write(const void*, std::int64_t) { return 0; }
+std::int64_t TBytesStream::Write(const void*, std::int64_t)
+{
+    return 0;
+}
 
 std::int64_t TBytesStream::Seek(std::int64_t offset, TSeekOrigin origin)
 {
@@ -140,7 +149,10 @@ std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::filesystem::path& 
     return std::unique_ptr<TFileStream>(new TFileStream(fd));
 }
 
-TFileStream::~TFileStream() { ::close(fd_); }
+TFileStream::~TFileStream()
+{
+    ::close(fd_);
+}
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count)
 {
@@ -156,7 +168,10 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count)
     return done;
 }
 
-std::int64_t TFileStream::Write(const void*, std::int64_t) { return 0; }
+std::int64_t TFileStream::Write(const void*, std::int64_t)
+{
+    return 0;
+}
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
 {

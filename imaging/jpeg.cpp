@@ -11,8 +11,8 @@
 #include <cstring>
 #include <exception>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 namespace {
 
@@ -346,7 +346,10 @@ std::unique_ptr<TGraphic> TJPEGImage::NewInstance() const
     return std::make_unique<TJPEGImage>();
 }
 
-void TJPEGImage::newImage() { image_ = std::make_shared<TJPEGData>(); }
+void TJPEGImage::newImage()
+{
+    image_ = std::make_shared<TJPEGData>();
+}
 
 void TJPEGImage::newBitmap()
 {
@@ -360,7 +363,10 @@ void TJPEGImage::FreeBitmap()
     decodeError_ = nullptr;
 }
 
-std::string_view TJPEGImage::CompressedData() const { return image_->Data.bytes(); }
+std::string_view TJPEGImage::CompressedData() const
+{
+    return image_->Data.bytes();
+}
 
 void TJPEGImage::calcOutputDimensions() const
 {
@@ -626,7 +632,8 @@ void TJPEGImage::prepareDecoder(Context& context, bool reportProgress)
     // A picture whose pixels would need more than 2^31 bytes is refused before the library
     // allocates anything for it.
     const std::uint64_t pixels = std::uint64_t(d.image_width) * d.image_height;
-    if (pixels * 4 > kMaxPixelBytes || pixels * std::uint64_t(d.num_components) * 2 > kMaxPixelBytes)
+    if (pixels * 4 > kMaxPixelBytes ||
+        pixels * std::uint64_t(d.num_components) * 2 > kMaxPixelBytes)
         raiseJpegError(JERR_IMAGE_TOO_BIG);
 
     d.scale_num = 1;

@@ -32,7 +32,7 @@ TJPEGDefaults& DefaultJPEGSettings();
 // The compressed bytes of a JPEG picture, shared between pictures that were assigned from
 // one another.
 struct TJPEGData {
-    TMemoryStream Data;   // the bytes exactly as loaded or encoded; empty when there are none
+    TMemoryStream Data; // the bytes exactly as loaded or encoded; empty when there are none
     bool HasData = false;
     std::int32_t Height = 0;
     std::int32_t Width = 0;

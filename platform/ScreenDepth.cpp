@@ -20,6 +20,9 @@ int screenBitsPerPixel()
     return depth > 0 ? depth : 32;
 }
 
-void overrideScreenBitsPerPixel(int bits) { overriddenDepth = bits > 0 ? bits : 0; }
+void overrideScreenBitsPerPixel(int bits)
+{
+    overriddenDepth = bits > 0 ? bits : 0;
+}
 
 } // namespace platform

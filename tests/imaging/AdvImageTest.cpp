@@ -12,6 +12,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 
 #include <filesystem>
 
@@ -43,9 +44,17 @@ std::string solidBmp(int width, int height, QRgb color)
 class TFakeAnimation : public TBitmap, public TAnimatedGraphic {
 public:
     const char* ClassName() const override { return "TFakeAnimation"; }
-    std::unique_ptr<TGraphic> NewInstance() const override { return std::make_unique<TFakeAnimation>(); }
+    std::unique_ptr<TGraphic> NewInstance() const override
+    {
+        return std::make_unique<TFakeAnimation>();
+    }
     void SetAnimated(bool animated) override { calls.push_back(animated ? "animate" : "stop"); }
-    void SetAllFrameDelays(int delay) override { calls.push_back("delay " + std::to_string(delay)); }
+    void SetAllFrameDelays(int delay) override
+    {
+        calls.push_back("delay " + std::to_string(delay));
+    }
+    // Stands for the next frame of an animation.
+    void nextFrame() { Changed(this); }
     static inline std::vector<std::string> calls;
 };
 
@@ -103,9 +112,9 @@ TEST(AdvImageFit, FitRectShrinksKeepingProportionsAndTruncates)
         int pw, ph, w, h;
     };
     const Case cases[] = {
-        {640, 480, 152, 114}, {200, 100, 180, 90}, {100, 200, 57, 114}, {300, 114, 180, 68},
-        {170, 120, 161, 114}, {181, 115, 180, 114}, {100, 50, 100, 50}, {180, 114, 180, 114},
-        {0, 0, 0, 0},
+        {640, 480, 152, 114}, {200, 100, 180, 90},  {100, 200, 57, 114},
+        {300, 114, 180, 68},  {170, 120, 161, 114}, {181, 115, 180, 114},
+        {100, 50, 100, 50},   {180, 114, 180, 114}, {0, 0, 0, 0},
     };
     for (const Case& c : cases) {
         const TRect r = TAdvImage::FitRect(180, 114, c.pw, c.ph);
@@ -215,8 +224,8 @@ TEST_F(Viewer, TheFrameIsRaised)
     EXPECT_EQ(image.pixel(0, 50), highlight);
     EXPECT_EQ(image.pixel(179, 113), shadow);
     EXPECT_EQ(image.pixel(178, 112), shadow);
-    EXPECT_EQ(image.pixel(0, 113), shadow);  // bottom-left corner belongs to the bottom edge
-    EXPECT_EQ(image.pixel(179, 0), shadow);  // top-right corner to the right edge
+    EXPECT_EQ(image.pixel(0, 113), shadow); // bottom-left corner belongs to the bottom edge
+    EXPECT_EQ(image.pixel(179, 0), shadow); // top-right corner to the right edge
     EXPECT_EQ(image.pixel(2, 2), qRgb(0, 0, 0));
     EXPECT_EQ(viewer.ImageRect(), (TRect{80, 52, 100, 62}));
 }
@@ -403,4 +412,42 @@ TEST_F(Viewer, TheConstructorSetsTheDefaults)
     EXPECT_FALSE(fresh.CenterView());
     EXPECT_EQ(fresh.FileSize(), 0);
     EXPECT_EQ(fresh.ImageType(), itUnknown);
+}
+
+namespace {
+
+class CountingViewer : public TAdvImage {
+public:
+    int paints = 0;
+
+protected:
+    void Paint() override
+    {
+        ++paints;
+        TAdvImage::Paint();
+    }
+};
+
+} // namespace
+
+TEST_F(Viewer, AnAnimationRepaintsOnlyWhileGifAnimateIsOn)
+{
+    TPicture::RegisterFileFormat("gif", "Graphics Interchange Format",
+                                 TGraphicClass::of<TFakeAnimation>("TFakeAnimation"));
+    writeFile(temp() / "a.gif", solidBmp(20, 10, qRgb(255, 0, 0)));
+    CountingViewer shown;
+    shown.resize(180, 114);
+    shown.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown));
+    shown.SetImageName("a.gif");
+    auto* animation = dynamic_cast<TFakeAnimation*>(shown.Picture().Graphic());
+    ASSERT_NE(animation, nullptr);
+    const int afterLoad = shown.paints;
+    EXPECT_GE(afterLoad, 1); // the load paints at once
+    animation->nextFrame();
+    EXPECT_EQ(shown.paints, afterLoad);
+    shown.SetGIFAnimate(true);
+    animation->nextFrame();
+    EXPECT_EQ(shown.paints, afterLoad + 1);
+    TPicture::UnregisterGraphicClass("TFakeAnimation");
 }

@@ -29,13 +29,16 @@ struct BmpBytes {
 };
 
 // Bytes per row of pixels, padded to 4.
-inline std::uint32_t rowBytes(int width, int bits) { return std::uint32_t((width * bits + 31) / 32 * 4); }
+inline std::uint32_t rowBytes(int width, int bits)
+{
+    return std::uint32_t((width * bits + 31) / 32 * 4);
+}
 
 // A complete file with a 40-byte header (or the 12-byte OS/2 header), its colour table and
 // masks, and pixel rows whose bytes follow a simple pattern.
 struct BmpSpec {
     int width = 5;
-    int height = 3;            // negative: top-down
+    int height = 3; // negative: top-down
     int bits = 24;
     std::uint32_t compression = 0;
     std::vector<std::uint32_t> colors; // blue | green << 8 | red << 16 | reserved << 24
@@ -61,7 +64,8 @@ inline std::string pixelPattern(const BmpSpec& s)
             std::uint8_t b = 0;
             for (int k = 0; k < entriesPerByte; ++k) {
                 const int shift = k * s.bits;
-                const std::uint32_t index = ((std::uint8_t(c) >> shift) & ((1u << s.bits) - 1)) % s.colors.size();
+                const std::uint32_t index =
+                    ((std::uint8_t(c) >> shift) & ((1u << s.bits) - 1)) % s.colors.size();
                 b |= std::uint8_t(index << shift);
             }
             c = char(b);
@@ -81,36 +85,41 @@ inline std::string makeBmp(const BmpSpec& s, const std::string& pixels)
     b.u16(0).u16(0);                              // reserved
     b.u32(offset);                                // pixel offset
     if (s.os2) {
-        b.u32(12);                                // header size
-        b.u16(std::uint16_t(s.width));            // width
-        b.u16(std::uint16_t(s.height));           // height
-        b.u16(1);                                 // planes
-        b.u16(std::uint16_t(s.bits));             // bits per pixel
+        b.u32(12);                      // header size
+        b.u16(std::uint16_t(s.width));  // width
+        b.u16(std::uint16_t(s.height)); // height
+        b.u16(1);                       // planes
+        b.u16(std::uint16_t(s.bits));   // bits per pixel
     } else {
-        b.u32(40);                                // header size
-        b.u32(std::uint32_t(s.width));            // width
-        b.u32(std::uint32_t(s.height));           // height, negative for top-down
-        b.u16(1);                                 // planes
-        b.u16(std::uint16_t(s.bits));             // bits per pixel
-        b.u32(s.compression);                     // compression
-        b.u32(std::uint32_t(pixels.size()));      // image size
-        b.u32(std::uint32_t(s.xPels));            // horizontal resolution
-        b.u32(std::uint32_t(s.yPels));            // vertical resolution
-        b.u32(s.clrUsed);                         // colours used
-        b.u32(0);                                 // important colours
+        b.u32(40);                           // header size
+        b.u32(std::uint32_t(s.width));       // width
+        b.u32(std::uint32_t(s.height));      // height, negative for top-down
+        b.u16(1);                            // planes
+        b.u16(std::uint16_t(s.bits));        // bits per pixel
+        b.u32(s.compression);                // compression
+        b.u32(std::uint32_t(pixels.size())); // image size
+        b.u32(std::uint32_t(s.xPels));       // horizontal resolution
+        b.u32(std::uint32_t(s.yPels));       // vertical resolution
+        b.u32(s.clrUsed);                    // colours used
+        b.u32(0);                            // important colours
     }
     for (std::uint32_t m : s.masks)
-        b.u32(m);                                 // colour masks
+        b.u32(m); // colour masks
     for (std::uint32_t c : s.colors) {
-        b.u8(std::uint8_t(c)).u8(std::uint8_t(c >> 8)).u8(std::uint8_t(c >> 16)); // blue, green, red
+        b.u8(std::uint8_t(c))
+            .u8(std::uint8_t(c >> 8))
+            .u8(std::uint8_t(c >> 16)); // blue, green, red
         if (!s.os2)
-            b.u8(std::uint8_t(c >> 24));          // reserved
+            b.u8(std::uint8_t(c >> 24)); // reserved
     }
     b.raw(pixels);
     return b.bytes;
 }
 
-inline std::string makeBmp(const BmpSpec& s) { return makeBmp(s, pixelPattern(s)); }
+inline std::string makeBmp(const BmpSpec& s)
+{
+    return makeBmp(s, pixelPattern(s));
+}
 
 // A colour table of n entries with distinct colours.
 inline std::vector<std::uint32_t> colorTable(std::size_t n)

@@ -35,11 +35,16 @@ std::string readBytes(const fs::path& path)
 
 enum class Outcome { Loads, NotValid, ReadError };
 
+// Loads from memory and from the file itself, which reads the headers and the pixels
+// separately; both must agree.
 Outcome load(const fs::path& path, TBitmap& bitmap)
 {
     TMemoryStream stream(readBytes(path));
     try {
         bitmap.LoadFromStream(stream);
+        TBitmap fromFile;
+        fromFile.LoadFromFile(path.string());
+        EXPECT_EQ(fromFile.toImage(), bitmap.toImage());
         return Outcome::Loads;
     } catch (const EInvalidGraphic& e) {
         EXPECT_EQ(e.Message, "Bitmap image is not valid");
@@ -106,33 +111,33 @@ TEST(BmpSuite, EveryOtherFileLoadsOrFailsAsListed)
     };
     const Case cases[] = {
         // Questionable files.
-        {"q/pal1huffmsb.bmp", Outcome::NotValid},    // OS/2 Huffman coding
-        {"q/pal1p1.bmp", Outcome::Loads},            // one-entry palette
-        {"q/pal2.bmp", Outcome::NotValid},           // 2 bits per pixel
+        {"q/pal1huffmsb.bmp", Outcome::NotValid}, // OS/2 Huffman coding
+        {"q/pal1p1.bmp", Outcome::Loads},         // one-entry palette
+        {"q/pal2.bmp", Outcome::NotValid},        // 2 bits per pixel
         {"q/pal2color.bmp", Outcome::NotValid},
-        {"q/pal4rlecut.bmp", Outcome::Loads},        // rows end early: rest stays black
-        {"q/pal4rletrns.bmp", Outcome::Loads},       // skipped pixels stay black
-        {"q/pal8offs.bmp", Outcome::Loads},          // gap before the pixels
+        {"q/pal4rlecut.bmp", Outcome::Loads},  // rows end early: rest stays black
+        {"q/pal4rletrns.bmp", Outcome::Loads}, // skipped pixels stay black
+        {"q/pal8offs.bmp", Outcome::Loads},    // gap before the pixels
         {"q/pal8os2-hs.bmp", Outcome::Loads},
         {"q/pal8os2-sz.bmp", Outcome::Loads},
         {"q/pal8os2sp.bmp", Outcome::Loads},
-        {"q/pal8os2v2-16.bmp", Outcome::Loads},      // 16-byte OS/2 2.x header
+        {"q/pal8os2v2-16.bmp", Outcome::Loads}, // 16-byte OS/2 2.x header
         {"q/pal8os2v2-40sz.bmp", Outcome::Loads},
         {"q/pal8os2v2-sz.bmp", Outcome::Loads},
         {"q/pal8os2v2.bmp", Outcome::Loads},
-        {"q/pal8oversizepal.bmp", Outcome::Loads},   // 300 colours: the first 256 are kept
+        {"q/pal8oversizepal.bmp", Outcome::Loads}, // 300 colours: the first 256 are kept
         {"q/pal8rlecut.bmp", Outcome::Loads},
         {"q/pal8rletrns.bmp", Outcome::Loads},
         {"q/rgb16-231.bmp", Outcome::Loads},
         {"q/rgb16-3103.bmp", Outcome::Loads},
         {"q/rgb16faketrns.bmp", Outcome::Loads},
-        {"q/rgb24jpeg.bmp", Outcome::NotValid},      // embedded JPEG
+        {"q/rgb24jpeg.bmp", Outcome::NotValid}, // embedded JPEG
         {"q/rgb24largepal.bmp", Outcome::Loads},
         {"q/rgb24lprof.bmp", Outcome::Loads},
-        {"q/rgb24png.bmp", Outcome::NotValid},       // embedded PNG
+        {"q/rgb24png.bmp", Outcome::NotValid}, // embedded PNG
         {"q/rgb24prof.bmp", Outcome::Loads},
         {"q/rgb24prof2.bmp", Outcome::Loads},
-        {"q/rgb24rle24.bmp", Outcome::NotValid},     // OS/2 24-bit run-length coding
+        {"q/rgb24rle24.bmp", Outcome::NotValid}, // OS/2 24-bit run-length coding
         {"q/rgb32-111110.bmp", Outcome::Loads},
         {"q/rgb32-7187.bmp", Outcome::Loads},
         {"q/rgb32-xbgr.bmp", Outcome::Loads},
@@ -146,32 +151,32 @@ TEST(BmpSuite, EveryOtherFileLoadsOrFailsAsListed)
         {"q/rgba32-2.bmp", Outcome::Loads},
         {"q/rgba32-61754.bmp", Outcome::Loads},
         {"q/rgba32-81284.bmp", Outcome::Loads},
-        {"q/rgba32abf.bmp", Outcome::NotValid},      // alpha bit-field compression
+        {"q/rgba32abf.bmp", Outcome::NotValid}, // alpha bit-field compression
         {"q/rgba32h56.bmp", Outcome::Loads},
-        {"q/rgba64.bmp", Outcome::NotValid},         // 64 bits per pixel
+        {"q/rgba64.bmp", Outcome::NotValid}, // 64 bits per pixel
         // Bad files.
         {"b/badbitcount.bmp", Outcome::NotValid},
-        {"b/badbitssize.bmp", Outcome::Loads},       // image size larger than the data
-        {"b/baddens1.bmp", Outcome::Loads},          // odd resolution values are kept
+        {"b/badbitssize.bmp", Outcome::Loads}, // image size larger than the data
+        {"b/baddens1.bmp", Outcome::Loads},    // odd resolution values are kept
         {"b/baddens2.bmp", Outcome::Loads},
-        {"b/badfilesize.bmp", Outcome::Loads},       // the file size field is not used
+        {"b/badfilesize.bmp", Outcome::Loads}, // the file size field is not used
         {"b/badheadersize.bmp", Outcome::NotValid},
         {"b/badpalettesize.bmp", Outcome::ReadError}, // colour table beyond the file
         {"b/badplanes.bmp", Outcome::NotValid},
-        {"b/badrle.bmp", Outcome::Loads},            // runs past the edges are cut off
+        {"b/badrle.bmp", Outcome::Loads}, // runs past the edges are cut off
         {"b/badrle4.bmp", Outcome::Loads},
         {"b/badrle4bis.bmp", Outcome::Loads},
         {"b/badrle4ter.bmp", Outcome::Loads},
         {"b/badrlebis.bmp", Outcome::Loads},
         {"b/badrleter.bmp", Outcome::Loads},
         {"b/badwidth.bmp", Outcome::NotValid},
-        {"b/pal8badindex.bmp", Outcome::Loads},      // indexes past the table draw black
-        {"b/reallybig.bmp", Outcome::NotValid},      // more than 2^31 bytes of pixels
+        {"b/pal8badindex.bmp", Outcome::Loads}, // indexes past the table draw black
+        {"b/reallybig.bmp", Outcome::NotValid}, // more than 2^31 bytes of pixels
         {"b/rgb16-880.bmp", Outcome::Loads},
-        {"b/rletopdown.bmp", Outcome::NotValid},     // run-length rows must run bottom-up
-        {"b/shortfile.bmp", Outcome::Loads},         // short pixel area: the rest is zero
+        {"b/rletopdown.bmp", Outcome::NotValid}, // run-length rows must run bottom-up
+        {"b/shortfile.bmp", Outcome::Loads},     // short pixel area: the rest is zero
         // Related formats.
-        {"x/ba-bm.bmp", Outcome::NotValid},          // OS/2 bitmap array
+        {"x/ba-bm.bmp", Outcome::NotValid}, // OS/2 bitmap array
     };
     std::size_t listed = 0;
     for (const Case& c : cases) {

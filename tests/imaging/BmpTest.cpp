@@ -34,7 +34,8 @@ std::string saved(TBitmap& bitmap)
 std::uint32_t u32At(const std::string& b, std::size_t at)
 {
     return std::uint32_t(std::uint8_t(b[at])) | std::uint32_t(std::uint8_t(b[at + 1])) << 8 |
-           std::uint32_t(std::uint8_t(b[at + 2])) << 16 | std::uint32_t(std::uint8_t(b[at + 3])) << 24;
+           std::uint32_t(std::uint8_t(b[at + 2])) << 16 |
+           std::uint32_t(std::uint8_t(b[at + 3])) << 24;
 }
 
 std::uint16_t u16At(const std::string& b, std::size_t at)
@@ -87,7 +88,7 @@ TEST(Bitmap, UncompressedFilesOfEveryDepthAndHeaderFormSaveBackByteForByte)
         SCOPED_TRACE(c.what);
         const std::string file = makeBmp(c.spec);
         TBitmap bitmap;
-    load(bitmap, file);
+        load(bitmap, file);
         EXPECT_EQ(bitmap.Width(), c.spec.width);
         EXPECT_EQ(bitmap.Height(), std::abs(c.spec.height));
         EXPECT_EQ(bitmap.HandleType(), bmDIB);
@@ -120,8 +121,8 @@ TEST(Bitmap, AFileWith236ColoursIsWrittenWith236EntriesAndOffset998)
     TBitmap bitmap;
     load(bitmap, file);
     const std::string out = saved(bitmap);
-    EXPECT_EQ(u32At(out, 10), 998u);        // pixel offset
-    EXPECT_EQ(u32At(out, 46), 236u);        // colours used
+    EXPECT_EQ(u32At(out, 10), 998u);         // pixel offset
+    EXPECT_EQ(u32At(out, 46), 236u);         // colours used
     EXPECT_EQ(u32At(out, 2), 998u + 4 * 12); // file size
     EXPECT_EQ(out, file);
 }
@@ -165,17 +166,17 @@ TEST(Bitmap, RunLengthFilesBecomeScreenDepthBitmapsWithAColourTable)
     // 4 x 2, RLE8: bottom row a run of 4 of index 1, end of line; top row two literal pixels
     // 0 and 1, then end of bitmap.
     BmpBytes rle;
-    rle.u8(4).u8(1);          // run: 4 pixels of index 1
-    rle.u8(0).u8(0);          // end of line
-    rle.u8(0).u8(3);          // literal run of 3
+    rle.u8(4).u8(1);             // run: 4 pixels of index 1
+    rle.u8(0).u8(0);             // end of line
+    rle.u8(0).u8(3);             // literal run of 3
     rle.u8(0).u8(1).u8(1).u8(0); // indexes 0, 1, 1 and a pad byte
-    rle.u8(0).u8(1);          // end of bitmap
+    rle.u8(0).u8(1);             // end of bitmap
     BmpSpec spec{4, 2, 8, 1, {0x00000000, 0x0000FF00}, {}, false, 2};
     for (int depth : {32, 16, 24}) {
         SCOPED_TRACE(depth);
         platform::overrideScreenBitsPerPixel(depth);
         TBitmap bitmap;
-    load(bitmap, makeBmp(spec, rle.bytes));
+        load(bitmap, makeBmp(spec, rle.bytes));
         EXPECT_EQ(bitmap.HandleType(), bmDDB);
         const QImage image = bitmap.toImage();
         EXPECT_EQ(image.pixel(0, 1), qRgb(0, 255, 0));
@@ -184,15 +185,15 @@ TEST(Bitmap, RunLengthFilesBecomeScreenDepthBitmapsWithAColourTable)
         EXPECT_EQ(image.pixel(3, 0), qRgb(0, 0, 0)); // never reached: black
 
         const std::string out = saved(bitmap);
-        EXPECT_EQ(u16At(out, 28), depth);             // the screen's depth
-        EXPECT_EQ(u32At(out, 30), 0u);                // uncompressed
-        EXPECT_EQ(u32At(out, 46), 2u);                // the file's two colours follow
+        EXPECT_EQ(u16At(out, 28), depth); // the screen's depth
+        EXPECT_EQ(u32At(out, 30), 0u);    // uncompressed
+        EXPECT_EQ(u32At(out, 46), 2u);    // the file's two colours follow
         EXPECT_EQ(u32At(out, 10), 14u + 40 + 2 * 4);
-        EXPECT_EQ(u32At(out, 54 + 4), 0x0000FF00u);   // second entry: green
+        EXPECT_EQ(u32At(out, 54 + 4), 0x0000FF00u); // second entry: green
         EXPECT_EQ(out.size(), u32At(out, 2));
         // The written file reads back with the same pixels.
         TBitmap again;
-    load(again, out);
+        load(again, out);
         EXPECT_EQ(again.toImage().pixel(0, 1), qRgb(0, 255, 0));
     }
     platform::overrideScreenBitsPerPixel(0);
@@ -215,8 +216,12 @@ TEST(Bitmap, DamagedFilesFailWithTheLoadersErrors)
     std::string rleDepth = good;
     rleDepth[30] = 2; // RLE4 with 8 bits per pixel
     std::string huge = makeBmp({5, 3, 24, 0, {}, {}, false, 0});
-    huge[18] = char(0xFF); huge[19] = char(0xFF); huge[20] = char(0); // width 65535
-    huge[22] = char(0xFF); huge[23] = char(0xFF); huge[24] = char(0x01); // height 131071
+    huge[18] = char(0xFF);
+    huge[19] = char(0xFF);
+    huge[20] = char(0); // width 65535
+    huge[22] = char(0xFF);
+    huge[23] = char(0xFF);
+    huge[24] = char(0x01); // height 131071
     std::string zeroWidth = good;
     zeroWidth[18] = 0;
     const Case cases[] = {
@@ -341,4 +346,32 @@ TEST_F(BitmapFile, AMissingFileCannotBeOpened)
     } catch (const EFOpenError& e) {
         EXPECT_EQ(e.Message, "Cannot open file nothing.bmp");
     }
+}
+
+TEST(Bitmap, AScreenBitmapIsSavedAtTheScreensDepth)
+{
+    struct Case {
+        int screen;
+        int bits;
+        std::uint32_t colors;
+    };
+    // 256-colour screens get the general-purpose palette as the file's colour table.
+    const Case cases[] = {{32, 32, 0}, {24, 24, 0}, {16, 16, 0}, {8, 8, 256}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.screen);
+        platform::overrideScreenBitsPerPixel(c.screen);
+        TBitmap bitmap;
+        bitmap.SetSize(3, 2);
+        bitmap.Canvas().Brush.Color = clRed;
+        bitmap.Canvas().FillRect({0, 0, 3, 2});
+        EXPECT_EQ(bitmap.HandleType(), bmDDB);
+        const std::string out = saved(bitmap);
+        EXPECT_EQ(u16At(out, 28), c.bits);
+        EXPECT_EQ(u32At(out, 30), 0u);
+        EXPECT_EQ(u32At(out, 46), c.colors);
+        TBitmap again;
+        load(again, out);
+        EXPECT_EQ(again.toImage().pixel(2, 1), qRgb(255, 0, 0));
+    }
+    platform::overrideScreenBitsPerPixel(0);
 }

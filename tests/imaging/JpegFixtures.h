@@ -44,7 +44,8 @@ inline std::string makeJpeg(const JpegSpec& spec)
                 row[std::size_t(x)] = (unsigned char)(x * 255 / std::max(spec.width - 1, 1));
             } else {
                 row[std::size_t(3 * x)] = (unsigned char)(x * 255 / std::max(spec.width - 1, 1));
-                row[std::size_t(3 * x + 1)] = (unsigned char)(y * 255 / std::max(spec.height - 1, 1));
+                row[std::size_t(3 * x + 1)] =
+                    (unsigned char)(y * 255 / std::max(spec.height - 1, 1));
                 row[std::size_t(3 * x + 2)] = 64;
             }
         }

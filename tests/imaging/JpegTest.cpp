@@ -32,7 +32,10 @@ std::string decodeError(TJPEGImage& jpeg)
     return "decoded";
 }
 
-std::string jpegError(int code) { return "JPEG error #" + std::to_string(code); }
+std::string jpegError(int code)
+{
+    return "JPEG error #" + std::to_string(code);
+}
 
 class JpegFile : public TempPrefixTest {};
 
@@ -76,8 +79,8 @@ TEST(Jpeg, ScaledPicturesReportTheirScaledSizeBeforeAndAfterDecoding)
         TJPEGScale scale;
         int width, height;
     };
-    const Case cases[] = {{jsFullSize, 640, 480}, {jsHalf, 320, 240}, {jsQuarter, 160, 120},
-                          {jsEighth, 80, 60}};
+    const Case cases[] = {
+        {jsFullSize, 640, 480}, {jsHalf, 320, 240}, {jsQuarter, 160, 120}, {jsEighth, 80, 60}};
     const std::string file = makeJpeg({640, 480, false, false, 50});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.scale);
@@ -218,7 +221,7 @@ TEST(Jpeg, OptionChangesDropTheDecodedBitmapAndNotify)
     jpeg.OnChange = [&](TPersistent*) { ++changes; };
     TBitmap* first = &jpeg.DecodedBitmap();
     EXPECT_EQ(&jpeg.DecodedBitmap(), first); // kept while the options stay
-    jpeg.SetPixelFormat(jf24Bit);              // same value: nothing
+    jpeg.SetPixelFormat(jf24Bit);            // same value: nothing
     EXPECT_EQ(changes, 0);
     jpeg.SetPixelFormat(jf8Bit);
     EXPECT_EQ(changes, 1);
@@ -320,4 +323,24 @@ TEST_F(JpegFile, BothExtensionsLoadAJpegPicture)
         picture.LoadFromFile(name);
         EXPECT_NE(dynamic_cast<TJPEGImage*>(picture.Graphic()), nullptr) << name;
     }
+}
+
+TEST(Jpeg, AGivenPaletteBecomesTheColourMapOfAn8BitDecode)
+{
+    TJPEGImage jpeg;
+    load(jpeg, makeJpeg({32, 32, false, false, 90}));
+    TPalette palette;
+    palette.Entries = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {255, 255, 64, 0}};
+    jpeg.SetPalette(palette);
+    jpeg.SetPixelFormat(jf8Bit);
+    TBitmap& bitmap = jpeg.DecodedBitmap();
+    EXPECT_EQ(bitmap.Palette(), palette);
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int x = 0; x < bitmap.Width(); ++x)
+            ASSERT_LT(bitmap.ScanLine(y)[x], 4);
+
+    // With 24-bit output the palette is let go.
+    jpeg.SetPixelFormat(jf24Bit);
+    EXPECT_EQ(jpeg.DecodedBitmap().PixelFormat(), pf24bit);
+    EXPECT_TRUE(jpeg.Palette().empty());
 }

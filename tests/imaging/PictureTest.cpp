@@ -16,7 +16,10 @@ namespace {
 class TFakeGraphic : public TBitmap {
 public:
     const char* ClassName() const override { return "TFakeGraphic"; }
-    std::unique_ptr<TGraphic> NewInstance() const override { return std::make_unique<TFakeGraphic>(); }
+    std::unique_ptr<TGraphic> NewInstance() const override
+    {
+        return std::make_unique<TFakeGraphic>();
+    }
 };
 
 class Picture : public TempPrefixTest {
