@@ -165,7 +165,11 @@ TEST_F(LogoPageTest, JpegSavedWithoutFittingIsWrittenWholeAt24Bits)
 
 TEST_F(LogoPageTest, ExistingLogoShowsAtStartAndSavesBackUnchanged)
 {
-    BmpSpec spec{7, 5, 8, 0, colorTable(256)};
+    BmpSpec spec;
+    spec.width = 7;
+    spec.height = 5;
+    spec.bits = 8;
+    spec.colors = colorTable(256);
     spec.clrUsed = 256; // a save records the colour count, so the fixture does too
     const std::string bmp = makeBmp(spec);
     writeFile(logo(), bmp);
