@@ -29,6 +29,7 @@
 #include "shell/TShortcuts.h"
 
 #include <QCloseEvent>
+#include <QResizeEvent>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -590,6 +591,13 @@ void TForm1::RxSpeedButton5Click(QObject*) { close(); }
 void TForm1::RxSpeedButton1Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
 void TForm1::RxSpeedButton4Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
 void TForm1::RxSpeedButton7Click(QObject*) { Shortcuts1->CreateShortcuts(); }
+
+void TForm1::resizeEvent(QResizeEvent* event)
+{
+    // The notebook fills the client area; the controls keep their places on the pages.
+    PageControl1->setGeometry(rect());
+    QWidget::resizeEvent(event);
+}
 
 void TForm1::closeEvent(QCloseEvent* event)
 {

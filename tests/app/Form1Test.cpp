@@ -5,6 +5,7 @@
 #include "core/Exceptions.h"
 #include "shell/ASLink.h"
 #include "platform/TApplication.h"
+#include "platform/WinExec.h"
 #include "tests/support/TempPrefix.h"
 
 #include <QLabel>
@@ -339,4 +340,26 @@ TEST_F(Form1Test, WithoutSystemRootTheFilesAreLookedForAtTheRootOfTheCurrentDriv
         EXPECT_EQ(e.Message, "Unable to write to \\system\\oeminfo.ini");
     }
     EXPECT_FALSE(fs::exists(temp() / "zroot" / "system"));
+}
+
+TEST_F(Form1Test, ResizingMovesNoControlAndTheNotebookFollows)
+{
+    auto form = makeForm();
+    const QRect before = form->RxSpeedButton2->geometry();
+    form->resize(700, 500);
+    EXPECT_EQ(form->PageControl1->geometry(), QRect(0, 0, 700, 500));
+    EXPECT_EQ(form->RxSpeedButton2->geometry(), before);
+}
+
+TEST_F(Form1Test, ControlPanelButtonsStartTheSystemPropertiesCommand)
+{
+    // The System Properties program is replaced by one that starts and ends at once.
+    platform::setSystemPropertiesProgram("/bin/true");
+    auto form = makeForm();
+    EXPECT_EQ(OpenControlPanelApplet("Sysdm.cpl"), 33);
+    QTest::mouseClick(form->RxSpeedButton1, Qt::LeftButton, {}, QPoint(30, 30));
+    form->PageControl1->setCurrentIndex(1);
+    QTest::mouseClick(form->RxSpeedButton4, Qt::LeftButton, {}, QPoint(30, 30));
+    EXPECT_TRUE(errors.empty());
+    platform::setSystemPropertiesProgram({});
 }

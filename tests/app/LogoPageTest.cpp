@@ -313,3 +313,26 @@ TEST_F(LogoPageTest, ListClicksFromTheUserReachTheHandlerButFillingTheListDoesNo
     QTest::keyClick(form->ListBox1, Qt::Key_Down);
     EXPECT_EQ(form->Image1->ImageName(), "d:\\two.bmp");
 }
+
+TEST_F(LogoPageTest, ASecondScanDuringAScanReportsFirstThenTheOuterScanReportsAgain)
+{
+    for (int i = 0; i < 20; ++i)
+        writeFile(drive / ("dir" + std::to_string(i)) / "p.bmp", "x");
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    std::vector<std::int64_t> reports;
+    auto original = form->FilesScan1->OnEndProcess;
+    form->FilesScan1->OnEndProcess = [&](TFilesScan* s, TStringList& l, std::int64_t c,
+                                         std::int64_t z) {
+        reports.push_back(c);
+        original(s, l, c, z);
+    };
+    QTimer::singleShot(0, form.get(), [&] { form->RxSpeedButton2Click(form->RxSpeedButton2); });
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    ASSERT_EQ(reports.size(), 2u);
+    // The nested scan found everything; the outer one then went on adding to the same totals.
+    EXPECT_EQ(reports[0], 20);
+    EXPECT_GE(reports[1], 20);
+    EXPECT_EQ(form->StatusBar1->SimpleText().toStdString(),
+              "Total files: " + std::to_string(reports[1]) + " Size: 0 Kb");
+}
