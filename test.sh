@@ -31,7 +31,7 @@ failed=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
 
 if [ "${1:-}" = "--sanitize" ]; then
     for target in "$build"/fuzz/fuzz_*; do
-        [ -x "$target" ] || continue
+        [ -f "$target" ] && [ -x "$target" ] || continue
         corpus=$(mktemp -d)
         echo "Fuzzing $(basename "$target") for 10 s"
         "$target" -max_total_time=10 -rss_limit_mb=4096 -print_final_stats=0 "$corpus" 2>"$corpus.log" || {

@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build-test}
 found=0
 for bench in "$build"/bench/bench_*; do
-    [ -x "$bench" ] || continue
+    [ -f "$bench" ] && [ -x "$bench" ] || continue
     found=1
     echo "== $(basename "$bench")"
     "$bench" --benchmark_min_time=0.5
