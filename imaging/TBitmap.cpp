@@ -245,6 +245,49 @@ std::vector<std::uint32_t> vgaTable()
     return table;
 }
 
+// The file form that a pixel format is stored in: bit count, compression, masks and colour
+// table. The table comes from the palette when there is one, else from the usual defaults.
+struct DibLayout {
+    unsigned bitCount = 32;
+    std::uint32_t compression = kRgb;
+    std::array<std::uint32_t, 3> masks{};
+    std::vector<std::uint32_t> table;
+};
+
+DibLayout layoutFor(TPixelFormat format, const TPalette& palette)
+{
+    DibLayout layout;
+    switch (format) {
+    case pf1bit:
+        layout.bitCount = 1;
+        layout.table = palette.empty() ? std::vector<std::uint32_t>{0x000000, 0xFFFFFF}
+                                       : tableFromPalette(palette, 2);
+        break;
+    case pf4bit:
+        layout.bitCount = 4;
+        layout.table = palette.empty() ? vgaTable() : tableFromPalette(palette, 16);
+        break;
+    case pf8bit:
+        layout.bitCount = 8;
+        layout.table = tableFromPalette(palette.empty() ? TPalette::halftone() : palette, 256);
+        break;
+    case pf15bit:
+        layout.bitCount = 16;
+        break;
+    case pf16bit:
+        layout.bitCount = 16;
+        layout.compression = kBitFields;
+        layout.masks = {0xF800, 0x07E0, 0x001F};
+        break;
+    case pf24bit:
+        layout.bitCount = 24;
+        break;
+    default:
+        break;
+    }
+    return layout;
+}
+
 } // namespace
 
 // Pixel memory with room for a file's headers in front of it, so that a bitmap file can be
@@ -806,38 +849,7 @@ void TBitmap::SetSize(int width, int height)
     }
     if ((old && old->dib) || (Empty() && requestedFormat_ != pfDevice)) {
         TPixelFormat format = old && old->dib ? PixelFormat() : requestedFormat_;
-        unsigned bitCount = 32;
-        std::uint32_t compression = kRgb;
-        std::array<std::uint32_t, 3> masks{};
-        std::vector<std::uint32_t> table;
-        switch (format) {
-        case pf1bit:
-            bitCount = 1;
-            table = {0x000000, 0xFFFFFF};
-            break;
-        case pf4bit:
-            bitCount = 4;
-            table = vgaTable();
-            break;
-        case pf8bit:
-            bitCount = 8;
-            table = tableFromPalette(TPalette::halftone(), 256);
-            break;
-        case pf15bit:
-            bitCount = 16;
-            break;
-        case pf16bit:
-            bitCount = 16;
-            compression = kBitFields;
-            masks = {0xF800, 0x07E0, 0x001F};
-            break;
-        case pf24bit:
-            bitCount = 24;
-            break;
-        default:
-            bitCount = 32;
-            break;
-        }
+        auto [bitCount, compression, masks, table] = layoutFor(format, TPalette{});
         if (old && old->dib) {
             bitCount = old->dib->header.BitCount;
             compression = old->dib->header.Compression == kBitFields ? kBitFields : kRgb;
@@ -1194,40 +1206,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
         changed();
         return;
     }
-    unsigned bitCount = 32;
-    std::uint32_t compression = kRgb;
-    std::array<std::uint32_t, 3> masks{};
-    std::vector<std::uint32_t> table;
-    const TPalette palette = image.palette.empty() ? TPalette{} : image.palette;
-    switch (format) {
-    case pf1bit:
-        bitCount = 1;
-        table = palette.empty() ? std::vector<std::uint32_t>{0x000000, 0xFFFFFF}
-                                : tableFromPalette(palette, 2);
-        break;
-    case pf4bit:
-        bitCount = 4;
-        table = palette.empty() ? vgaTable() : tableFromPalette(palette, 16);
-        break;
-    case pf8bit:
-        bitCount = 8;
-        table = palette.empty() ? tableFromPalette(TPalette::halftone(), 256)
-                                : tableFromPalette(palette, 256);
-        break;
-    case pf15bit:
-        bitCount = 16;
-        break;
-    case pf16bit:
-        bitCount = 16;
-        compression = kBitFields;
-        masks = {0xF800, 0x07E0, 0x001F};
-        break;
-    case pf24bit:
-        bitCount = 24;
-        break;
-    default:
-        break;
-    }
+    auto [bitCount, compression, masks, table] = layoutFor(format, image.palette);
     checkDimensions(pixels.width(), pixels.height(), bitCount);
     image.dib = Dib::fromImage(pixels, bitCount, compression, masks, std::move(table));
     image.ddb = QImage();
