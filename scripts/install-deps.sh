@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev fonts-dejavu-core fonts-liberation2
     libjpeg62-turbo-dev libjpeg-turbo-progs libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth x11-apps x11-utils imagemagick liblnk-utils
+    xvfb xauth xfonts-base x11-apps x11-utils imagemagick liblnk-utils
 )
 
 missing=()
@@ -24,4 +24,4 @@ sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
