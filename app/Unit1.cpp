@@ -39,10 +39,11 @@
 #include <QTabWidget>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
-// The OEM information file's entries and the texts the info page shows when one is missing.
+// The sections of the OEM information file and the tails of the two OEM file paths.
 constexpr const char* kGeneral = "general";
 constexpr const char* kSupport = "Support Information";
 constexpr const char* kOemInfoTail = "system\\oeminfo.ini";
@@ -161,7 +162,8 @@ QLineEdit* makeEdit(QWidget* page, const char* name, QRect geometry)
 {
     auto* edit = named(new QLineEdit(QString::fromLatin1(name), page), name);
     edit->setGeometry(geometry);
-    edit->setMaxLength(32767);
+    // The edits take text of any length.
+    edit->setMaxLength(std::numeric_limits<int>::max());
     return edit;
 }
 
