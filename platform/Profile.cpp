@@ -53,7 +53,9 @@ unsigned copyText(std::string_view text, char* buffer, unsigned size)
     return unsigned(count);
 }
 
-// Copies names as a list: each followed by a NUL, the whole followed by one more.
+// Copies names as a list: each followed by a NUL, the whole followed by one more. A list that
+// does not fit, or that fills the buffer exactly, is cut to size - 2 characters and still ends in
+// two NULs; the result is then size - 2.
 unsigned copyList(const std::vector<std::string>& names, char* buffer, unsigned size)
 {
     if (!buffer || size == 0)
@@ -64,7 +66,7 @@ unsigned copyList(const std::vector<std::string>& names, char* buffer, unsigned 
     }
     std::size_t pos = 0;
     for (const std::string& name : names) {
-        if (pos + name.size() + 2 > size) {
+        if (pos + name.size() + 2 >= size) {
             // The last name that fits in part is cut and the list still ends in two NULs.
             if (pos < size - 2)
                 std::memcpy(buffer + pos, name.data(), size - 2 - pos);

@@ -102,11 +102,14 @@ ParsedLine parse(std::string_view text, const Line& line)
     return parsed;
 }
 
-// The value as a reader sees it: trimmed, and without one pair of matching quotes around it.
+// The value as a reader sees it: up to a NUL byte, if it holds one, trimmed, and without one
+// pair of matching quotes around it.
 std::string_view readValue(std::string_view text, const Line& line, const ParsedLine& parsed)
 {
-    std::string_view value =
-        trim(text.substr(parsed.valueBegin, line.contentEnd - parsed.valueBegin));
+    std::string_view value = text.substr(parsed.valueBegin, line.contentEnd - parsed.valueBegin);
+    if (const std::size_t nul = value.find('\0'); nul != std::string_view::npos)
+        value = value.substr(0, nul);
+    value = trim(value);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
         value = value.substr(1, value.size() - 2);
@@ -164,11 +167,12 @@ SectionPlace locate(std::string_view text, std::string_view section,
     return place;
 }
 
-// Adds name to names unless a name equal to it without regard to case is there already.
+// Adds name to names unless it is empty or a name equal to it without regard to case is there
+// already. An empty name would end the NUL-separated list at its start.
 void addOnce(std::vector<std::string>& names, std::unordered_set<std::string>& seen,
              std::string_view name)
 {
-    if (seen.insert(core::AsciiLowerCase(name)).second)
+    if (!name.empty() && seen.insert(core::AsciiLowerCase(name)).second)
         names.emplace_back(name);
 }
 

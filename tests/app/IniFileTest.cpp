@@ -34,6 +34,10 @@ TEST_F(IniFileTest, ReadsGoToTheFileEachTimeAndStopAt1023Characters)
     writeFile(ini(), "[general]\r\nModel=" + huge + "\r\nManufacturer=\r\n");
     EXPECT_EQ(file.ReadString("general", "Model", "d"), huge.substr(0, 1023));
     EXPECT_EQ(file.ReadString("GENERAL", "manufacturer", "Made by"), "");
+
+    // A value ends at a NUL byte; nothing after it reaches the caller.
+    writeFile(ini(), std::string("[general]\r\nModel=Tower\0junk\r\n", 29));
+    EXPECT_EQ(file.ReadString("general", "Model", "d"), "Tower");
 }
 
 TEST_F(IniFileTest, WritesAndDeletesThroughTheProfileFunctions)

@@ -131,7 +131,11 @@ TEST_F(ProfileTest, ParsesLinesHeadersKeysQuotesCommentsAndDuplicates)
         EXPECT_EQ(read(c.section, c.key), c.expected) << c.file;
     }
     writeFile(ini(), nulFile);
-    EXPECT_EQ(read("s", "bad"), "x\0y"s); // bytes are copied as they are, NULs included
+    // A NUL byte ends the value: what follows it on the line is not part of it.
+    EXPECT_EQ(read("s", "bad"), "x");
+    writeFile(ini(), "[s]\r\nq=\"v\"\0junk\"\r\nsp=v \0 junk\r\n"s);
+    EXPECT_EQ(read("s", "q"), "v");
+    EXPECT_EQ(read("s", "sp"), "v");
 }
 
 TEST_F(ProfileTest, MissingFileSectionOrKeyGiveTheDefaultWithoutTrailingSpaces)
@@ -184,10 +188,45 @@ TEST_F(ProfileTest, NullSectionOrKeyListsTheNamesEachEndingInANul)
     EXPECT_EQ(read(nullptr, nullptr, "d", 64), "one\0Two\0"s);
     EXPECT_EQ(read("one", nullptr, "d", 64), "a\0B\0"s);
     EXPECT_EQ(read("two", nullptr, "d", 64), "");
-    // A list that does not fit is cut and still ends in two NULs.
-    char buffer[7];
-    EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "d", buffer, 7, kFile), 5u);
-    EXPECT_EQ(std::string(buffer, 7), "one\0T\0\0"s);
+
+    // Empty names are left out, so that a list never begins with the NUL that ends it.
+    writeFile(ini(), "[]\r\n=v\r\n[s]\r\n=v\r\n  =w\r\nk=1\r\n=x\r\n");
+    EXPECT_EQ(read(nullptr, nullptr, "d", 64), "s\0"s);
+    EXPECT_EQ(read("s", nullptr, "d", 64), "k\0"s);
+    EXPECT_EQ(read("", nullptr, "d", 64), "");
+}
+
+TEST_F(ProfileTest, ListsThatDoNotFitOrFitExactlyAreCutToTwoBelowTheSize)
+{
+    using namespace std::string_literals;
+    writeFile(ini(), "[one]\r\n[Two]\r\n");
+    // The whole list "one\0Two\0\0" is 9 bytes.
+    struct {
+        unsigned size;
+        unsigned result;
+        std::string bytes; // the whole buffer afterwards
+    } const cases[] = {
+        {64, 8, "one\0Two\0\0"s}, {10, 8, "one\0Two\0\0#"s}, // one byte to spare: whole, and
+                                                             // nothing more written
+        {9, 7, "one\0Two\0\0"s},                             // an exact fit counts as cut
+        {8, 6, "one\0Tw\0\0"s},   {6, 4, "one\0\0\0"s},      {5, 3, "one\0\0"s},
+        {3, 1, "o\0\0"s},         {2, 0, "\0\0"s},           {1, 0, "\0"s},
+    };
+    for (const auto& c : cases) {
+        std::string buffer(c.bytes.size() + 4, '#');
+        EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "d", buffer.data(), c.size, kFile),
+                  c.result)
+            << "size " << c.size;
+        EXPECT_EQ(buffer, c.bytes + "####") << "size " << c.size;
+    }
+
+    // Key lists follow the same rule.
+    writeFile(ini(), "[s]\r\nab=1\r\ncd=2\r\n");
+    std::string buffer(10, '#');
+    EXPECT_EQ(GetPrivateProfileStringA("s", nullptr, "d", buffer.data(), 7, kFile), 5u);
+    EXPECT_EQ(buffer, "ab\0cd\0\0###"s);
+    EXPECT_EQ(GetPrivateProfileStringA("s", nullptr, "d", buffer.data(), 6, kFile), 4u);
+    EXPECT_EQ(buffer.substr(0, 6), "ab\0c\0\0"s);
 }
 
 TEST_F(ProfileTest, NewFileOrEmptyFileBecomesExactlyTheSectionAndTheKey)
