@@ -16,6 +16,7 @@
 #include "core/TStringList.h"
 #include "imaging/AdvImage.h"
 #include "imaging/TPicture.h"
+#include "platform/DesignFont.h"
 #include "platform/TApplication.h"
 #include "platform/WinExec.h"
 #include "platform/WinPath.h"
@@ -84,13 +85,9 @@ QLabel* makeAutoSizeLabel(QWidget* page, const char* name, const QString& captio
     return label;
 }
 
-void setBold(QWidget* widget, int pixelHeight = 0)
+void setBold(QWidget* widget, int pixelHeight = DesignFont::kPixelSize)
 {
-    QFont font = widget->font();
-    font.setBold(true);
-    if (pixelHeight > 0)
-        font.setPixelSize(pixelHeight);
-    widget->setFont(font);
+    widget->setFont(DesignFont::Font(pixelHeight, true));
 }
 
 void setTextColour(QWidget* widget, const QColor& colour)
@@ -116,9 +113,7 @@ TRxSpeedButton* makeGlyphButton(QWidget* page, const char* name, const char* gly
 TFont linkFont(TColor colour)
 {
     TFont font;
-    font.Font = QFont("MS Sans Serif");
-    font.Font.setPixelSize(11);
-    font.Font.setBold(true);
+    font.Font = DesignFont::Font(DesignFont::kPixelSize, true);
     font.Font.setUnderline(true);
     font.Color = colour;
     return font;
@@ -179,9 +174,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 {
     setObjectName("Form1");
     setWindowTitle("Crestwick --- Quillmere Softhouse");
-    QFont font("MS Sans Serif");
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(DesignFont::Font());
     // Pages and controls share the button face colour, as the window's design has it.
     QPalette facePalette = palette();
     facePalette.setColor(QPalette::Window, facePalette.color(QPalette::Button));

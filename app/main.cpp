@@ -1,6 +1,7 @@
 // Crestwick: edits the OEM logo and the OEM support information of a Windows system.
 #include "app/Unit1.h"
 #include "gif/MPGifImg.h"
+#include "platform/DesignFont.h"
 #include "platform/Prefix.h"
 #include "platform/TApplication.h"
 
@@ -10,6 +11,7 @@ int main(int argc, char** argv)
 {
     QApplication qtApplication(argc, argv);
     TApplication::RegisterFontSubstitutes();
+    DesignFont::Install(qtApplication.devicePixelRatio());
     TApplication::UseClassicPalette();
     // A first start makes the machine's prefix; an existing one is left as it is.
     platform::Prefix::ensureExists();

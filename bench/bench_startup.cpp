@@ -3,6 +3,7 @@
 // the same size, and prints their ratio. Both are this benchmark started again as a child, so
 // they load the same libraries. Runs on a temporary machine with a fresh prefix, headless.
 #include "app/Unit1.h"
+#include "platform/DesignFont.h"
 #include "platform/Prefix.h"
 #include "platform/TApplication.h"
 
@@ -67,6 +68,7 @@ int main(int argc, char** argv)
         QApplication application(argc, argv);
         if (std::string(argv[1]) == "ours") {
             TApplication::RegisterFontSubstitutes();
+            DesignFont::Install(application.devicePixelRatio());
             TApplication::UseClassicPalette();
             platform::Prefix::ensureExists();
             TForm1 form;

@@ -1,6 +1,7 @@
 #include "imaging/TCanvas.h"
 
 #include "imaging/TGraphic.h"
+#include "platform/DesignFont.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -264,7 +265,7 @@ void TCanvas::TextOut(int x, int y, const std::string& text)
                     toQColor(Brush.Color));
     p->setFont(Font.Font);
     p->setPen(toQColor(Font.Color));
-    p->drawText(QPoint(x, y + metrics.ascent()), s);
+    DesignFont::DrawText(p.painter(), QPointF(x, y + metrics.ascent()), s);
 }
 
 void TCanvas::TextRect(const TRect& rect, int x, int y, const std::string& text)
@@ -279,7 +280,7 @@ void TCanvas::TextRect(const TRect& rect, int x, int y, const std::string& text)
         p->fillRect(rect.toQRect(), toQColor(Brush.Color));
     p->setFont(Font.Font);
     p->setPen(toQColor(Font.Color));
-    p->drawText(QPoint(x, y + metrics.ascent()), s);
+    DesignFont::DrawText(p.painter(), QPointF(x, y + metrics.ascent()), s);
 }
 
 int TCanvas::TextWidth(const std::string& text)
@@ -314,7 +315,7 @@ int TCanvas::DrawText(const std::string& text, TRect& rect, unsigned flags)
         p->fillRect(bounds, toQColor(Brush.Color));
     p->setFont(Font.Font);
     p->setPen(toQColor(Font.Color));
-    p->drawText(rect.toQRect(), qtFlags, s);
+    DesignFont::DrawText(p.painter(), rect.toQRect(), qtFlags, s);
     return bounds.height();
 }
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev
-    qt6-base-dev libgl-dev fonts-dejavu-core fonts-liberation2
+    qt6-base-dev libgl-dev fonts-dejavu-core fonts-liberation2 fonts-wine
     libjpeg62-turbo-dev libjpeg-turbo-progs libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xfonts-base x11-apps x11-utils imagemagick liblnk-utils
