@@ -62,6 +62,14 @@ const char* iconvName(unsigned number)
     return nullptr;
 }
 
+// How many bytes of a text, from a position, one unconvertible character covers.
+using SkipLength = std::size_t (*)(std::string_view text, std::size_t pos);
+
+std::size_t oneByte(std::string_view, std::size_t)
+{
+    return 1;
+}
+
 bool isContinuation(unsigned char c)
 {
     return (c & 0xC0) == 0x80;
@@ -106,7 +114,7 @@ public:
     // Converts all of input. A sequence the conversion rejects, because it is malformed or has
     // no place in the target, becomes one "?" and is passed over by skipLength(input, position)
     // bytes; an incomplete sequence at the end becomes one "?".
-    template <typename SkipLength> std::string run(std::string_view input, SkipLength skipLength)
+    std::string run(std::string_view input, SkipLength skipLength)
     {
         std::string out(input.size() * 2 + 16, '\0');
         std::size_t used = 0;
@@ -166,7 +174,7 @@ private:
 // The conversion to use when iconv cannot serve the code page (its modules missing from the
 // system): ASCII stays and every other character becomes "?", which keeps at least the
 // ASCII parts of a text right.
-std::string asciiOnly(std::string_view text, bool utf8)
+std::string asciiOnly(std::string_view text, SkipLength skipLength)
 {
     std::string out;
     out.reserve(text.size());
@@ -176,7 +184,7 @@ std::string asciiOnly(std::string_view text, bool utf8)
             continue;
         }
         out += kUnmappable;
-        pos += utf8 ? utf8SequenceLength(text, pos) : 1;
+        pos += std::max<std::size_t>(skipLength(text, pos), 1);
     }
     return out;
 }
@@ -220,22 +228,18 @@ std::string CodePage::encode(std::string_view utf8) const
 {
     Converter converter(iconvName(number_), "UTF-8");
     if (!converter.ok())
-        return asciiOnly(utf8, true);
+        return asciiOnly(utf8, utf8SequenceLength);
     return converter.run(utf8, utf8SequenceLength);
 }
 
 std::string CodePage::decode(std::string_view bytes) const
 {
-    Converter converter("UTF-8", iconvName(number_));
-    if (!converter.ok())
-        return asciiOnly(bytes, false);
     // A byte the code page does not define becomes "?"; the next byte starts afresh, so that
     // a lead byte without its trail byte does not swallow the ASCII character after it.
-    std::size_t (*skipLength)(std::string_view, std::size_t) = [](std::string_view, std::size_t) {
-        return std::size_t(1);
-    };
-    if (number_ == kUtf8)
-        skipLength = utf8SequenceLength;
+    const SkipLength skipLength = number_ == kUtf8 ? utf8SequenceLength : oneByte;
+    Converter converter("UTF-8", iconvName(number_));
+    if (!converter.ok())
+        return asciiOnly(bytes, skipLength);
     return converter.run(bytes, skipLength);
 }
 
