@@ -1,6 +1,7 @@
 #include "platform/ShellLink.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/CodePage.h"
 #include "platform/WinPath.h"
 
 #include <QString>
@@ -70,16 +71,12 @@ std::u16string toUtf16(const std::string& utf8)
     return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())).toStdU16String();
 }
 
-// The text in the system's 8-bit code page: ASCII stays, anything else becomes "?".
-std::string toAnsi(const std::string& utf8)
+// The text in the system's ANSI code page, which is where the shell looks first; a character
+// the code page cannot hold becomes "?", and the Unicode form beside it keeps the character.
+std::string ansiZ(const CodePage& ansi, const std::string& utf8)
 {
-    std::string out;
-    for (char16_t c : toUtf16(utf8))
-        out += c < 0x80 ? char(c) : '?';
-    return out;
+    return ansi.encode(utf8) + '\0';
 }
-
-std::string ansiZ(const std::string& utf8) { return toAnsi(utf8) + '\0'; }
 
 std::string unicodeZ(const std::string& utf8)
 {
@@ -108,7 +105,7 @@ bool isDrivePath(const std::string& path)
 }
 
 // LinkInfo for a target on a local drive: a volume description and the full path.
-std::string linkInfo(const std::string& path)
+std::string linkInfo(const std::string& path, const CodePage& ansi)
 {
     Writer volume;
     volume.u32(kVolumeIDHeaderSize + 1); // VolumeIDSize: header and the empty label
@@ -117,7 +114,7 @@ std::string linkInfo(const std::string& path)
     volume.u32(kVolumeIDHeaderSize);     // VolumeLabelOffset: the 8-bit label follows
     volume.raw(std::string(1, '\0'));    // VolumeLabel: empty
 
-    const std::string basePath = ansiZ(path);
+    const std::string basePath = ansiZ(ansi, path);
     const std::string suffix(1, '\0');
     const std::string basePathUnicode = unicodeZ(path);
     const std::string suffixUnicode = unicodeZ("");
@@ -213,7 +210,7 @@ std::string ShellLink::bytes() const
     w.u32(0);                                       // Reserved3
 
     if (local)
-        w.raw(linkInfo(path_));
+        w.raw(linkInfo(path_, CodePage::systemAnsi()));
 
     // StringData, in the format's fixed order.
     if (flags & kHasRelativePath)

@@ -1,5 +1,6 @@
 #include "platform/ShellLink.h"
 
+#include "platform/Registry.h"
 #include "tests/support/TempPrefix.h"
 
 #include <QProcess>
@@ -41,6 +42,34 @@ std::string lnkinfo(const std::filesystem::path& file)
     process.start(tool, {QString::fromStdString(file.string())});
     process.waitForFinished(30000);
     return process.readAllStandardOutput().toStdString();
+}
+
+// What a link file says about where its target is, read by the format's layout: the header's
+// size and flags, then the LinkInfo structure's offsets to the local base path in the system's
+// ANSI code page and in UTF-16.
+struct LinkTarget {
+    std::uint32_t flags = 0;
+    std::string ansiPath;       // LocalBasePath, without its NUL
+    std::u16string unicodePath; // LocalBasePathUnicode, without its NUL
+};
+
+LinkTarget parseLinkTarget(const std::string& b)
+{
+    LinkTarget target;
+    const std::size_t li = u32(b, 0); // HeaderSize: LinkInfo follows the header
+    target.flags = u32(b, 0x14);
+    if (!(target.flags & 0x02))
+        return target;
+    const std::size_t liEnd = li + u32(b, li); // LinkInfoSize
+    EXPECT_LE(liEnd, b.size());
+    const std::size_t ansi = li + u32(b, li + 16); // LocalBasePathOffset
+    const std::size_t ansiEnd = b.find('\0', ansi);
+    EXPECT_LT(ansiEnd, liEnd);
+    target.ansiPath = b.substr(ansi, ansiEnd - ansi);
+    if (u32(b, li + 4) >= 0x24) // LinkInfoHeaderSize: the Unicode offsets are present
+        for (std::size_t at = li + u32(b, li + 28); at + 1 < liEnd && u16(b, at) != 0; at += 2)
+            target.unicodePath += char16_t(u16(b, at));
+    return target;
 }
 
 class ShellLinkTest : public TempPrefixTest {};
@@ -100,11 +129,52 @@ TEST_F(ShellLinkTest, LeavesOutEmptyStringsAndKeepsUnicodeNames)
     EXPECT_EQ(u32(b, 0x14), 0x02u | 0x80u); // no working directory, no icon
     EXPECT_EQ(u32(b, 0x18), 0u);            // the target does not exist here
     const std::size_t li = 0x4C;
-    // The 8-bit path marks what the code page cannot hold; the Unicode path keeps it.
-    EXPECT_EQ(b.substr(li + u32(b, li + 16), 20), std::string("C:\\Spiele\\Gr??e.exe\0", 20));
+    // Without a code page named in the registry the 8-bit path is in Windows-1252.
+    EXPECT_EQ(b.substr(li + u32(b, li + 16), 20),
+              std::string("C:\\Spiele\\Gr\xFC\xDF") + std::string("e.exe\0", 6));
     const std::size_t wide = li + u32(b, li + 28);
     EXPECT_EQ(u16(b, wide + 2 * 12), 0x00FCu); // ü
     EXPECT_EQ(u16(b, wide + 2 * 13), 0x00DFu); // ß
+}
+
+TEST_F(ShellLinkTest, AnsiPathIsInTheSystemCodePageAndTheUnicodePathAsGiven)
+{
+    createDefaultPrefix();
+    const struct {
+        const char* acp; // the system's ANSI code page; none named when null
+        const char* path;
+        std::u16string unicode;
+        std::string ansi;
+    } cases[] = {
+        {nullptr, "C:\\Tést\\äpp.exe", u"C:\\Tést\\äpp.exe", "C:\\T\xE9st\\\xE4pp.exe"},
+        {"1251", "C:\\Дом\\é.exe", u"C:\\Дом\\é.exe", "C:\\\xC4\xEE\xEC\\?.exe"},
+        // Shift-JIS: trail bytes may be 0x5C, the byte of the backslash.
+        {"932", "C:\\日本\\ソフト.exe", u"C:\\日本\\ソフト.exe",
+         "C:\\\x93\xFA\x96\x7B\\\x83\x5C\x83\x74\x83\x67.exe"},
+        {"866", "C:\\Tést\\Дом", u"C:\\Tést\\Дом", "C:\\T\xE9st\\???"}, // not an ANSI page
+    };
+    for (const auto& c : cases) {
+        if (c.acp) {
+            platform::HKEY key = 0;
+            ASSERT_EQ(platform::RegCreateKeyExA(platform::HKEY_LOCAL_MACHINE,
+                                                "System\\CurrentControlSet\\Control\\Nls\\CodePage",
+                                                0, nullptr, 0, platform::KEY_SET_VALUE, nullptr,
+                                                &key, nullptr),
+                      platform::ERROR_SUCCESS);
+            const std::string acp = std::string(c.acp) + '\0';
+            EXPECT_EQ(platform::RegSetValueExA(key, "ACP", 0, platform::REG_SZ,
+                                               reinterpret_cast<const platform::BYTE*>(acp.data()),
+                                               platform::DWORD(acp.size())),
+                      platform::ERROR_SUCCESS);
+            platform::RegCloseKey(key);
+        }
+        platform::ShellLink link;
+        link.SetPath(c.path);
+        const LinkTarget target = parseLinkTarget(link.bytes());
+        EXPECT_EQ(target.flags & 0x82u, 0x82u) << c.path; // LinkInfo, Unicode
+        EXPECT_EQ(target.ansiPath, c.ansi) << c.path;
+        EXPECT_TRUE(target.unicodePath == c.unicode) << c.path;
+    }
 }
 
 TEST_F(ShellLinkTest, SaveReplacesAtomicallyAndFailsInReadOnlyOrMissingFolders)

@@ -1,0 +1,246 @@
+#include "platform/CodePage.h"
+
+#include "platform/Registry.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstddef>
+
+namespace platform {
+
+namespace {
+
+// Where the system names its code pages, and the value that names the ANSI one.
+constexpr const char* kCodePageKey = "System\\CurrentControlSet\\Control\\Nls\\CodePage";
+constexpr const char* kAnsiValue = "ACP";
+
+// Longer than any code page number; a longer value is not one.
+constexpr DWORD kMaxValueSize = 16;
+
+constexpr char kUnmappable = '?';
+constexpr unsigned kUtf8 = 65001;
+
+// How much input each call of iconv gets. glibc finds the place of a rejected character by
+// converting the call's input again up to it, so that a text full of them would take time
+// growing with the square of its length if it were handed over whole.
+constexpr std::size_t kWindow = 256;
+
+struct Known {
+    unsigned number;
+    const char* iconvName;
+};
+
+// The ANSI code pages and the names glibc's iconv knows them by. CP932 is Microsoft's Shift-JIS,
+// in which 0x5C is the backslash that separates path components, not a yen sign.
+constexpr std::array<Known, 15> kKnown = {{
+    {874, "CP874"},
+    {932, "CP932"},
+    {936, "CP936"},
+    {949, "CP949"},
+    {950, "CP950"},
+    {1250, "CP1250"},
+    {1251, "CP1251"},
+    {1252, "CP1252"},
+    {1253, "CP1253"},
+    {1254, "CP1254"},
+    {1255, "CP1255"},
+    {1256, "CP1256"},
+    {1257, "CP1257"},
+    {1258, "CP1258"},
+    {kUtf8, "UTF-8"},
+}};
+
+const char* iconvName(unsigned number)
+{
+    for (const Known& k : kKnown)
+        if (k.number == number)
+            return k.iconvName;
+    return nullptr;
+}
+
+// How many bytes of a text, from a position, one unconvertible character covers.
+using SkipLength = std::size_t (*)(std::string_view text, std::size_t pos);
+
+std::size_t oneByte(std::string_view, std::size_t)
+{
+    return 1;
+}
+
+bool isContinuation(unsigned char c)
+{
+    return (c & 0xC0) == 0x80;
+}
+
+// How many bytes the UTF-8 sequence at pos spans by its shape: the lead byte's length when the
+// continuation bytes it announces follow, else 1. Its value is not checked; the converter does
+// that, and either way the whole sequence becomes one "?".
+std::size_t utf8SequenceLength(std::string_view text, std::size_t pos)
+{
+    const auto lead = static_cast<unsigned char>(text[pos]);
+    std::size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (pos + length > text.size())
+        return 1;
+    for (std::size_t i = 1; i < length; ++i)
+        if (!isContinuation(static_cast<unsigned char>(text[pos + i])))
+            return 1;
+    return length;
+}
+
+// A conversion descriptor of glibc's iconv, closed with the object. Each conversion opens its
+// own, so that conversions on several threads never share state.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : cd_(::iconv_open(to, from)) {}
+    ~Converter()
+    {
+        if (ok())
+            ::iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts all of input. A sequence the conversion rejects, because it is malformed or has
+    // no place in the target, becomes one "?" and is passed over by skipLength(input, position)
+    // bytes; an incomplete sequence at the end becomes one "?".
+    std::string run(std::string_view input, SkipLength skipLength)
+    {
+        std::string out(input.size() * 2 + 16, '\0');
+        std::size_t used = 0;
+        std::size_t pos = 0;
+        for (;;) {
+            char* outPtr = out.data() + used;
+            std::size_t outLeft = out.size() - used;
+            // With the input used up, a last call writes what a converter may still hold back
+            // (a Vietnamese letter waiting for its tone mark).
+            const bool flushing = pos == input.size();
+            std::size_t rc = 0;
+            std::size_t windowLeft = 0;
+            if (flushing) {
+                rc = ::iconv(cd_, nullptr, nullptr, &outPtr, &outLeft);
+            } else {
+                // iconv does not change its input; its interface merely lacks the const.
+                char* in = const_cast<char*>(input.data() + pos);
+                const std::size_t window = std::min(input.size() - pos, kWindow);
+                windowLeft = window;
+                rc = ::iconv(cd_, &in, &windowLeft, &outPtr, &outLeft);
+                pos += window - windowLeft;
+            }
+            const int error = errno;
+            used = std::size_t(outPtr - out.data());
+            if (rc != std::size_t(-1)) {
+                if (flushing)
+                    break;
+                continue;
+            }
+            if (error == E2BIG) {
+                out.resize(out.size() * 2);
+                continue;
+            }
+            if (flushing || (error != EILSEQ && error != EINVAL))
+                break;
+            // A sequence cut by the window's end is whole in the next window.
+            const std::size_t rest = input.size() - pos;
+            const bool cut = windowLeft < rest;
+            if (error == EINVAL && cut && windowLeft < kWindow)
+                continue;
+            const std::size_t skip = error == EINVAL && !cut
+                                         ? rest
+                                         : std::clamp<std::size_t>(skipLength(input, pos), 1, rest);
+            if (used == out.size())
+                out.resize(out.size() * 2);
+            out[used++] = kUnmappable;
+            pos += skip;
+        }
+        out.resize(used);
+        return out;
+    }
+
+private:
+    iconv_t cd_;
+};
+
+// The conversion to use when iconv cannot serve the code page (its modules missing from the
+// system): ASCII stays and every other character becomes "?", which keeps at least the
+// ASCII parts of a text right.
+std::string asciiOnly(std::string_view text, SkipLength skipLength)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (static_cast<unsigned char>(text[pos]) < 0x80) {
+            out += text[pos++];
+            continue;
+        }
+        out += kUnmappable;
+        pos += std::max<std::size_t>(skipLength(text, pos), 1);
+    }
+    return out;
+}
+
+unsigned parseNumber(std::string_view text)
+{
+    unsigned number = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return 0;
+    return number;
+}
+
+} // namespace
+
+CodePage::CodePage(unsigned number) : number_(isSupported(number) ? number : kWestern) {}
+
+bool CodePage::isSupported(unsigned number)
+{
+    return iconvName(number) != nullptr;
+}
+
+CodePage CodePage::systemAnsi()
+{
+    HKEY key = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCodePageKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return CodePage(kWestern);
+    DWORD type = REG_NONE;
+    std::array<BYTE, kMaxValueSize> data{};
+    DWORD size = DWORD(data.size());
+    const LONG rc = RegQueryValueExA(key, kAnsiValue, nullptr, &type, data.data(), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return CodePage(kWestern);
+    std::string_view text(reinterpret_cast<const char*>(data.data()), size);
+    text = text.substr(0, text.find('\0'));
+    return CodePage(parseNumber(text));
+}
+
+std::string CodePage::encode(std::string_view utf8) const
+{
+    Converter converter(iconvName(number_), "UTF-8");
+    if (!converter.ok())
+        return asciiOnly(utf8, utf8SequenceLength);
+    return converter.run(utf8, utf8SequenceLength);
+}
+
+std::string CodePage::decode(std::string_view bytes) const
+{
+    // A byte the code page does not define becomes "?"; the next byte starts afresh, so that
+    // a lead byte without its trail byte does not swallow the ASCII character after it.
+    const SkipLength skipLength = number_ == kUtf8 ? utf8SequenceLength : oneByte;
+    Converter converter("UTF-8", iconvName(number_));
+    if (!converter.ok())
+        return asciiOnly(bytes, skipLength);
+    return converter.run(bytes, skipLength);
+}
+
+} // namespace platform

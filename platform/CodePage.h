@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// One of the system's 8-bit code pages, by its Windows number, and the conversion of the
+// program's UTF-8 texts to and from it. The Windows ANSI code pages are supported: 1250 to
+// 1258, 874 (Thai), 932 (Japanese), 936 (Simplified Chinese), 949 (Korean), 950 (Traditional
+// Chinese) and 65001 (UTF-8); any other number stands for Windows-1252, the code page of a
+// Western system.
+//
+// A character the code page cannot hold becomes "?", as the system writes it, never a look-alike
+// letter that could name another file; so do malformed UTF-8 and bytes the code page does not
+// define. Everything else converts exactly, NULs included.
+class CodePage {
+public:
+    static constexpr unsigned kWestern = 1252;
+
+    // A number that is not supported gives Windows-1252.
+    explicit CodePage(unsigned number);
+
+    // The system's ANSI code page: the "ACP" text under
+    // HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Nls\CodePage, e.g. "1251".
+    // Windows-1252 when the value is missing, not a number, or names an unsupported code page.
+    static CodePage systemAnsi();
+
+    static bool isSupported(unsigned number);
+
+    unsigned number() const { return number_; }
+
+    // UTF-8 text to the code page's bytes.
+    std::string encode(std::string_view utf8) const;
+    // The code page's bytes to UTF-8 text.
+    std::string decode(std::string_view bytes) const;
+
+private:
+    unsigned number_ = kWestern;
+};
+
+} // namespace platform
