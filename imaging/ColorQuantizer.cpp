@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdlib>
 
 namespace {
 
@@ -99,6 +100,85 @@ std::pair<Box, Box> split(const std::vector<Cell>& cells, const Box& box)
     return {shrink(cells, first), shrink(cells, second)};
 }
 
+// Finds the palette entry nearest to a colour, exactly and fast: for each histogram cell that
+// mapping meets, it lists once the entries that can be nearest to some colour of the cell
+// (those whose least distance to the cell is within the smallest greatest distance of any
+// entry); a colour is then compared with those alone.
+class NearestEntry {
+public:
+    explicit NearestEntry(const std::vector<TPaletteEntry>& palette)
+        : entries_(palette.begin(), palette.begin() + std::ptrdiff_t(std::min<std::size_t>(
+                                                          palette.size(), kMaxEntries))),
+          first_(kCells, -1), count_(kCells, 0)
+    {
+    }
+
+    std::uint8_t operator()(int red, int green, int blue)
+    {
+        const std::array<int, 3> colour = {red, green, blue};
+        std::array<int, 3> cell{};
+        for (std::size_t i = 0; i < 3; ++i)
+            cell[i] = colour[i] >> (8 - kCellBits[i]);
+        const auto index = std::size_t(cellIndex(cell));
+        if (first_[index] < 0)
+            listCandidates(index, cell);
+        std::uint8_t best = 0;
+        int bestDistance = -1;
+        const auto first = std::size_t(first_[index]);
+        for (std::size_t i = first; i < first + count_[index]; ++i) {
+            const TPaletteEntry& e = entries_[candidates_[i]];
+            const int dr = e.Red - red, dg = e.Green - green, db = e.Blue - blue;
+            const int distance = dr * dr + dg * dg + db * db;
+            if (bestDistance < 0 || distance < bestDistance) {
+                best = candidates_[i];
+                bestDistance = distance;
+            }
+        }
+        return best;
+    }
+
+private:
+    void listCandidates(std::size_t index, const std::array<int, 3>& cell)
+    {
+        std::array<int, 3> lo{}, hi{};
+        for (std::size_t i = 0; i < 3; ++i) {
+            lo[i] = cell[i] << (8 - kCellBits[i]);
+            hi[i] = lo[i] + (1 << (8 - kCellBits[i])) - 1;
+        }
+        auto channels = [](const TPaletteEntry& e) {
+            return std::array<int, 3>{e.Red, e.Green, e.Blue};
+        };
+        int bound = -1;
+        for (const TPaletteEntry& e : entries_) {
+            const auto v = channels(e);
+            int farthest = 0;
+            for (std::size_t i = 0; i < 3; ++i) {
+                const int d = std::max(std::abs(v[i] - lo[i]), std::abs(v[i] - hi[i]));
+                farthest += d * d;
+            }
+            if (bound < 0 || farthest < bound)
+                bound = farthest;
+        }
+        first_[index] = std::int32_t(candidates_.size());
+        for (std::size_t n = 0; n < entries_.size(); ++n) {
+            const auto v = channels(entries_[n]);
+            int least = 0;
+            for (std::size_t i = 0; i < 3; ++i) {
+                const int d = v[i] < lo[i] ? lo[i] - v[i] : v[i] > hi[i] ? v[i] - hi[i] : 0;
+                least += d * d;
+            }
+            if (least <= bound)
+                candidates_.push_back(std::uint8_t(n));
+        }
+        count_[index] = std::uint16_t(candidates_.size() - std::size_t(first_[index]));
+    }
+
+    std::vector<TPaletteEntry> entries_;
+    std::vector<std::int32_t> first_;      // per cell: where its candidates start, -1 if not listed
+    std::vector<std::uint16_t> count_;     // per cell: how many candidates it has
+    std::vector<std::uint8_t> candidates_; // entry numbers, cell after cell
+};
+
 std::uint8_t clampChannel(int value)
 {
     return std::uint8_t(std::clamp(value, 0, 255));
@@ -106,16 +186,7 @@ std::uint8_t clampChannel(int value)
 
 } // namespace
 
-ColorQuantizer::ColorQuantizer(const TPalette& palette) : palette_(palette)
-{
-    const std::size_t count = std::min<std::size_t>(palette.Entries.size(), kMaxEntries);
-    for (std::size_t i = 0; i < count; ++i) {
-        const TPaletteEntry& e = palette.Entries[i];
-        byGreen_.push_back({e.Red, e.Green, e.Blue, std::uint8_t(i)});
-    }
-    std::stable_sort(byGreen_.begin(), byGreen_.end(),
-                     [](const Entry& a, const Entry& b) { return a.green < b.green; });
-}
+ColorQuantizer::ColorQuantizer(const TPalette& palette) : palette_(palette) {}
 
 ColorQuantizer ColorQuantizer::forPicture(const TBitmap& source, int maxColors)
 {
@@ -168,37 +239,6 @@ ColorQuantizer ColorQuantizer::forPicture(const TBitmap& source, int maxColors)
     return ColorQuantizer(palette);
 }
 
-std::uint8_t ColorQuantizer::nearest(int red, int green, int blue) const
-{
-    // Entries lie in order of green: start at the closest green and walk outwards on both
-    // sides until the green difference alone exceeds the best distance found.
-    const auto start = std::lower_bound(byGreen_.begin(), byGreen_.end(), green,
-                                        [](const Entry& e, int g) { return e.green < g; });
-    int best = -1;
-    int bestDistance = 0;
-    auto consider = [&](const Entry& e) {
-        const int dr = e.red - red, dg = e.green - green, db = e.blue - blue;
-        const int distance = dr * dr + dg * dg + db * db;
-        if (best < 0 || distance < bestDistance) {
-            best = e.index;
-            bestDistance = distance;
-        }
-    };
-    auto beyond = [&](const Entry& e) {
-        const int dg = e.green - green;
-        return best >= 0 && dg * dg >= bestDistance;
-    };
-    for (auto it = start; it != byGreen_.end() && !beyond(*it); ++it)
-        consider(*it);
-    for (auto it = start; it != byGreen_.begin();) {
-        --it;
-        if (beyond(*it))
-            break;
-        consider(*it);
-    }
-    return std::uint8_t(best < 0 ? 0 : best);
-}
-
 void ColorQuantizer::map(const TBitmap& source, TBitmap& dest) const
 {
     const int width = source.Width();
@@ -209,6 +249,8 @@ void ColorQuantizer::map(const TBitmap& source, TBitmap& dest) const
     // Errors in sixteenths, three channels per pixel, with a spare pixel at each end so that
     // the edges need no tests. Rows alternate direction, which keeps the diffusion from
     // drawing diagonal streaks.
+    const std::size_t entries = std::min<std::size_t>(palette_.Entries.size(), kMaxEntries);
+    NearestEntry nearest(palette_.Entries);
     const std::size_t stride = (std::size_t(width) + 2) * 3;
     std::vector<int> current(stride), next(stride);
     for (int y = 0; y < height; ++y) {
@@ -227,9 +269,9 @@ void ColorQuantizer::map(const TBitmap& source, TBitmap& dest) const
             int value[3];
             for (std::size_t c = 0; c < 3; ++c)
                 value[c] = clampChannel(pixel[c] + ((current[here + c] + 8) >> 4));
-            const std::uint8_t index = byGreen_.empty() ? 0 : nearest(value[2], value[1], value[0]);
+            const std::uint8_t index = entries == 0 ? 0 : nearest(value[2], value[1], value[0]);
             out[x] = index;
-            if (byGreen_.empty())
+            if (entries == 0)
                 continue;
             const TPaletteEntry& chosen = palette_.Entries[index];
             const int error[3] = {value[0] - chosen.Blue, value[1] - chosen.Green,

@@ -2,9 +2,6 @@
 
 #include "imaging/TPalette.h"
 
-#include <cstdint>
-#include <vector>
-
 class TBitmap;
 
 // Turns a 24-bit bitmap into an 8-bit one: chooses a palette that suits the picture (median
@@ -24,13 +21,5 @@ public:
     void map(const TBitmap& source, TBitmap& dest) const;
 
 private:
-    struct Entry {
-        int red, green, blue;
-        std::uint8_t index;
-    };
-
-    std::uint8_t nearest(int red, int green, int blue) const;
-
     TPalette palette_;
-    std::vector<Entry> byGreen_; // the entries in order of green, for the nearest search
 };
