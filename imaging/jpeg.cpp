@@ -278,29 +278,12 @@ int divideBy255(int x)
     return (x + (x >> 8)) >> 8;
 }
 
-// Turns one row of CMYK samples into blue-green-red pixels. A channel is what its ink and
-// the black let through: with inverted samples that is ink * black / 255, otherwise the
-// samples are inverted first (255 ^ s is 255 - s). For grey output each pixel gets its
-// luminance in all three channels, weighted as the library weighs RGB for grey.
-void cmykToBgr(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, bool inverted, bool grey)
-{
-    const int flip = inverted ? 0 : 255;
-    for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
-        const int black = flip ^ in[3];
-        const int red = divideBy255((flip ^ in[0]) * black);
-        const int green = divideBy255((flip ^ in[1]) * black);
-        const int blue = divideBy255((flip ^ in[2]) * black);
-        if (grey) {
-            const auto level =
-                std::uint8_t((red * 19595 + green * 38470 + blue * 7471 + 32768) >> 16);
-            out[0] = out[1] = out[2] = level;
-        } else {
-            out[0] = std::uint8_t(blue);
-            out[1] = std::uint8_t(green);
-            out[2] = std::uint8_t(red);
-        }
-    }
-}
+// What a row of CMYK samples becomes.
+enum class CmykRow {
+    bgr,       // blue-green-red pixels
+    greyBgr,   // blue-green-red pixels holding the luminance in all three channels
+    greyIndex, // indexes into greyRamp(kQuantizedColors)
+};
 
 // Evenly spaced greys from black to white, as the library makes for grey output.
 TPalette greyRamp(int count)
@@ -311,6 +294,34 @@ TPalette greyRamp(int count)
         palette.Entries.push_back({level, level, level, 0});
     }
     return palette;
+}
+
+// Converts one row of CMYK samples. A channel is what its ink and the black let through:
+// with inverted samples that is ink * black / 255, otherwise the samples are inverted first
+// (255 ^ s is 255 - s). Luminance weighs the channels as the library does for grey.
+void convertCmykRow(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, bool inverted,
+                    CmykRow form)
+{
+    const int flip = inverted ? 0 : 255;
+    for (JDIMENSION x = 0; x < width; ++x, in += 4) {
+        const int black = flip ^ in[3];
+        const int red = divideBy255((flip ^ in[0]) * black);
+        const int green = divideBy255((flip ^ in[1]) * black);
+        const int blue = divideBy255((flip ^ in[2]) * black);
+        if (form == CmykRow::bgr) {
+            *out++ = std::uint8_t(blue);
+            *out++ = std::uint8_t(green);
+            *out++ = std::uint8_t(red);
+            continue;
+        }
+        const int level = (red * 19595 + green * 38470 + blue * 7471 + 32768) >> 16;
+        if (form == CmykRow::greyIndex) {
+            *out++ = std::uint8_t((level * (kQuantizedColors - 1) + 127) / 255);
+        } else {
+            out[0] = out[1] = out[2] = std::uint8_t(level);
+            out += 3;
+        }
+    }
 }
 
 } // namespace
@@ -735,21 +746,21 @@ TBitmap& TJPEGImage::DecodedBitmap()
     jpeg_decompress_struct& d = context.d;
     bool eightBit = false;
     bool paletteFromOutside = false;
-    // For a CMYK picture: one row as the library gives it, and for 8-bit output the whole
-    // picture in RGB, which is quantised once it is decoded (also when decoding stops early,
-    // so that what was decoded shows).
+    // For a CMYK picture: one row as the library gives it, what the rows become, and for
+    // 8-bit colour (or grey onto a given palette) the whole picture in RGB, which is
+    // quantised once it is decoded (also when decoding stops early, so that what was
+    // decoded shows).
     std::vector<JSAMPLE> cmykRow;
+    CmykRow cmykForm = CmykRow::bgr;
     TBitmap rgb;
     auto quantizeCmyk = [&] {
-        if (!context.cmyk || !eightBit || rgb.Empty())
+        if (rgb.Empty())
             return;
         if (paletteFromOutside) {
             ColorQuantizer(tempPal_).map(rgb, bitmap);
             return;
         }
-        const ColorQuantizer quantizer = grayscale_
-                                             ? ColorQuantizer(greyRamp(kQuantizedColors))
-                                             : ColorQuantizer::forPicture(rgb, kQuantizedColors);
+        const ColorQuantizer quantizer = ColorQuantizer::forPicture(rgb, kQuantizedColors);
         quantizer.map(rgb, bitmap);
         bitmap.SetPalette(quantizer.palette());
         PaletteModified = true;
@@ -777,12 +788,17 @@ TBitmap& TJPEGImage::DecodedBitmap()
         PaletteModified = false;
         if (context.cmyk) {
             cmykRow.resize(std::size_t(d.output_width) * 4);
-            if (eightBit) {
+            if (eightBit && grayscale_ && !paletteFromOutside) {
+                cmykForm = CmykRow::greyIndex;
+                bitmap.SetPalette(greyRamp(kQuantizedColors));
+                PaletteModified = true;
+            } else if (eightBit) {
+                cmykForm = grayscale_ ? CmykRow::greyBgr : CmykRow::bgr;
                 rgb.SetPixelFormat(pf24bit);
                 rgb.SetSize(int(d.output_width), int(d.output_height));
             }
         }
-        TBitmap& target = context.cmyk && eightBit ? rgb : bitmap;
+        TBitmap& target = rgb.Empty() ? bitmap : rgb;
 
         // Rows are stored from the top image row down, one per call, straight into the
         // bitmap; CMYK rows go through a buffer of their own and are converted.
@@ -797,7 +813,7 @@ TBitmap& TJPEGImage::DecodedBitmap()
                 }
                 JSAMPROW cmyk = cmykRow.data();
                 if (jpeg_read_scanlines(&d, &cmyk, 1) == 1)
-                    cmykToBgr(cmyk, row, d.output_width, context.cmykInverted, grayscale_);
+                    convertCmykRow(cmyk, row, d.output_width, context.cmykInverted, cmykForm);
             }
         };
         auto buildPalette = [&] {
