@@ -2,6 +2,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "imaging/ColorQuantizer.h"
 #include "imaging/TCanvas.h"
 #include "platform/ScreenDepth.h"
 
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -75,6 +77,10 @@ struct TJPEGImage::Context {
     J_DITHER_MODE finalDitherMode = JDITHER_FS;
     bool decompressing = false;
     bool compressing = false;
+    // A CMYK or YCCK file: the library delivers CMYK rows, which are turned into RGB here.
+    bool cmyk = false;
+    // Whether those rows hold each ink inverted (255 is none), as Adobe's programs store it.
+    bool cmykInverted = false;
     jpeg_decompress_struct d{};
     jpeg_compress_struct c{};
     std::exception_ptr pending;
@@ -263,6 +269,59 @@ void colormapFromPalette(jpeg_decompress_struct& d, const TPalette& palette)
         d.colormap[2][i] = palette.Entries[i].Blue;
     }
     d.actual_number_of_colors = int(count);
+}
+
+// x / 255, rounded, for x from 0 to 255 * 255.
+int divideBy255(int x)
+{
+    x += 128;
+    return (x + (x >> 8)) >> 8;
+}
+
+// What a row of CMYK samples becomes.
+enum class CmykRow {
+    bgr,       // blue-green-red pixels
+    greyBgr,   // blue-green-red pixels holding the luminance in all three channels
+    greyIndex, // indexes into greyRamp(kQuantizedColors)
+};
+
+// Evenly spaced greys from black to white, as the library makes for grey output.
+TPalette greyRamp(int count)
+{
+    TPalette palette;
+    for (int i = 0; i < count; ++i) {
+        const auto level = std::uint8_t((i * 255 + (count - 1) / 2) / (count - 1));
+        palette.Entries.push_back({level, level, level, 0});
+    }
+    return palette;
+}
+
+// Converts one row of CMYK samples. A channel is what its ink and the black let through:
+// with inverted samples that is ink * black / 255, otherwise the samples are inverted first
+// (255 ^ s is 255 - s). Luminance weighs the channels as the library does for grey.
+void convertCmykRow(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, bool inverted,
+                    CmykRow form)
+{
+    const int flip = inverted ? 0 : 255;
+    for (JDIMENSION x = 0; x < width; ++x, in += 4) {
+        const int black = flip ^ in[3];
+        const int red = divideBy255((flip ^ in[0]) * black);
+        const int green = divideBy255((flip ^ in[1]) * black);
+        const int blue = divideBy255((flip ^ in[2]) * black);
+        if (form == CmykRow::bgr) {
+            *out++ = std::uint8_t(blue);
+            *out++ = std::uint8_t(green);
+            *out++ = std::uint8_t(red);
+            continue;
+        }
+        const int level = (red * 19595 + green * 38470 + blue * 7471 + 32768) >> 16;
+        if (form == CmykRow::greyIndex) {
+            *out++ = std::uint8_t((level * (kQuantizedColors - 1) + 127) / 255);
+        } else {
+            out[0] = out[1] = out[2] = std::uint8_t(level);
+            out += 3;
+        }
+    }
 }
 
 } // namespace
@@ -630,7 +689,8 @@ void TJPEGImage::prepareDecoder(Context& context, bool reportProgress)
     });
     jpeg_decompress_struct& d = context.d;
     // A picture whose pixels would need more than 2^31 bytes is refused before the library
-    // allocates anything for it.
+    // allocates anything for it. Four bytes a pixel also cover the 8-bit form of a CMYK
+    // picture, which is decoded to three bytes a pixel before it is quantised.
     const std::uint64_t pixels = std::uint64_t(d.image_width) * d.image_height;
     if (pixels * 4 > kMaxPixelBytes ||
         pixels * std::uint64_t(d.num_components) * 2 > kMaxPixelBytes)
@@ -639,14 +699,24 @@ void TJPEGImage::prepareDecoder(Context& context, bool reportProgress)
     d.scale_num = 1;
     d.scale_denom = 1u << scale;
     d.do_block_smoothing = smoothing ? TRUE : FALSE;
-    if (grayscale)
-        d.out_color_space = JCS_GRAYSCALE;
-    if (eightBit || d.out_color_space == JCS_GRAYSCALE) {
-        d.quantize_colors = TRUE;
-        d.desired_number_of_colors = kQuantizedColors;
+    // The library turns YCCK into CMYK but CMYK into nothing else: such pictures come as
+    // CMYK rows, and their grey and 8-bit forms are made from the converted rows.
+    context.cmyk = d.jpeg_color_space == JCS_CMYK || d.jpeg_color_space == JCS_YCCK;
+    if (context.cmyk) {
+        context.cmykInverted = d.saw_Adobe_marker != 0;
+        d.out_color_space = JCS_CMYK;
+        d.quantize_colors = FALSE;
+        d.two_pass_quantize = FALSE;
     } else {
-        // Rows arrive blue first, as the bitmap's rows hold them.
-        d.out_color_space = JCS_EXT_BGR;
+        if (grayscale)
+            d.out_color_space = JCS_GRAYSCALE;
+        if (eightBit || d.out_color_space == JCS_GRAYSCALE) {
+            d.quantize_colors = TRUE;
+            d.desired_number_of_colors = kQuantizedColors;
+        } else {
+            // Rows arrive blue first, as the bitmap's rows hold them.
+            d.out_color_space = JCS_EXT_BGR;
+        }
     }
     if (fast) {
         d.dct_method = JDCT_IFAST;
@@ -673,17 +743,39 @@ TBitmap& TJPEGImage::DecodedBitmap()
     TBitmap& bitmap = *bitmap_;
     decodeError_ = nullptr;
     Context context;
+    jpeg_decompress_struct& d = context.d;
+    bool eightBit = false;
+    bool paletteFromOutside = false;
+    // For a CMYK picture: one row as the library gives it, what the rows become, and for
+    // 8-bit colour (or grey onto a given palette) the whole picture in RGB, which is
+    // quantised once it is decoded (also when decoding stops early, so that what was
+    // decoded shows).
+    std::vector<JSAMPLE> cmykRow;
+    CmykRow cmykForm = CmykRow::bgr;
+    TBitmap rgb;
+    auto quantizeCmyk = [&] {
+        if (rgb.Empty())
+            return;
+        if (paletteFromOutside) {
+            ColorQuantizer(tempPal_).map(rgb, bitmap);
+            return;
+        }
+        const ColorQuantizer quantizer = ColorQuantizer::forPicture(rgb, kQuantizedColors);
+        quantizer.map(rgb, bitmap);
+        bitmap.SetPalette(quantizer.palette());
+        PaletteModified = true;
+    };
     try {
         prepareDecoder(context, true);
-        jpeg_decompress_struct& d = context.d;
-        const bool eightBit = pixelFormat_ == jf8Bit || d.out_color_space == JCS_GRAYSCALE;
+        eightBit = pixelFormat_ == jf8Bit || d.out_color_space == JCS_GRAYSCALE ||
+                   (context.cmyk && grayscale_);
         bitmap.SetPixelFormat(eightBit ? pf8bit : pf24bit);
         reportProgress(psStarting, 0, false, TRect{});
 
-        bool paletteFromOutside = false;
         if (!tempPal_.empty()) {
             if (pixelFormat_ == jf8Bit) {
-                guarded(context, [&] { colormapFromPalette(d, tempPal_); });
+                if (!context.cmyk)
+                    guarded(context, [&] { colormapFromPalette(d, tempPal_); });
                 bitmap.SetPalette(tempPal_);
                 paletteFromOutside = true;
             } else {
@@ -694,15 +786,34 @@ TBitmap& TJPEGImage::DecodedBitmap()
         guarded(context, [&] { jpeg_start_decompress(&d); });
         bitmap.SetSize(int(d.output_width), int(d.output_height));
         PaletteModified = false;
+        if (context.cmyk) {
+            cmykRow.resize(std::size_t(d.output_width) * 4);
+            if (eightBit && grayscale_ && !paletteFromOutside) {
+                cmykForm = CmykRow::greyIndex;
+                bitmap.SetPalette(greyRamp(kQuantizedColors));
+                PaletteModified = true;
+            } else if (eightBit) {
+                cmykForm = grayscale_ ? CmykRow::greyBgr : CmykRow::bgr;
+                rgb.SetPixelFormat(pf24bit);
+                rgb.SetSize(int(d.output_width), int(d.output_height));
+            }
+        }
+        TBitmap& target = rgb.Empty() ? bitmap : rgb;
 
         // Rows are stored from the top image row down, one per call, straight into the
-        // bitmap.
+        // bitmap; CMYK rows go through a buffer of their own and are converted.
         auto readRows = [&] {
             while (d.output_scanline < d.output_height) {
-                JSAMPROW row = bitmap.ScanLine(int(d.output_scanline));
+                JSAMPROW row = target.ScanLine(int(d.output_scanline));
                 if (row == nullptr)
                     break;
-                jpeg_read_scanlines(&d, &row, 1);
+                if (!context.cmyk) {
+                    jpeg_read_scanlines(&d, &row, 1);
+                    continue;
+                }
+                JSAMPROW cmyk = cmykRow.data();
+                if (jpeg_read_scanlines(&d, &cmyk, 1) == 1)
+                    convertCmykRow(cmyk, row, d.output_width, context.cmykInverted, cmykForm);
             }
         };
         auto buildPalette = [&] {
@@ -747,14 +858,17 @@ TBitmap& TJPEGImage::DecodedBitmap()
                 jpeg_finish_output(&d);
             jpeg_finish_decompress(&d);
         });
+        quantizeCmyk();
     } catch (const EAbort&) {
         // A progress handler stopped the decode: the rows read so far are kept.
+        quantizeCmyk();
     } catch (...) {
         // The partly decoded bitmap stays for drawing, but the failure is remembered so that
         // converting the picture to a bitmap fails the same way instead of yielding a
         // half-empty picture.
         decodeError_ = std::current_exception();
         context.release();
+        quantizeCmyk();
         reportProgress(psEnding, 0, PaletteModified, TRect{});
         if (PaletteModified)
             Changed();

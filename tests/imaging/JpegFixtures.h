@@ -2,6 +2,8 @@
 
 // Writes JPEG files for the tests with the JPEG library itself.
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -70,4 +72,71 @@ inline std::string damagedSecondScan(std::string file)
     const auto components = std::size_t(std::uint8_t(file[second + 4]));
     file[second + 5 + 2 * components] = char(70); // start of spectral selection
     return file;
+}
+
+// How a four-component file stores its inks.
+enum class CmykForm {
+    adobeCmyk, // CMYK, inverted as Adobe's programs write it, with the Adobe marker
+    adobeYcck, // the same inks transformed to YCCK, with the Adobe marker
+    plainCmyk, // CMYK, not inverted, without an Adobe marker
+};
+
+// The colour at (x, y) of the block picture: 16-pixel squares in eight flat colours, four
+// across and two down, so that a square's middle survives lossy compression.
+inline std::array<unsigned char, 3> blockColour(int x, int y)
+{
+    static const unsigned char colours[8][3] = {{255, 0, 0},    {0, 255, 0},   {0, 0, 255},
+                                                {255, 255, 0},  {0, 128, 255}, {255, 255, 255},
+                                                {200, 100, 50}, {40, 40, 40}};
+    const unsigned char* c = colours[(y / 16 % 2) * 4 + x / 16 % 4];
+    return {c[0], c[1], c[2]};
+}
+
+// The block picture (64 x 32) written with four components: black is what all three
+// channels lack in common, the inks make up the rest.
+inline std::string makeCmykJpeg(CmykForm form, bool progressive = false)
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr error{};
+    c.err = jpeg_std_error(&error);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = 64;
+    c.image_height = 32;
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 98, TRUE);
+    jpeg_set_colorspace(&c, form == CmykForm::adobeYcck ? JCS_YCCK : JCS_CMYK);
+    if (form == CmykForm::plainCmyk)
+        c.write_Adobe_marker = FALSE;
+    if (progressive)
+        jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<unsigned char> row(64 * 4);
+    for (int y = 0; y < 32; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const auto rgb = blockColour(x, y);
+            const int most = std::max({rgb[0], rgb[1], rgb[2]});
+            const int black = 255 - most;
+            for (int i = 0; i < 3; ++i) {
+                const int ink = most == 0 ? 0 : (most - rgb[std::size_t(i)]) * 255 / most;
+                row[std::size_t(4 * x + i)] = (unsigned char)ink;
+            }
+            row[std::size_t(4 * x + 3)] = (unsigned char)black;
+            if (form != CmykForm::plainCmyk)
+                for (int i = 0; i < 4; ++i)
+                    row[std::size_t(4 * x + i)] =
+                        (unsigned char)(255 - row[std::size_t(4 * x + i)]);
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::string out(reinterpret_cast<const char*>(buffer), size);
+    jpeg_destroy_compress(&c);
+    std::free(buffer);
+    return out;
 }
