@@ -1,7 +1,6 @@
 #include "app/Unit1.h"
 
 #include "app/TBevel.h"
-#include "app/TIniFile.h"
 #include "app/TShape.h"
 #include "app/TStatusBar.h"
 #include "app/TSysInfo.h"
@@ -44,11 +43,6 @@
 
 namespace {
 
-// The sections of the OEM information file and the tails of the two OEM file paths.
-constexpr const char* kGeneral = "general";
-constexpr const char* kSupport = "Support Information";
-constexpr const char* kOemInfoTail = "system\\oeminfo.ini";
-constexpr const char* kOemLogoTail = "system\\oemlogo.bmp";
 // What the logo page scans for, and the extension whose pictures are decoded before saving.
 constexpr const char* kScanMasks = "*.bmp, *.jpg";
 constexpr const char* kJpegExtension = ".JPG";
@@ -467,14 +461,14 @@ std::string TForm1::WindowsDirectory() const
     return windowsDirectoryKnown_ ? text(Label13->text()) : std::string("\\");
 }
 
-std::string TForm1::oemInfoPath() const { return WindowsDirectory() + kOemInfoTail; }
-std::string TForm1::oemLogoPath() const { return WindowsDirectory() + kOemLogoTail; }
-
 void TForm1::FormCreate(QObject*)
 {
     // An error ends the handler: it is reported and the window is still shown.
     Application().Guard([&] {
-        Label13->setText(text(SysInfo1->SystemRoot() + "\\"));
+        // The system's generation and its SystemRoot: on 9x the value that SysInfo1
+        // publishes, on NT the one under Windows NT\CurrentVersion.
+        system_ = oem::OemSystem::describe();
+        Label13->setText(text(system_.windowsDirectory()));
         windowsDirectoryKnown_ = true;
         LoadOemInfo();
         loadStartupLogo();
@@ -485,29 +479,26 @@ void TForm1::loadStartupLogo()
 {
     // The logo goes into the viewer's picture directly, so the viewer's image name stays
     // empty and a save writes it back as a bitmap.
-    const std::string logo = oemLogoPath();
+    const std::string logo = system_.currentLogoFile();
     if (fileExists(logo))
         Image1->Picture().LoadFromFile(logo);
 }
 
 void TForm1::LoadOemInfo()
 {
-    TIniFile ini(oemInfoPath());
-    Edit1->setText(text(ini.ReadString(kGeneral, "Manufacturer", "Made by")));
-    Edit2->setText(text(ini.ReadString(kGeneral, "Model", "Quillmere SoftHouse")));
-    Edit3->setText(text(ini.ReadString(kSupport, "Line1", "Add first line here")));
-    Edit4->setText(text(ini.ReadString(kSupport, "Line2", "Add another line here")));
+    const oem::OemInfo info = system_.readInfo(
+        {"Made by", "Quillmere SoftHouse", "Add first line here", "Add another line here"});
+    Edit1->setText(text(*info.manufacturer));
+    Edit2->setText(text(*info.model));
+    Edit3->setText(text(*info.supportLine1));
+    Edit4->setText(text(*info.supportLine2));
 }
 
 void TForm1::SaveOemInfo()
 {
-    TIniFile ini(oemInfoPath());
-    ini.WriteString(kGeneral, "Manufacturer", text(Edit1->text()));
-    ini.WriteString(kGeneral, "Model", text(Edit2->text()));
-    ini.WriteString(kSupport, "Line1", text(Edit3->text()));
-    ini.WriteString(kSupport, "Line2", text(Edit4->text()));
-    for (const char* key : {"Line3", "Line4", "Line5", "Line6"})
-        ini.DeleteKey(kSupport, key);
+    system_.writeInfo(
+        {text(Edit1->text()), text(Edit2->text()), text(Edit3->text()), text(Edit4->text())},
+        oem::FurtherSupportLines::Remove);
 }
 
 void TForm1::RxSpeedButton2Click(QObject*)
@@ -570,13 +561,14 @@ void TForm1::LedButton2Click(QObject*)
     if (!graphic || graphic->Empty())
         throw Exception("There is no picture to save.");
     const std::string extension = core::AsciiUpperCase(extractFileExt(Image1->ImageName()));
-    const std::string target = oemLogoPath();
-    if (extension == kJpegExtension) {
-        Image1->SaveAsBitmap(target);
-        return;
-    }
-    Image1->PrepareBitmapSave();
-    Image1->Picture().SaveToFile(target);
+    system_.writeLogo([&](const std::string& target) {
+        if (extension == kJpegExtension) {
+            Image1->SaveAsBitmap(target);
+            return;
+        }
+        Image1->PrepareBitmapSave();
+        Image1->Picture().SaveToFile(target);
+    });
 }
 
 void TForm1::Button1Click(QObject*) { SaveOemInfo(); }

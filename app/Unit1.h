@@ -1,5 +1,7 @@
 #pragma once
 
+#include "oem/OemSystem.h"
+
 #include <QWidget>
 
 #include <cstdint>
@@ -44,6 +46,9 @@ public:
     // The Windows directory path: the SystemRoot registry value followed by "\". Every OEM
     // file path is built from it.
     std::string WindowsDirectory() const;
+    // The system that FormCreate recognised, which knows where its OEM data lives; a 9x
+    // system with the Windows directory "\" until then.
+    const oem::OemSystem& System() const { return system_; }
 
     void FormCreate(QObject* Sender);
     void LoadOemInfo();
@@ -142,8 +147,6 @@ private:
     void createInfoPage();
     void createAboutPage();
     void createComponents();
-    std::string oemInfoPath() const;
-    std::string oemLogoPath() const;
     void loadStartupLogo();
     void connectListBoxClicks();
 
@@ -154,4 +157,5 @@ private:
 
     // False until FormCreate has read the system root: paths are then built from "\".
     bool windowsDirectoryKnown_ = false;
+    oem::OemSystem system_;
 };

@@ -286,7 +286,9 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     value.type = type;
     const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
     value.data = isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes);
-    hive.registry.setValue(open->path, value, std::int64_t(std::time(nullptr)));
+    const auto now = std::int64_t(std::time(nullptr));
+    hive.registry.setValue(open->path, value, now);
+    hive.registry.touchKey(open->path, now);
     return saveHive(hive);
 }
 

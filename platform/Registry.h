@@ -78,7 +78,8 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, const char* c
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* dataSize);
 
-// Stores a value of the given kind; string kinds take UTF-8 text including its NUL.
+// Stores a value of the given kind; string kinds take UTF-8 text including its NUL. The key's
+// time of last change becomes now; nothing else in the hive changes.
 // Needs KEY_SET_VALUE; a hive that cannot be written gives ERROR_ACCESS_DENIED.
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);

@@ -14,6 +14,12 @@ constexpr std::uint32_t kRegBinary = 3;
 constexpr std::uint32_t kRegDword = 4;
 constexpr std::uint32_t kRegMultiSz = 7;
 
+// The meta line that holds a key's last change as a FILETIME (100 ns units since 1601).
+constexpr std::string_view kTimeLine = "#time=";
+// Seconds from 1601 to 1970, and FILETIME units per second.
+constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
+
 // Wine wraps long byte lists so that no line grows much beyond this.
 constexpr std::size_t kHexLineWidth = 76;
 
@@ -598,6 +604,8 @@ WineRegistry WineRegistry::parse(std::string_view bytes)
         }
         Entry entry;
         entry.raw = text;
+        if (line.starts_with(kTimeLine))
+            reg.timeLines_ = true;
         if (line.starts_with('"') || line.starts_with('@')) {
             // A trailing "\" continues the value on the next line; a section header never
             // continues a value, so that a cut-off line cannot hide the next key.
@@ -768,6 +776,7 @@ void WineRegistry::addSection(std::string_view path, std::int64_t now)
     section.path = normalizeKeyPath(path);
     section.header = Text::made("[" + renderKeyPath(section.path) + "] " + std::to_string(now));
     section.decoded = true;
+    section.added = true;
     sections_.push_back(std::move(section));
     index(sections_.size() - 1);
     changed_ = true;
@@ -811,6 +820,56 @@ void WineRegistry::setValue(std::string_view keyPath, const WineRegValue& value,
     entry.value = value;
     entry.foldedName = foldRegistryName(value.name);
     entries.insert(place, std::move(entry));
+}
+
+void WineRegistry::touchKey(std::string_view path, std::int64_t now)
+{
+    const std::vector<std::size_t> sections = sectionsOf(path);
+    if (sections.empty())
+        return;
+    // When a key has several sections, Wine takes the times of the last one it reads.
+    Section& section = sections_[sections.back()];
+    changed_ = true;
+
+    // "[path] 1700000000": the number after the closing bracket is seconds since 1970.
+    const std::string_view header = view(section.header);
+    std::size_t afterPath = header.find('[');
+    std::u16string ignored;
+    if (afterPath != std::string_view::npos && readEscaped(header, ++afterPath, ']', ignored)) {
+        std::size_t digits = afterPath;
+        while (digits < header.size() && isBlank(header[digits]))
+            ++digits;
+        std::size_t end = digits;
+        while (end < header.size() && header[end] >= '0' && header[end] <= '9')
+            ++end;
+        if (end > digits && trimRight(header.substr(end)).empty()) {
+            std::string renewed(header.substr(0, digits));
+            renewed += std::to_string(now);
+            renewed += header.substr(end);
+            section.header = Text::made(std::move(renewed));
+        }
+    }
+
+    const auto fileTime = std::uint64_t((now + kSecondsFrom1601To1970) * kFileTimeUnitsPerSecond);
+    const std::string timeLine = std::string(kTimeLine) +
+                                 hexNumber(std::uint32_t(fileTime >> 32), 1) +
+                                 hexNumber(std::uint32_t(fileTime), 8);
+    for (Entry& entry : section.entries) {
+        if (entry.dirty)
+            continue;
+        const std::string_view raw = view(entry.raw);
+        if (!trimLeft(raw).starts_with(kTimeLine))
+            continue;
+        // The line's own line ending (a carriage return) stays.
+        const bool carriageReturn = raw.ends_with('\r');
+        entry.raw = Text::made(timeLine + (carriageReturn ? "\r" : ""));
+        return;
+    }
+    if (timeLines_ && section.added) {
+        Entry entry;
+        entry.raw = Text::made(timeLine);
+        section.entries.insert(section.entries.begin(), std::move(entry));
+    }
 }
 
 std::string WineRegistry::serialize() const

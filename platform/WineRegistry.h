@@ -73,6 +73,12 @@ public:
     // Sets or adds a value, adding the key's section when it has none.
     void setValue(std::string_view keyPath, const WineRegValue& value, std::int64_t now);
 
+    // Records that the key changed at now (seconds since 1970), as Wine does when one of its
+    // values is set: the timestamp after the section header and the section's "#time=" line
+    // are renewed where the section has them. A section added since parsing gets a "#time="
+    // line when the file's sections carry them. No other line changes.
+    void touchKey(std::string_view path, std::int64_t now);
+
     // The comment lines that a new file begins with after its header line, e.g.
     // ";; All keys relative to \\Machine". Used only when the registry had no header yet.
     void setFreshPreamble(std::vector<std::string> lines) { freshPreamble_ = std::move(lines); }
@@ -114,6 +120,7 @@ private:
         Text header;          // the header line as in the file (or generated)
         bool damaged = false; // the header could not be read: the section is ignored
         bool decoded = false; // the values of its entries have been read
+        bool added = false;   // made since parsing, not read from the file
         std::string path;     // decoded key path, components separated by "\"
         std::vector<Entry> entries;
     };
@@ -128,6 +135,7 @@ private:
 
     bool recognized_ = true;
     bool finalNewline_ = true;
+    bool timeLines_ = false; // some section of the parsed file has a "#time=" line
     bool changed_ = false;
     std::string source_;         // the parsed bytes, which the texts refer to
     std::vector<Text> preamble_; // the header line and what precedes the first section

@@ -55,4 +55,8 @@ printf '[general]\r\nManufacturer=Quillmere SoftHouse\r\nModel=Crestwick Worksta
 convert -size 180x114 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 22 -gravity center \
     -annotate 0 'Crestwick' BMP3:"$WINEPREFIX/drive_c/WINDOWS/system/oemlogo.bmp"
 "$build/sysprops/crestwick-sysprops" --grab "$out/sysprops.png" >/dev/null
+
+# The System Properties program on a copy of a stock Wine prefix, after the smoke test's saves.
+"$here/tests/smoke/stock-prefix.sh" "$build/app/crestwick" "$build/sysprops/crestwick-sysprops" \
+    "$here/../shared/testdata" "$out/sysprops-nt.png" >/dev/null
 echo "screenshots written to $out"

@@ -1,11 +1,6 @@
 #include "sysprops/SysPropsWindow.h"
 
-#include "core/AsciiCase.h"
 #include "imaging/TBitmap.h"
-#include "platform/Profile.h"
-#include "platform/Registry.h"
-#include "platform/TRegistry.h"
-#include "platform/WinPath.h"
 
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -17,93 +12,65 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <system_error>
-
 namespace {
 
 // The logo area of the window, the size the OEM logo is made for.
 constexpr int kLogoWidth = 180;
 constexpr int kLogoHeight = 114;
-constexpr unsigned kProfileBuffer = 1024;
-// The most support lines the window lists.
-constexpr int kMaxSupportLines = 99;
 
-std::string profileString(const char* section, const char* key, const std::string& file)
+QString text(const std::string& s)
 {
-    char buffer[kProfileBuffer] = {};
-    platform::GetPrivateProfileStringA(section, key, "", buffer, kProfileBuffer, file.c_str());
-    return buffer;
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
-// The key names of a section, as the profile functions list them.
-std::vector<std::string> sectionKeys(const char* section, const std::string& file)
+// The heading of the NT 6 support part, named after the maker as the system names it.
+std::string supportHeading(const OemDetails& details)
 {
-    std::vector<char> buffer(32768);
-    const unsigned length = platform::GetPrivateProfileStringA(
-        section, nullptr, "", buffer.data(), unsigned(buffer.size()), file.c_str());
-    std::vector<std::string> keys;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < length; ++i)
-        if (buffer[i] == '\0') {
-            keys.emplace_back(buffer.data() + start, i - start);
-            start = i + 1;
-        }
-    if (start < length)
-        keys.emplace_back(buffer.data() + start, length - start);
-    return keys;
+    return details.hasManufacturer && !details.manufacturer.empty()
+               ? details.manufacturer + " support"
+               : std::string("Support");
 }
 
-bool containsKey(const std::vector<std::string>& keys, const std::string& key)
+bool hasSupportPart(const OemDetails& details)
 {
-    for (const std::string& k : keys)
-        if (core::asciiEqualsIgnoreCase(k, key))
-            return true;
-    return false;
+    return details.supportPhone || details.supportHours || details.supportUrl;
 }
-
-QString text(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 
 } // namespace
-
-std::string OemDetails::windowsDirectory()
-{
-    TRegistry registry;
-    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-    std::string root;
-    if (registry.OpenKey("\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion", false))
-        root = registry.ReadString("SystemRoot");
-    return root.empty() ? std::string("C:\\WINDOWS") : root;
-}
 
 OemDetails OemDetails::read()
 {
     OemDetails details;
-    const std::string system = windowsDirectory() + "\\system\\";
-    const std::string info = system + "oeminfo.ini";
-    const auto infoHost = platform::WinPath::toHost(info);
-    std::error_code ec;
-    details.hasInfo = infoHost && std::filesystem::is_regular_file(*infoHost, ec);
-    if (!details.hasInfo)
-        return details;
-
-    details.manufacturer = profileString("general", "Manufacturer", info);
-    details.model = profileString("general", "Model", info);
-    // The support lines are Line1, Line2, … up to the first one that is missing.
-    const std::vector<std::string> keys = sectionKeys("Support Information", info);
-    for (int n = 1; n <= kMaxSupportLines; ++n) {
-        const std::string key = "Line" + std::to_string(n);
-        if (!containsKey(keys, key))
-            break;
-        details.support.push_back(profileString("Support Information", key.c_str(), info));
-    }
-
+    // The sheet is the platform's own: without a SystemRoot it looks where the platform keeps
+    // Windows.
+    oem::OemSystem system;
     try {
-        TBitmap logo;
-        logo.LoadFromFile(system + "oemlogo.bmp");
-        if (!logo.Empty())
-            details.logo = logo.toImage();
+        system = oem::OemSystem::describe(oem::OemSystem::MissingRoot::WindowsDirectory);
     } catch (const std::exception&) {
-        // A missing or damaged logo shows no picture; the text still shows.
+        // A SystemRoot that is not a text names no system: nothing of the maker shows.
+        return details;
+    }
+    details.generation = system.generation();
+    details.productName = system.productName();
+    const oem::OemSheet sheet = system.readSheet();
+    details.hasInfo = sheet.shown;
+    details.hasManufacturer = sheet.manufacturer.has_value();
+    details.hasModel = sheet.model.has_value();
+    details.manufacturer = sheet.manufacturer.value_or("");
+    details.model = sheet.model.value_or("");
+    details.support = sheet.supportLines;
+    details.supportPhone = sheet.supportPhone;
+    details.supportHours = sheet.supportHours;
+    details.supportUrl = sheet.supportUrl;
+    if (!sheet.logoFile.empty()) {
+        try {
+            TBitmap logo;
+            logo.LoadFromFile(sheet.logoFile);
+            if (!logo.Empty())
+                details.logo = logo.toImage();
+        } catch (const std::exception&) {
+            // A missing or damaged logo shows no picture; the text still shows.
+        }
     }
     return details;
 }
@@ -128,20 +95,13 @@ SysPropsWindow::SysPropsWindow(const OemDetails& details, QWidget* parent)
 
     auto* lines = new QVBoxLayout;
     lines->addWidget(new QLabel("System:", this));
-    lines->addWidget(new QLabel("    Crestwick machine", this));
-    if (details_.hasInfo) {
-        lines->addSpacing(12);
-        lines->addWidget(new QLabel("Manufactured and supported by:", this));
-        lines->addWidget(new QLabel("    " + text(details_.manufacturer), this));
-        lines->addWidget(new QLabel("    " + text(details_.model), this));
-        if (!details_.support.empty()) {
-            supportButton_ = new QPushButton("Support Information", this);
-            connect(supportButton_, &QPushButton::clicked, this,
-                    [this] { showSupportInformation(); });
-            lines->addSpacing(8);
-            lines->addWidget(supportButton_, 0, Qt::AlignLeft);
-        }
-    }
+    const std::string systemName =
+        details_.productName.empty() ? std::string("Crestwick machine") : details_.productName;
+    lines->addWidget(new QLabel("    " + text(systemName), this));
+    if (details_.generation == oem::Generation::Nt6)
+        addRegistryDetails(lines);
+    else if (details_.hasInfo)
+        addFileDetails(lines);
     lines->addStretch(1);
     row->addLayout(lines, 1);
     layout->addLayout(row, 1);
@@ -152,14 +112,72 @@ SysPropsWindow::SysPropsWindow(const OemDetails& details, QWidget* parent)
     resize(420, 300);
 }
 
+void SysPropsWindow::addFileDetails(QVBoxLayout* lines)
+{
+    lines->addSpacing(12);
+    lines->addWidget(new QLabel("Manufactured and supported by:", this));
+    lines->addWidget(new QLabel("    " + text(details_.manufacturer), this));
+    lines->addWidget(new QLabel("    " + text(details_.model), this));
+    if (!details_.support.empty()) {
+        supportButton_ = new QPushButton("Support Information", this);
+        connect(supportButton_, &QPushButton::clicked, this, [this] { showSupportInformation(); });
+        lines->addSpacing(8);
+        lines->addWidget(supportButton_, 0, Qt::AlignLeft);
+    }
+}
+
+void SysPropsWindow::addRegistryDetails(QVBoxLayout* lines)
+{
+    lines->addSpacing(12);
+    if (details_.hasManufacturer)
+        lines->addWidget(new QLabel("Manufacturer:  " + text(details_.manufacturer), this));
+    if (details_.hasModel)
+        lines->addWidget(new QLabel("Model:  " + text(details_.model), this));
+    if (!hasSupportPart(details_))
+        return;
+    lines->addSpacing(12);
+    auto* heading = new QLabel(text(supportHeading(details_)), this);
+    heading->setStyleSheet("font-weight: bold");
+    lines->addWidget(heading);
+    if (details_.supportPhone)
+        lines->addWidget(new QLabel("Phone number:  " + text(*details_.supportPhone), this));
+    if (details_.supportHours)
+        lines->addWidget(new QLabel("Support hours:  " + text(*details_.supportHours), this));
+    if (details_.supportUrl) {
+        auto* website = new QLabel(this);
+        website->setText("Website:  <a href=\"" + text(*details_.supportUrl).toHtmlEscaped() +
+                         "\">" + text(*details_.supportUrl).toHtmlEscaped() + "</a>");
+        website->setOpenExternalLinks(true);
+        lines->addWidget(website);
+    }
+}
+
 std::vector<std::string> SysPropsWindow::describe() const
 {
     std::vector<std::string> out{"System Properties"};
+    const std::string logo = details_.logo.isNull()
+                                 ? std::string("logo: none")
+                                 : "logo: " + std::to_string(details_.logo.width()) + "x" +
+                                       std::to_string(details_.logo.height());
+    if (details_.generation == oem::Generation::Nt6) {
+        if (!details_.logo.isNull())
+            out.push_back(logo);
+        if (details_.hasManufacturer)
+            out.push_back("Manufacturer: " + details_.manufacturer);
+        if (details_.hasModel)
+            out.push_back("Model: " + details_.model);
+        if (hasSupportPart(details_))
+            out.push_back(supportHeading(details_));
+        if (details_.supportPhone)
+            out.push_back("Phone number: " + *details_.supportPhone);
+        if (details_.supportHours)
+            out.push_back("Support hours: " + *details_.supportHours);
+        if (details_.supportUrl)
+            out.push_back("Website: " + *details_.supportUrl);
+        return out;
+    }
     if (details_.hasInfo) {
-        out.push_back(details_.logo.isNull()
-                          ? std::string("logo: none")
-                          : "logo: " + std::to_string(details_.logo.width()) + "x" +
-                                std::to_string(details_.logo.height()));
+        out.push_back(logo);
         out.push_back("Manufactured and supported by:");
         out.push_back(details_.manufacturer);
         out.push_back(details_.model);

@@ -1,5 +1,5 @@
-#include "app/TIniFile.h"
 #include "core/Exceptions.h"
+#include "oem/TIniFile.h"
 #include "tests/support/TempPrefix.h"
 
 #include <sys/stat.h>

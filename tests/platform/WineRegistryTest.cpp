@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -289,4 +292,88 @@ TEST(WineRegistry, NewValuesGoAfterTheLastValueOfTheirKey)
     reg.setValue("A", {"w", 4, std::string(4, '\0')}, 0);
     EXPECT_EQ(reg.serialize(), "WINE REGISTRY Version 2\n[A]\n\"x\"=\"1\"\n\"z\"=dword:00000000\n"
                                "\"w\"=dword:00000000\n\n[B]\n\"y\"=\"2\"\n");
+}
+
+TEST(WineRegistry, TouchingAKeyRenewsOnlyItsTimes)
+{
+    // Wine writes a key's last change twice: seconds since 1970 after the header, and the
+    // FILETIME (100 ns units since 1601) in hexadecimal on the "#time=" line.
+    const auto fileTime = std::uint64_t((1800000000LL + 11644473600LL) * 10000000LL);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%llx", static_cast<unsigned long long>(fileTime));
+    const std::string timeLine = std::string("#time=") + hex;
+
+    const std::string file =
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n"
+        "\n#arch=win64\n\n[A] 1700000000\n#time=1d9a0b1c2d3e4f5\n\"x\"=\"1\"\n"
+        "\n[B] 1700000000\n#time=1d9a0b1c2d3e4f5\n\"y\"=\"2\"\n";
+    WineRegistry reg = WineRegistry::parse(file);
+    reg.setValue("b", {"y", 1, wide("3")}, 1800000000);
+    reg.touchKey("b", 1800000000);
+    EXPECT_EQ(reg.serialize(),
+              "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n"
+              "\n#arch=win64\n\n[A] 1700000000\n#time=1d9a0b1c2d3e4f5\n\"x\"=\"1\"\n"
+              "\n[B] 1800000000\n" +
+                  timeLine + "\n\"y\"=\"3\"\n");
+
+    // A new key of such a file gets its "#time=" line; files without them get none.
+    reg.setValue("C\\D", {"z", 1, wide("4")}, 1800000000);
+    reg.touchKey("C\\D", 1800000000);
+    EXPECT_TRUE(
+        reg.serialize().ends_with("\n\n[C\\\\D] 1800000000\n" + timeLine + "\n\"z\"=\"4\"\n"))
+        << reg.serialize();
+    WineRegistry plain = WineRegistry::parse("WINE REGISTRY Version 2\n[A] 5\n\"x\"=\"1\"\n[B]\n");
+    plain.touchKey("A", 7);
+    plain.touchKey("B", 7);
+    plain.setValue("C", {"z", 1, wide("4")}, 7);
+    plain.touchKey("C", 8);
+    EXPECT_EQ(plain.serialize(),
+              "WINE REGISTRY Version 2\n[A] 7\n\"x\"=\"1\"\n[B]\n\n[C] 8\n\"z\"=\"4\"\n");
+
+    // Line ends of the file stay; a missing key changes nothing.
+    WineRegistry crlf =
+        WineRegistry::parse("WINE REGISTRY Version 2\r\n[A] 5\r\n#time=1\r\n\"x\"=\"1\"\r\n");
+    crlf.touchKey("missing", 9);
+    EXPECT_EQ(crlf.serialize(), "WINE REGISTRY Version 2\r\n[A] 5\r\n#time=1\r\n\"x\"=\"1\"\r\n");
+    crlf.touchKey("a", 1800000000);
+    EXPECT_EQ(crlf.serialize(),
+              "WINE REGISTRY Version 2\r\n[A] 1800000000\r\n" + timeLine + "\r\n\"x\"=\"1\"\r\n");
+}
+
+TEST(WineRegistry, ChangesToTheStockWinePrefixKeepEveryOtherByte)
+{
+#ifdef CRESTWICK_TESTDATA_DIR
+    std::ifstream in(std::string(CRESTWICK_TESTDATA_DIR) + "/wine8-prefix/system.reg",
+                     std::ios::binary);
+    if (!in)
+        GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository";
+    const std::string stock((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(WineRegistry::parse(stock).serialize(), stock);
+
+    // A value of an existing key: its line, the key's header and its "#time=" line change.
+    WineRegistry reg = WineRegistry::parse(stock);
+    reg.setValue("Software\\Microsoft\\Windows NT\\CurrentVersion",
+                 {"RegisteredOwner", 1, wide("Crestwick")}, 1800000000);
+    reg.touchKey("software\\microsoft\\windows nt\\currentversion", 1800000000);
+    const std::string changed = reg.serialize();
+    ASSERT_EQ(changed.size(),
+              stock.size() + std::string("Crestwick").size() + std::string("1800000000").size() -
+                  std::string("1796689520").size() + std::string("1dda4c66b338000").size() -
+                  std::string("1dd86aa9bd7c5b6").size());
+    const std::string before =
+        "[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion] 1796689520\n"
+        "#time=1dd86aa9bd7c5b6\n";
+    const std::size_t at = stock.find(before);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(changed.substr(0, at), stock.substr(0, at));
+    const std::string renewed = "[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion] "
+                                "1800000000\n#time=1dda4c66b338000\n\"CSDVersion\"";
+    EXPECT_EQ(changed.substr(at, renewed.size()), renewed);
+    EXPECT_NE(changed.find("\n\"RegisteredOwner\"=\"Crestwick\"\n\"SystemRoot\""),
+              std::string::npos);
+    const std::size_t tail = stock.find("\"SystemRoot\"=\"C:\\\\windows\"", at);
+    EXPECT_EQ(changed.substr(changed.size() - (stock.size() - tail)), stock.substr(tail));
+#else
+    GTEST_SKIP() << "no test data";
+#endif
 }

@@ -1,0 +1,356 @@
+#include "oem/OemSystem.h"
+
+#include "core/AsciiCase.h"
+#include "core/Exceptions.h"
+#include "core/Format.h"
+#include "imaging/TBitmap.h"
+#include "oem/TIniFile.h"
+#include "oem/WineServer.h"
+#include "platform/Prefix.h"
+#include "platform/Registry.h"
+#include "platform/TRegistry.h"
+#include "platform/WinPath.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace oem {
+
+namespace {
+
+// Where each generation names its Windows directory.
+constexpr const char* kWindowsKey = "\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
+constexpr const char* kWindowsNtKey = "\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+// Spelled as Wine spells the keys above it, so that a new section looks like its neighbours.
+constexpr const char* kOemInformationKey =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation";
+constexpr const char* kSystemRoot = "SystemRoot";
+// Where the platform keeps Windows when the registry does not say.
+constexpr const char* kPlatformWindowsDirectory = "C:\\WINDOWS\\";
+
+// The folders of the OEM files and the first NT version that reads the registry instead.
+constexpr const char* kSystemFolder9x = "system";
+constexpr const char* kSystemFolderNt = "system32";
+constexpr int kFirstRegistryMajorVersion = 6;
+
+// oeminfo.ini.
+constexpr const char* kGeneral = "general";
+constexpr const char* kSupport = "Support Information";
+constexpr const char* kFurtherLines[] = {"Line3", "Line4", "Line5", "Line6"};
+// The most support lines a sheet lists.
+constexpr int kMaxSupportLines = 99;
+
+// The OEMInformation values.
+constexpr const char* kManufacturer = "Manufacturer";
+constexpr const char* kModel = "Model";
+constexpr const char* kLogo = "Logo";
+constexpr const char* kSupportPhone = "SupportPhone";
+constexpr const char* kSupportHours = "SupportHours";
+constexpr const char* kSupportUrl = "SupportURL";
+
+// How a value of the wrong kind is taken.
+enum class WrongKind { Raise, Ignore };
+
+// A string value of the open key, or nothing when it is missing (or, when asked, of another
+// kind). Raising uses the registry object's own message.
+std::optional<std::string> optionalString(const TRegistry& registry, const char* name,
+                                          WrongKind wrongKind)
+{
+    if (registry.CurrentKey() == 0 || !registry.ValueExists(name))
+        return std::nullopt;
+    const TRegDataType kind = registry.GetDataType(name);
+    if (wrongKind == WrongKind::Ignore && kind != rdString && kind != rdExpandString)
+        return std::nullopt;
+    return registry.ReadString(name);
+}
+
+// A 32-bit number value of the open key.
+std::optional<std::uint32_t> optionalNumber(const TRegistry& registry, const char* name)
+{
+    platform::DWORD type = 0;
+    platform::BYTE data[4] = {};
+    platform::DWORD size = sizeof data;
+    if (registry.CurrentKey() == 0 ||
+        platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, &type, data, &size) !=
+            platform::ERROR_SUCCESS ||
+        type != platform::REG_DWORD || size != sizeof data)
+        return std::nullopt;
+    return std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 |
+           std::uint32_t(data[3]) << 24;
+}
+
+// The major number of a version such as "6.1"; nothing when it does not start with digits.
+std::optional<int> majorOf(const std::string& version)
+{
+    int major = 0;
+    std::size_t i = 0;
+    for (; i < version.size() && i < 4 && version[i] >= '0' && version[i] <= '9'; ++i)
+        major = major * 10 + (version[i] - '0');
+    if (i == 0)
+        return std::nullopt;
+    return major;
+}
+
+bool isRegularFile(const std::string& windowsPath)
+{
+    std::error_code ec;
+    const auto host = platform::WinPath::toHost(windowsPath);
+    return host && std::filesystem::is_regular_file(*host, ec);
+}
+
+// The name of the folder in the Windows directory that matches name without regard to case,
+// as the disk spells it; name itself when there is none.
+std::string folderAsSpelled(const std::string& windowsDirectory, const std::string& name)
+{
+    std::error_code ec;
+    const auto host = platform::WinPath::toHost(windowsDirectory + name);
+    if (host && std::filesystem::is_directory(*host, ec))
+        return host->filename().string();
+    return name;
+}
+
+// Replaces every occurrence of %name% (any letter case) by value.
+std::string expandVariable(std::string text, std::string_view name, const std::string& value)
+{
+    const std::string pattern = "%" + core::AsciiLowerCase(name) + "%";
+    for (std::size_t at = 0;;) {
+        const std::string lower = core::AsciiLowerCase(text);
+        at = lower.find(pattern, at);
+        if (at == std::string::npos)
+            return text;
+        text.replace(at, pattern.size(), value);
+        at += value.size();
+    }
+}
+
+// Opens the key of the NT 6 values for reading, creating nothing; without the key, the
+// registry object stays without a current key.
+void openOemInformation(TRegistry& registry)
+{
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    registry.OpenKey(std::string("\\") + kOemInformationKey, false);
+}
+
+// An item of oeminfo.ini: the stored value, else the default.
+std::optional<std::string> readIni(const TIniFile& ini, const char* section, const char* key,
+                                   const std::optional<std::string>& defaultValue)
+{
+    if (defaultValue)
+        return ini.ReadString(section, key, *defaultValue);
+    if (!ini.ValueExists(section, key))
+        return std::nullopt;
+    return ini.ReadString(section, key, "");
+}
+
+} // namespace
+
+const char* generationName(Generation generation)
+{
+    switch (generation) {
+    case Generation::Windows9x:
+        return "9x";
+    case Generation::Nt5:
+        return "NT 5";
+    case Generation::Nt6:
+        return "NT 6+";
+    }
+    return "";
+}
+
+const char* OemSystem::oemInformationKey()
+{
+    return kOemInformationKey;
+}
+
+OemSystem OemSystem::describe(MissingRoot whenMissing)
+{
+    OemSystem system;
+    TRegistry registry;
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+
+    if (registry.OpenKey(kWindowsKey, false) && registry.ValueExists(kSystemRoot)) {
+        system.systemRoot_ = registry.ReadString(kSystemRoot);
+        system.windowsDirectory_ = system.systemRoot_ + "\\";
+        return system;
+    }
+
+    if (!registry.OpenKey(kWindowsNtKey, false) || !registry.ValueExists(kSystemRoot)) {
+        system.windowsDirectory_ =
+            whenMissing == MissingRoot::CurrentDriveRoot ? "\\" : kPlatformWindowsDirectory;
+        system.systemRoot_ =
+            system.windowsDirectory_.substr(0, system.windowsDirectory_.size() - 1);
+        return system;
+    }
+    system.systemRoot_ = registry.ReadString(kSystemRoot);
+    system.windowsDirectory_ = system.systemRoot_ + "\\";
+    system.productName_ = optionalString(registry, "ProductName", WrongKind::Ignore).value_or("");
+
+    std::optional<int> major;
+    if (const auto number = optionalNumber(registry, "CurrentMajorVersionNumber")) {
+        major = int(*number);
+        system.version_ =
+            std::to_string(*number) + "." +
+            std::to_string(optionalNumber(registry, "CurrentMinorVersionNumber").value_or(0));
+    } else {
+        system.version_ =
+            optionalString(registry, "CurrentVersion", WrongKind::Ignore).value_or("");
+        major = majorOf(system.version_);
+    }
+    // Every NT system names its version; one that does not is taken for a current one.
+    system.generation_ =
+        major && *major < kFirstRegistryMajorVersion ? Generation::Nt5 : Generation::Nt6;
+    system.systemFolder_ = folderAsSpelled(system.windowsDirectory_, kSystemFolderNt);
+    return system;
+}
+
+std::string OemSystem::currentLogoFile() const
+{
+    if (!keepsInfoInRegistry())
+        return logoFile();
+    TRegistry registry;
+    openOemInformation(registry);
+    const auto logo = optionalString(registry, kLogo, WrongKind::Ignore);
+    if (!logo)
+        return logoFile();
+    std::string path = expandVariable(*logo, "SystemRoot", systemRoot_);
+    path = expandVariable(path, "windir", systemRoot_);
+    if (systemRoot_.size() >= 2 && systemRoot_[1] == ':')
+        path = expandVariable(path, "SystemDrive", systemRoot_.substr(0, 2));
+    return path;
+}
+
+OemInfo OemSystem::readInfo(const OemInfo& defaults) const
+{
+    std::optional<std::string> manufacturer;
+    std::optional<std::string> model;
+    if (keepsInfoInRegistry()) {
+        TRegistry registry;
+        openOemInformation(registry);
+        manufacturer = optionalString(registry, kManufacturer, WrongKind::Raise);
+        model = optionalString(registry, kModel, WrongKind::Raise);
+    }
+    const TIniFile ini(infoFile());
+    OemInfo info;
+    info.manufacturer =
+        manufacturer ? manufacturer : readIni(ini, kGeneral, kManufacturer, defaults.manufacturer);
+    info.model = model ? model : readIni(ini, kGeneral, kModel, defaults.model);
+    info.supportLine1 = readIni(ini, kSupport, "Line1", defaults.supportLine1);
+    info.supportLine2 = readIni(ini, kSupport, "Line2", defaults.supportLine2);
+    return info;
+}
+
+OemSheet OemSystem::readSheet() const
+{
+    OemSheet sheet;
+    if (keepsInfoInRegistry()) {
+        TRegistry registry;
+        openOemInformation(registry);
+        sheet.manufacturer = optionalString(registry, kManufacturer, WrongKind::Ignore);
+        sheet.model = optionalString(registry, kModel, WrongKind::Ignore);
+        sheet.supportPhone = optionalString(registry, kSupportPhone, WrongKind::Ignore);
+        sheet.supportHours = optionalString(registry, kSupportHours, WrongKind::Ignore);
+        sheet.supportUrl = optionalString(registry, kSupportUrl, WrongKind::Ignore);
+        if (optionalString(registry, kLogo, WrongKind::Ignore))
+            if (const std::string logo = currentLogoFile(); isRegularFile(logo))
+                sheet.logoFile = logo;
+        sheet.shown = sheet.manufacturer || sheet.model || sheet.supportPhone ||
+                      sheet.supportHours || sheet.supportUrl || !sheet.logoFile.empty();
+        return sheet;
+    }
+
+    const std::string info = infoFile();
+    if (!isRegularFile(info))
+        return sheet;
+    sheet.shown = true;
+    const TIniFile ini(info);
+    sheet.manufacturer = ini.ReadString(kGeneral, kManufacturer, "");
+    sheet.model = ini.ReadString(kGeneral, kModel, "");
+    // The support lines are Line1, Line2, ... up to the first one that is missing.
+    for (int n = 1; n <= kMaxSupportLines; ++n) {
+        const std::string key = "Line" + std::to_string(n);
+        if (!ini.ValueExists(kSupport, key))
+            break;
+        sheet.supportLines.push_back(ini.ReadString(kSupport, key, ""));
+    }
+    if (isRegularFile(logoFile()))
+        sheet.logoFile = logoFile();
+    return sheet;
+}
+
+std::unique_ptr<TBitmap> OemSystem::readLogo() const
+{
+    const std::string logo = currentLogoFile();
+    if (!isRegularFile(logo))
+        return nullptr;
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->LoadFromFile(logo);
+    return bitmap;
+}
+
+void OemSystem::ensureWritable(const char* firstValue) const
+{
+    WineServer::ensureNotRunning(platform::Prefix::root());
+    if (!firstValue)
+        return;
+    // Asking for the right to change the hive's root tells whether the hive may be written,
+    // without writing it.
+    platform::HKEY root = 0;
+    if (platform::RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, "", 0,
+                                platform::KEY_SET_VALUE | platform::KEY_CREATE_SUB_KEY,
+                                &root) != platform::ERROR_SUCCESS)
+        throw ERegistryException(core::Format("Failed to set data for '%s'", {firstValue}));
+    platform::RegCloseKey(root);
+}
+
+void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) const
+{
+    const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
+    if (keepsInfoInRegistry())
+        ensureWritable(firstValue);
+
+    TIniFile ini(infoFile());
+    if (info.manufacturer)
+        ini.WriteString(kGeneral, kManufacturer, *info.manufacturer);
+    if (info.model)
+        ini.WriteString(kGeneral, kModel, *info.model);
+    if (info.supportLine1)
+        ini.WriteString(kSupport, "Line1", *info.supportLine1);
+    if (info.supportLine2)
+        ini.WriteString(kSupport, "Line2", *info.supportLine2);
+    if (further == FurtherSupportLines::Remove)
+        for (const char* key : kFurtherLines)
+            ini.DeleteKey(kSupport, key);
+
+    if (!keepsInfoInRegistry() || !firstValue)
+        return;
+    TRegistry registry;
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
+        throw ERegistryException(core::Format("Failed to set data for '%s'", {firstValue}));
+    if (info.manufacturer)
+        registry.WriteString(kManufacturer, *info.manufacturer);
+    if (info.model)
+        registry.WriteString(kModel, *info.model);
+}
+
+void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
+{
+    if (keepsInfoInRegistry())
+        ensureWritable(kLogo);
+    const std::string target = logoFile();
+    save(target);
+    if (!keepsInfoInRegistry())
+        return;
+    TRegistry registry;
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
+        throw ERegistryException(core::Format("Failed to set data for '%s'", {kLogo}));
+    registry.WriteString(kLogo, target);
+}
+
+void OemSystem::writeLogo(TBitmap& bitmap) const
+{
+    writeLogo([&](const std::string& target) { bitmap.SaveToFile(target); });
+}
+
+} // namespace oem

@@ -1,0 +1,137 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class TBitmap;
+
+namespace oem {
+
+// The ways Windows systems keep the OEM information and logo.
+enum class Generation {
+    Windows9x, // SystemRoot under Windows\CurrentVersion; system\oeminfo.ini, system\oemlogo.bmp
+    Nt5,       // Windows NT 4, 2000 and XP: system32\oeminfo.ini, system32\oemlogo.bmp
+    Nt6,       // Vista to 11, and Wine: the OEMInformation registry key, plus the system32 files
+};
+
+// "9x", "NT 5", "NT 6+": how people call the generations.
+const char* generationName(Generation generation);
+
+// The OEM texts that the program edits. An item without a value is not read or not written.
+struct OemInfo {
+    std::optional<std::string> manufacturer;
+    std::optional<std::string> model;
+    std::optional<std::string> supportLine1;
+    std::optional<std::string> supportLine2;
+};
+
+// What a save does with the support lines after Line2 in oeminfo.ini.
+enum class FurtherSupportLines { Keep, Remove };
+
+// What the system's own System Properties sheet shows about the machine's maker.
+struct OemSheet {
+    // On 9x and NT 5 the maker part shows only when oeminfo.ini exists; on NT 6 each item
+    // shows when its registry value exists.
+    bool shown = false;
+    std::optional<std::string> manufacturer;
+    std::optional<std::string> model;
+    std::vector<std::string> supportLines; // 9x and NT 5: Line1, Line2, ... up to a gap
+    std::string logoFile;                  // Windows path of the logo shown; empty for none
+    // NT 6: the support part.
+    std::optional<std::string> supportPhone;
+    std::optional<std::string> supportHours;
+    std::optional<std::string> supportUrl;
+};
+
+// A Windows system as its registry describes it, and where it keeps its OEM data. This is the
+// one place that knows the layouts of the generations; the main window, the System Properties
+// stand-in and the command-line tool ask it for paths and let it read and write.
+//
+// Paths are Windows paths, resolved through the machine's drives at the moment they are used.
+// Registry access goes through the platform's registry functions (HKEY_LOCAL_MACHINE).
+class OemSystem {
+public:
+    // What to take for the Windows directory when the registry names none.
+    enum class MissingRoot {
+        CurrentDriveRoot, // "\": the main window's rule
+        WindowsDirectory, // C:\WINDOWS, where the platform keeps Windows
+    };
+
+    // A 9x system whose Windows directory is "\" (what the program assumes before it knows).
+    OemSystem() = default;
+
+    // Recognises the system from HKEY_LOCAL_MACHINE: SystemRoot under Windows\CurrentVersion
+    // makes it 9x; otherwise SystemRoot under Windows NT\CurrentVersion makes it NT, of
+    // generation 6 when CurrentMajorVersionNumber exists or CurrentVersion is "6.0" or more
+    // (also when it is missing or unreadable), else 5. Without either SystemRoot it is 9x with
+    // the Windows directory that whenMissing names. A SystemRoot of a non-string kind raises
+    // ERegistryException "Invalid data type for 'SystemRoot'".
+    static OemSystem describe(MissingRoot whenMissing = MissingRoot::CurrentDriveRoot);
+
+    Generation generation() const { return generation_; }
+    // The NT version as the registry gives it ("5.1", "6.1", "10.0"); empty on 9x.
+    const std::string& version() const { return version_; }
+    // The system's own name for itself (ProductName), when the registry has one.
+    const std::string& productName() const { return productName_; }
+    // The SystemRoot value followed by "\", or the fallback; every path below starts with it.
+    const std::string& windowsDirectory() const { return windowsDirectory_; }
+    // The system folder followed by "\": "system\" on 9x, "system32\" (as the disk spells
+    // it) on NT.
+    std::string systemDirectory() const { return windowsDirectory_ + systemFolder_ + "\\"; }
+    std::string infoFile() const { return systemDirectory() + "oeminfo.ini"; }
+    // Where a saved logo goes.
+    std::string logoFile() const { return systemDirectory() + "oemlogo.bmp"; }
+    // True on NT 6, whose sheet reads manufacturer, model and logo from the registry key
+    // oemInformationKey instead of the files.
+    bool keepsInfoInRegistry() const { return generation_ == Generation::Nt6; }
+    // HKEY_LOCAL_MACHINE's key of the NT 6 OEM values.
+    static const char* oemInformationKey();
+
+    // The logo the system shows now: on NT 6 the file that the Logo value names (with
+    // %SystemRoot%, %windir% and %SystemDrive% expanded) when the value exists, else logoFile().
+    std::string currentLogoFile() const;
+
+    // The current OEM texts, each from where the system keeps it: on NT 6 manufacturer and
+    // model come from the registry when their values exist; everything else comes from
+    // oeminfo.ini (values cut to 1023 characters, as the profile functions read them). An item
+    // found nowhere takes its default (and stays without a value when the default has none).
+    // A registry value of a non-string kind raises "Invalid data type for '%s'".
+    OemInfo readInfo(const OemInfo& defaults = {}) const;
+
+    // What the System Properties sheet shows. Never raises: unreadable parts are left out.
+    OemSheet readSheet() const;
+
+    // Loads the current logo; null when there is no such file. Raises the bitmap's own errors
+    // for a file that is not a valid bitmap.
+    std::unique_ptr<TBitmap> readLogo() const;
+
+    // Writes the items that have a value: to oeminfo.ini ("general" Manufacturer and Model,
+    // "Support Information" Line1 and Line2, in that order, then the removal of Line3 to
+    // Line6 when asked), and on NT 6 then manufacturer and model to the registry as string
+    // values. On NT 6 nothing at all is written while Wine runs in the prefix (EWineRunning)
+    // or while the registry cannot be written ("Failed to set data for '%s'"). A refused file
+    // write raises EIniFileException "Unable to write to %s"; what came before it stays.
+    void writeInfo(const OemInfo& info, FurtherSupportLines further) const;
+
+    // Saves the logo: save is called with logoFile() and writes the file (raising its own
+    // errors); on NT 6 the Logo value then names that file. The NT 6 checks of writeInfo come
+    // first, so that a refusal writes nothing.
+    void writeLogo(const std::function<void(const std::string& target)>& save) const;
+    void writeLogo(TBitmap& bitmap) const;
+
+private:
+    // The checks before any write on NT 6.
+    void ensureWritable(const char* firstValue) const;
+
+    Generation generation_ = Generation::Windows9x;
+    std::string version_;
+    std::string productName_;
+    std::string systemRoot_;              // as stored, without the final "\"
+    std::string windowsDirectory_ = "\\"; // with the final "\"
+    std::string systemFolder_ = "system";
+};
+
+} // namespace oem

@@ -1,0 +1,311 @@
+#include "app/Unit1.h"
+#include "controls/TRxSpeedButton.h"
+#include "imaging/AdvImage.h"
+#include "imaging/TBitmap.h"
+#include "imaging/TPicture.h"
+#include "platform/TApplication.h"
+#include "tests/support/StockPrefix.h"
+#include "tests/support/TempPrefix.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+// The main window on a machine of each Windows generation: what it shows at start, and what
+// Save Info and Save Logo leave on disk, in the registry and in the System Properties sheet.
+namespace {
+
+#define REQUIRE_STOCK_PREFIX()                                                                     \
+    if (stock::dataFolder().empty())                                                               \
+    GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository"
+
+const char* const kOemKeyHeader =
+    "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\OEMInformation] ";
+const char* const kWineRunning =
+    "Wine is running in this prefix. Close its programs (wineserver -k) and save again.";
+
+// A 4 by 2 bitmap file, 24 bits a pixel, every pixel red.
+std::string redBitmap()
+{
+    auto put32 = [](std::string& out, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out += char((v >> (8 * i)) & 0xFF);
+    };
+    std::string out = "BM";
+    put32(out, 14 + 40 + 2 * 12);        // file size
+    put32(out, 0);                       // reserved
+    put32(out, 14 + 40);                 // pixel offset
+    put32(out, 40);                      // header size
+    put32(out, 4);                       // width
+    put32(out, 2);                       // height, bottom-up
+    out += std::string("\1\0\x18\0", 4); // planes, bits per pixel
+    out += std::string(24, '\0');        // no compression, sizes, colours
+    for (int i = 0; i < 8; ++i)
+        out += std::string("\0\0\xFF", 3); // blue, green, red
+    return out;
+}
+
+// The header and "#time=" lines of a key changed at the second that header names.
+std::pair<std::string, std::string> timeLinesOf(const std::string& header)
+{
+    const std::int64_t seconds = std::stoll(header.substr(header.rfind(' ') + 1));
+    const auto fileTime = std::uint64_t((seconds + 11644473600LL) * 10000000LL);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%x%08x", unsigned(fileTime >> 32), unsigned(fileTime));
+    return {std::string(kOemKeyHeader) + std::to_string(seconds), std::string("#time=") + hex};
+}
+
+class GenerationsTest : public TempPrefixTest {
+protected:
+    std::unique_ptr<TForm1> makeForm()
+    {
+        auto form = std::make_unique<TForm1>();
+        form->ShowCentred();
+        return form;
+    }
+
+    void typeInfo(TForm1& form)
+    {
+        form.Edit1->setText("Quillmere SoftHouse");
+        form.Edit2->setText("Crestwick 1");
+        form.Edit3->setText("Call us");
+        form.Edit4->setText("any time");
+    }
+
+    void saveInfo(TForm1& form)
+    {
+        QTest::mouseClick(form.Button1, Qt::LeftButton, {}, QPoint(30, 30));
+    }
+
+    // Puts the red bitmap into the preview, as a picture from the list would be, and saves it.
+    void saveLogo(TForm1& form)
+    {
+        writeFile(temp() / "red.bmp", redBitmap());
+        form.Image1->Picture().LoadFromFile("Z:" + (temp() / "red.bmp").string());
+        Application().Guard([&] { form.LedButton2Click(form.LedButton2); });
+    }
+
+    fs::path systemReg() const { return prefix() / "system.reg"; }
+    fs::path system32() const { return prefix() / "drive_c" / "windows" / "system32"; }
+
+    std::string oemHeader() const
+    {
+        for (const std::string& line : stock::splitLines(readFile(systemReg())))
+            if (line.starts_with(kOemKeyHeader))
+                return line;
+        return {};
+    }
+
+    static std::string savedInfoFile()
+    {
+        return "[general]\r\nManufacturer=Quillmere SoftHouse\r\nModel=Crestwick 1\r\n"
+               "[Support Information]\r\nLine1=Call us\r\nLine2=any time\r\n";
+    }
+
+    // The texts that the System Properties program shows for this machine.
+    std::vector<std::string> systemProperties()
+    {
+#ifdef CRESTWICK_SYSPROPS
+        QProcess process;
+        process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        process.start(CRESTWICK_SYSPROPS,
+                      {"--grab", QString::fromStdString((temp() / "sysprops.png").string())});
+        EXPECT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0);
+        std::vector<std::string> lines;
+        for (const QByteArray& line : process.readAllStandardOutput().split('\n'))
+            if (!line.isEmpty())
+                lines.push_back(line.toStdString());
+        return lines;
+#else
+        return {"(the System Properties program is not built)"};
+#endif
+    }
+};
+
+} // namespace
+
+TEST_F(GenerationsTest, StockWinePrefixKeepsMakerAndModelInTheRegistry)
+{
+    REQUIRE_STOCK_PREFIX();
+    stock::makeNt6(prefix());
+    const std::string stockReg = readFile(systemReg());
+
+    auto form = makeForm();
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(form->Label13->text(), "C:\\windows\\");
+    EXPECT_EQ(form->System().generation(), oem::Generation::Nt6);
+    EXPECT_EQ(form->Edit1->text(), "Made by");
+    EXPECT_EQ(form->Edit4->text(), "Add another line here");
+    EXPECT_EQ(form->Image1->Picture().Graphic(), nullptr);
+
+    typeInfo(*form);
+    saveInfo(*form);
+    saveLogo(*form);
+    EXPECT_TRUE(errors.empty()) << errors.front();
+
+    EXPECT_EQ(readFile(system32() / "oeminfo.ini"), savedInfoFile());
+    TBitmap logo;
+    logo.LoadFromFile("C:\\windows\\system32\\oemlogo.bmp");
+    EXPECT_EQ(logo.Width(), 4);
+    // Every byte Wine wrote stays; the new key follows.
+    const std::string saved = readFile(systemReg());
+    ASSERT_TRUE(saved.starts_with(stockReg));
+    const auto [header, time] = timeLinesOf(oemHeader());
+    EXPECT_EQ(saved.substr(stockReg.size()),
+              "\n" + header + "\n" + time +
+                  "\n\"Manufacturer\"=\"Quillmere SoftHouse\"\n\"Model\"=\"Crestwick 1\"\n"
+                  "\"Logo\"=\"C:\\\\windows\\\\system32\\\\oemlogo.bmp\"\n");
+    EXPECT_FALSE(fs::exists(prefix() / "drive_c" / "windows" / "system"));
+
+    EXPECT_EQ(systemProperties(), (std::vector<std::string>{"System Properties", "logo: 4x2",
+                                                            "Manufacturer: Quillmere SoftHouse",
+                                                            "Model: Crestwick 1"}));
+
+    // The next start shows what was saved, the registry's values first.
+    ASSERT_TRUE(stock::replaceLine(prefix(), "\"Model\"=\"Crestwick 1\"",
+                                   "\"Model\"=\"From the registry\""));
+    auto again = makeForm();
+    EXPECT_EQ(again->Edit1->text(), "Quillmere SoftHouse");
+    EXPECT_EQ(again->Edit2->text(), "From the registry");
+    EXPECT_EQ(again->Edit3->text(), "Call us");
+    ASSERT_NE(again->Image1->Picture().Graphic(), nullptr);
+    EXPECT_EQ(again->Image1->Picture().Graphic()->Width(), 4);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(GenerationsTest, StockWinePrefixShowsTheMakersSupportValues)
+{
+    REQUIRE_STOCK_PREFIX();
+    stock::makeNt6(prefix());
+    writeFile(prefix() / "drive_c" / "OEM" / "brand.bmp", redBitmap());
+    stock::insertAfterSection(prefix(), "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] ",
+                              "\n" + std::string(kOemKeyHeader) +
+                                  "1796689520\n#time=1dd86aa9bc28e8a\n"
+                                  "\"Logo\"=\"C:\\\\OEM\\\\brand.bmp\"\n"
+                                  "\"Manufacturer\"=\"Maker Ltd\"\n"
+                                  "\"SupportHours\"=\"9 to 5\"\n"
+                                  "\"SupportPhone\"=\"555 0100\"\n"
+                                  "\"SupportURL\"=\"http://maker.example/\"\n");
+    const std::string before = readFile(systemReg());
+    auto form = makeForm();
+    EXPECT_EQ(form->Edit1->text(), "Maker Ltd");
+    EXPECT_EQ(form->Edit2->text(), "Quillmere SoftHouse");
+    ASSERT_NE(form->Image1->Picture().Graphic(), nullptr);
+    typeInfo(*form);
+    saveInfo(*form);
+    EXPECT_TRUE(errors.empty());
+
+    const auto [header, time] = timeLinesOf(oemHeader());
+    const auto [removed, added] = stock::changedLines(before, readFile(systemReg()));
+    EXPECT_EQ(removed, (std::vector<std::string>{std::string(kOemKeyHeader) + "1796689520",
+                                                 "#time=1dd86aa9bc28e8a",
+                                                 "\"Manufacturer\"=\"Maker Ltd\""}));
+    EXPECT_EQ(added,
+              (std::vector<std::string>{header, time, "\"Manufacturer\"=\"Quillmere SoftHouse\"",
+                                        "\"Model\"=\"Crestwick 1\""}));
+    EXPECT_EQ(systemProperties(),
+              (std::vector<std::string>{
+                  "System Properties", "logo: 4x2", "Manufacturer: Quillmere SoftHouse",
+                  "Model: Crestwick 1", "Quillmere SoftHouse support", "Phone number: 555 0100",
+                  "Support hours: 9 to 5", "Website: http://maker.example/"}));
+}
+
+TEST_F(GenerationsTest, WindowsXpKeepsEverythingInSystem32)
+{
+    REQUIRE_STOCK_PREFIX();
+    stock::makeNt5(prefix());
+    const std::string stockReg = readFile(systemReg());
+    const fs::path folder = prefix() / "drive_c" / "windows" / "System32";
+    writeFile(folder / "OEMINFO.INI", "[General]\r\nModel=Old model\r\n");
+
+    auto form = makeForm();
+    EXPECT_EQ(form->System().generation(), oem::Generation::Nt5);
+    EXPECT_EQ(form->Label13->text(), "C:\\windows\\");
+    EXPECT_EQ(form->Edit2->text(), "Old model");
+    typeInfo(*form);
+    saveInfo(*form);
+    saveLogo(*form);
+    EXPECT_TRUE(errors.empty());
+
+    EXPECT_EQ(readFile(folder / "OEMINFO.INI"),
+              "[General]\r\nModel=Crestwick 1\r\nManufacturer=Quillmere SoftHouse\r\n"
+              "[Support Information]\r\nLine1=Call us\r\nLine2=any time\r\n");
+    EXPECT_TRUE(fs::exists(folder / "oemlogo.bmp"));
+    EXPECT_EQ(readFile(systemReg()), stockReg);
+    EXPECT_EQ(systemProperties(),
+              (std::vector<std::string>{"System Properties", "logo: 4x2",
+                                        "Manufactured and supported by:", "Quillmere SoftHouse",
+                                        "Crestwick 1", "support: Call us", "support: any time"}));
+}
+
+TEST_F(GenerationsTest, WithoutAnySystemRootTheFilesAreAtTheRootOfTheCurrentDrive)
+{
+    REQUIRE_STOCK_PREFIX();
+    stock::makeWithoutSystemRoot(prefix());
+    const std::string stockReg = readFile(systemReg());
+    fs::create_directories(prefix() / "drive_c" / "system");
+    fs::current_path(prefix() / "drive_c" / "windows");
+
+    auto form = makeForm();
+    EXPECT_EQ(form->System().generation(), oem::Generation::Windows9x);
+    EXPECT_EQ(form->Label13->text(), "\\");
+    typeInfo(*form);
+    saveInfo(*form);
+    saveLogo(*form);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(readFile(prefix() / "drive_c" / "system" / "oeminfo.ini"), savedInfoFile());
+    EXPECT_TRUE(fs::exists(prefix() / "drive_c" / "system" / "oemlogo.bmp"));
+    EXPECT_EQ(readFile(systemReg()), stockReg);
+    // The platform's sheet looks in C:\WINDOWS\system, where nothing was saved.
+    EXPECT_EQ(systemProperties(), std::vector<std::string>{"System Properties"});
+}
+
+TEST_F(GenerationsTest, NothingIsSavedWhileWineRunsInTheStockPrefix)
+{
+    REQUIRE_STOCK_PREFIX();
+    stock::makeNt6(prefix());
+    const std::string stockReg = readFile(systemReg());
+    stock::FakeWineServer server(prefix());
+    auto form = makeForm();
+    typeInfo(*form);
+    {
+        stock::LockHolder wine(server.lockFile());
+        ASSERT_TRUE(wine.holding());
+        saveInfo(*form);
+        saveLogo(*form);
+        EXPECT_EQ(errors, (std::vector<std::string>{kWineRunning, kWineRunning}));
+        EXPECT_EQ(readFile(systemReg()), stockReg);
+        EXPECT_FALSE(fs::exists(system32() / "oeminfo.ini"));
+        EXPECT_FALSE(fs::exists(system32() / "oemlogo.bmp"));
+        EXPECT_EQ(form->Edit1->text(), "Quillmere SoftHouse");
+    }
+    // Wine has ended: the same clicks save.
+    errors.clear();
+    saveInfo(*form);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(readFile(system32() / "oeminfo.ini"), savedInfoFile());
+}
+
+TEST_F(GenerationsTest, ReadOnlySystem32GivesTheSaveErrorsAndWritesNothing)
+{
+    REQUIRE_STOCK_PREFIX();
+    stock::makeNt6(prefix());
+    const std::string stockReg = readFile(systemReg());
+    auto form = makeForm();
+    typeInfo(*form);
+    ::chmod(system32().c_str(), 0555);
+    saveInfo(*form);
+    saveLogo(*form);
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{"Unable to write to C:\\windows\\system32\\oeminfo.ini.",
+                                        "Cannot create file C:\\windows\\system32\\oemlogo.bmp."}));
+    EXPECT_EQ(readFile(systemReg()), stockReg);
+    EXPECT_TRUE(fs::is_empty(system32()));
+    EXPECT_EQ(form->Edit2->text(), "Crestwick 1");
+}

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Starts the real program under Xvfb on a copy of a stock Wine 8 prefix (Windows 7 as Wine
+# describes itself) whose maker left support values in the registry, saves the logo and the
+# info with mouse and keyboard, and checks what is left in system.reg and system32 and what the
+# System Properties program shows.
+#   stock-prefix.sh <crestwick> <crestwick-sysprops> <testdata folder> <screenshot path>
+# Exits with 77 (skipped) when the stock prefix's files are not there.
+set -euo pipefail
+program=$(realpath "$1")
+sysprops=$(realpath "$2")
+data=$3/wine8-prefix
+shot=$(realpath -m "$4")
+[ -f "$data/system.reg" ] || { echo "no stock prefix in $data"; exit 77; }
+work=$(mktemp -d)
+display=":$(( 200 + RANDOM % 300 ))"
+cleanup() {
+    kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
+    [ -n "${KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+# The prefix: drives, the registry files as Wine wrote them, system32, a logo put there by
+# the maker's installer, and the maker's support values.
+prefix=$work/prefix
+mkdir -p "$prefix/dosdevices" "$prefix/drive_c/windows/system32" "$work/home"
+ln -s ../drive_c "$prefix/dosdevices/c:"
+ln -s / "$prefix/dosdevices/z:"
+cp "$data/system.reg" "$data/user.reg" "$data/userdef.reg" "$prefix/"
+chmod u+w "$prefix"/*.reg
+key='[Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation]'
+printf '\n%s 1796689520\n#time=1dd86aa9bc28e8a\n"SupportHours"="Weekdays 9 to 17"\n"SupportPhone"="+44 20 7946 0000"\n"SupportURL"="http://www.quillmere-softhouse.example/"\n' \
+    "$key" >>"$prefix/system.reg"
+cp "$prefix/system.reg" "$work/before.reg"
+convert -size 180x114 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 22 -gravity center \
+    -annotate 0 'Crestwick' BMP3:"$prefix/drive_c/windows/system32/oemlogo.bmp"
+
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do
+    DISPLAY="$display" xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.1
+done
+export WINEPREFIX="$prefix" HOME="$work/home" DISPLAY="$display"
+unset QT_QPA_PLATFORM XDG_DATA_HOME
+cd "$work"
+"$program" &
+app=$!
+title="Crestwick --- Quillmere Softhouse"
+for _ in $(seq 100); do
+    xdotool search --name "$title" >/dev/null 2>&1 && break
+    kill -0 "$app" 2>/dev/null || fail "crestwick exited early"
+    sleep 0.1
+done
+window=$(xdotool search --name "$title" | head -1)
+xdotool windowmove --sync "$window" 20 20
+xdotool windowfocus --sync "$window" || true
+sleep 0.5
+geometry=$(xwininfo -id "$window")
+left=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
+top=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
+# Window coordinates: a page's controls lie below the notebook's tab row.
+click() { xdotool mousemove $((left + $1)) $((top + $2)) click 1; sleep 0.4; }
+retype() { click "$1" "$2"; xdotool key ctrl+a; xdotool type --delay 5 "$3"; sleep 0.2; }
+
+click 394 280                              # Save Logo: the logo shown at start
+click 150 10                               # the info page
+retype 359 134 "Quillmere SoftHouse"       # Computer Manufacturer
+retype 359 166 "Crestwick Workstation"     # Computer Model
+retype 359 198 "Call us on weekdays"       # Optional Support Information 1
+click 300 303                              # Save Info
+sleep 1
+kill -0 "$app" 2>/dev/null || fail "crestwick ended during the saves"
+
+# system32 holds the whole oeminfo.ini and the logo.
+expected=$'[general]\r\nManufacturer=Quillmere SoftHouse\r\nModel=Crestwick Workstation\r\n[Support Information]\r\nLine1=Call us on weekdays\r\nLine2=Add another line here\r\n'
+printf '%s' "$expected" >"$work/expected.ini"
+cmp "$work/expected.ini" "$prefix/drive_c/windows/system32/oeminfo.ini" ||
+    fail "oeminfo.ini is $(od -c "$prefix/drive_c/windows/system32/oeminfo.ini" | head)"
+# system.reg: only the OEMInformation key's times changed, and its three new values came.
+removed=$(diff "$work/before.reg" "$prefix/system.reg" | sed -n 's/^< //p' || true)
+added=$(diff "$work/before.reg" "$prefix/system.reg" | sed -n 's/^> //p' || true)
+[ "$removed" = "$(printf '%s 1796689520\n#time=1dd86aa9bc28e8a' "$key")" ] || fail "removed: $removed"
+grep -q -x -F '"Manufacturer"="Quillmere SoftHouse"' <<<"$added" || fail "added: $added"
+grep -q -x -F '"Model"="Crestwick Workstation"' <<<"$added" || fail "added: $added"
+grep -q -x -F '"Logo"="C:\\windows\\system32\\oemlogo.bmp"' <<<"$added" || fail "added: $added"
+grep -q -x -E '#time=[0-9a-f]{15}' <<<"$added" || fail "added: $added"
+[ "$(wc -l <<<"$added")" -eq 5 ] || fail "added: $added"
+head -4 "$prefix/system.reg" | grep -q -x '#arch=win64' || fail "the preamble changed"
+echo "system.reg: $(wc -l <<<"$added") lines added or renewed, every other byte kept"
+
+# The System Properties program shows the registry's values, the logo and the support part.
+shown=$("$sysprops" --grab "$shot")
+echo "$shown"
+want=$'System Properties\nlogo: 180x114\nManufacturer: Quillmere SoftHouse\nModel: Crestwick Workstation\nQuillmere SoftHouse support\nPhone number: +44 20 7946 0000\nSupport hours: Weekdays 9 to 17\nWebsite: http://www.quillmere-softhouse.example/'
+[ "$shown" = "$want" ] || fail "System Properties shows something else"
+echo "screenshot $shot"
