@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the registry file reader, reads every key and value it found,
-// changes a value and checks that what is written reads back the same.
+// changes a value (renewing its key's times) and checks that what is written reads back the
+// same.
 #include "platform/WineRegistry.h"
 
 #include <cstddef>
@@ -69,7 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         value.data = platform::utf8ToUtf16le(value.data);
     const std::string path = paths.empty() ? std::string("Fuzz\\Key") : paths[size % paths.size()];
     reg.setValue(path, value, 1700000000);
+    reg.touchKey(path, 1800000000);
     reg.createKey(path + "\\New", 1700000000);
+    reg.touchKey(path + "\\New", 1800000000);
 
     const std::string written = reg.serialize();
     const WineRegistry again = WineRegistry::parse(written);

@@ -11,6 +11,7 @@
 #include "platform/TRegistry.h"
 #include "platform/WinPath.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -28,8 +29,8 @@ constexpr const char* kSystemRoot = "SystemRoot";
 // Where the platform keeps Windows when the registry does not say.
 constexpr const char* kPlatformWindowsDirectory = "C:\\WINDOWS\\";
 
-// The folders of the OEM files and the first NT version that reads the registry instead.
-constexpr const char* kSystemFolder9x = "system";
+// The NT system folder (the 9x one, "system", is the default) and the first NT version that
+// reads the registry instead of the files.
 constexpr const char* kSystemFolderNt = "system32";
 constexpr int kFirstRegistryMajorVersion = 6;
 
@@ -266,9 +267,12 @@ OemSheet OemSystem::readSheet() const
     sheet.manufacturer = ini.ReadString(kGeneral, kManufacturer, "");
     sheet.model = ini.ReadString(kGeneral, kModel, "");
     // The support lines are Line1, Line2, ... up to the first one that is missing.
+    const std::vector<std::string> keys = ini.ReadSection(kSupport);
     for (int n = 1; n <= kMaxSupportLines; ++n) {
         const std::string key = "Line" + std::to_string(n);
-        if (!ini.ValueExists(kSupport, key))
+        if (std::none_of(keys.begin(), keys.end(), [&](const std::string& name) {
+                return core::asciiEqualsIgnoreCase(name, key);
+            }))
             break;
         sheet.supportLines.push_back(ini.ReadString(kSupport, key, ""));
     }

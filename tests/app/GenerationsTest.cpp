@@ -244,6 +244,31 @@ TEST_F(GenerationsTest, WindowsXpKeepsEverythingInSystem32)
                                         "Crestwick 1", "support: Call us", "support: any time"}));
 }
 
+TEST_F(GenerationsTest, TheProgramsOwn9xPrefixKeepsEverythingInSystem)
+{
+    createDefaultPrefix();
+    const std::string freshReg = readFile(systemReg());
+    // A Wine server does not matter here: no save writes the registry.
+    stock::FakeWineServer server(prefix());
+    stock::LockHolder wine(server.lockFile());
+    ASSERT_TRUE(wine.holding());
+
+    auto form = makeForm();
+    EXPECT_EQ(form->System().generation(), oem::Generation::Windows9x);
+    EXPECT_EQ(form->Label13->text(), "C:\\WINDOWS\\");
+    typeInfo(*form);
+    saveInfo(*form);
+    saveLogo(*form);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(readFile(windowsDir() / "system" / "oeminfo.ini"), savedInfoFile());
+    EXPECT_TRUE(fs::exists(windowsDir() / "system" / "oemlogo.bmp"));
+    EXPECT_EQ(readFile(systemReg()), freshReg);
+    EXPECT_EQ(systemProperties(),
+              (std::vector<std::string>{"System Properties", "logo: 4x2",
+                                        "Manufactured and supported by:", "Quillmere SoftHouse",
+                                        "Crestwick 1", "support: Call us", "support: any time"}));
+}
+
 TEST_F(GenerationsTest, WithoutAnySystemRootTheFilesAreAtTheRootOfTheCurrentDrive)
 {
     REQUIRE_STOCK_PREFIX();

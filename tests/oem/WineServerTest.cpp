@@ -2,6 +2,9 @@
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
 
+#include <QProcess>
+#include <QTest>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -109,3 +112,32 @@ TEST_F(WineServerTest, UpstreamWineServerFolderIsFoundToo)
     if (madeRoot)
         fs::remove(root, ec);
 }
+
+#ifdef CRESTWICK_WINESERVER
+
+// The real thing: a Wine server started for the prefix is seen until it is told to end.
+TEST_F(WineServerTest, ARealWineServerIsSeenWhileItRuns)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("WINEPREFIX", QString::fromStdString(prefix().string()));
+    QProcess server;
+    server.setProcessEnvironment(environment);
+    // Persistent for a minute at most, so that a failed test leaves nothing behind for long.
+    server.start(CRESTWICK_WINESERVER, {"-p60"});
+    ASSERT_TRUE(server.waitForStarted());
+    const bool seen = QTest::qWaitFor([&] { return WineServer::runningFor(prefix()); }, 20000);
+    QProcess killer;
+    killer.setProcessEnvironment(environment);
+    killer.start(CRESTWICK_WINESERVER, {"-k"});
+    killer.waitForFinished(20000);
+    server.waitForFinished(20000);
+    EXPECT_TRUE(seen) << "the server's lock was not found";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !WineServer::runningFor(prefix()); }, 20000));
+    if (const std::string folder = readFile(prefix() / "wineserver");
+        folder.starts_with("wine-") && folder.find('/') == std::string::npos) {
+        std::error_code ec;
+        fs::remove_all(fs::path("/tmp") / folder, ec);
+    }
+}
+
+#endif

@@ -12,7 +12,6 @@ data=$3/wine8-prefix
 shot=$(realpath -m "$4")
 [ -f "$data/system.reg" ] || { echo "no stock prefix in $data"; exit 77; }
 work=$(mktemp -d)
-display=":$(( 200 + RANDOM % 300 ))"
 cleanup() {
     kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
     [ -n "${KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
@@ -35,12 +34,16 @@ cp "$prefix/system.reg" "$work/before.reg"
 convert -size 180x114 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 22 -gravity center \
     -annotate 0 'Crestwick' BMP3:"$prefix/drive_c/windows/system32/oemlogo.bmp"
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it when it is ready, so that test runs beside
+# other X servers never meet one of them.
+Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 50); do
-    DISPLAY="$display" xdpyinfo >/dev/null 2>&1 && break
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
     sleep 0.1
 done
+display=":$(head -1 "$work/display")"
+[ "$display" != ":" ] || fail "Xvfb did not start"
 export WINEPREFIX="$prefix" HOME="$work/home" DISPLAY="$display"
 unset QT_QPA_PLATFORM XDG_DATA_HOME
 cd "$work"
