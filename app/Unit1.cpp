@@ -533,9 +533,7 @@ void TForm1::FilesScan1EndProcess(TFilesScan*, TStringList& FilesList, std::int6
     // The list box keeps its items in its own sorted order: the platform's case-insensitive
     // order, duplicates kept.
     std::vector<std::string> items = FilesList.items();
-    std::stable_sort(items.begin(), items.end(), [](const std::string& a, const std::string& b) {
-        return core::AnsiCompareText(a, b) < 0;
-    });
+    core::AnsiSortTexts(items);
     QStringList rows;
     rows.reserve(qsizetype(items.size()));
     for (const auto& item : items)
