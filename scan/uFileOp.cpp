@@ -476,9 +476,8 @@ void TFileOperations::SetDetailFileDateTime(const std::string& text)
         return;
     const fs::path host = *toHost(detailFileName_);
     const std::string failed = "Unable to set date/time on file: " + detailFileName_;
-    FileDescriptor file(isReadOnly(host)
-                            ? -1
-                            : platform::openRegularFile(host, platform::FileAccess::ReadWrite));
+    FileDescriptor file(
+        isReadOnly(host) ? -1 : platform::openRegularFile(host, platform::FileAccess::ReadWrite));
     if (file.get() < 0) {
         showErrorBox(failed);
         return;

@@ -1,9 +1,9 @@
+#include "tests/support/SpecialFiles.h"
 #include "platform/AtomicFile.h"
 #include "platform/FileSearch.h"
 #include "platform/OpenRegularFile.h"
 #include "platform/Profile.h"
 #include "platform/Registry.h"
-#include "tests/support/SpecialFiles.h"
 #include "tests/support/TempPrefix.h"
 #include "tests/support/Watchdog.h"
 
@@ -104,7 +104,7 @@ TEST_F(SpecialFilesTest, SearchListsOnlyFilesFoldersAndLinksToThem)
         std::sort(names.begin(), names.end());
         if (std::string(pattern).ends_with("*.*"))
             EXPECT_EQ(names, (std::vector<std::string>{".", "..", "folder", "folderlink",
-                                                        "link.jpg", "plain.bmp"}));
+                                                       "link.jpg", "plain.bmp"}));
         else
             EXPECT_TRUE(names.empty());
     }
@@ -134,8 +134,7 @@ TEST_F(SpecialFilesTest, ProfileAndRegistryReadersTreatThemAsUnreadable)
         EXPECT_FALSE(WritePrivateProfileStringA("general", "Model", "x", iniName.c_str()));
 
         HKEY key = 0;
-        EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key),
-                  ERROR_SUCCESS);
+        EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
         EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Crestwick", 0, nullptr, 0,
                                   KEY_ALL_ACCESS, nullptr, &key, nullptr),
                   ERROR_SUCCESS);

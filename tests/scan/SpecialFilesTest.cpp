@@ -73,9 +73,9 @@ TEST_F(ScanSpecialFiles, TheScanCountsAndListsOnlyRegularFiles)
         scan.SetScanDir("C:\\tree");
         scan.SetSortedList(true);
         scan.StartScan();
-        EXPECT_EQ(scan.FilesList().items(), (std::vector<std::string>{
-                                                "C:\\tree\\a.bmp", "C:\\tree\\c.bmp",
-                                                "C:\\tree\\sub\\b.jpg"}));
+        EXPECT_EQ(scan.FilesList().items(),
+                  (std::vector<std::string>{"C:\\tree\\a.bmp", "C:\\tree\\c.bmp",
+                                            "C:\\tree\\sub\\b.jpg"}));
         EXPECT_EQ(scan.FilesCount(), 3);
         EXPECT_EQ(scan.FilesSize(), 3 + 3 + 6);
     }

@@ -7,7 +7,7 @@
 enum class SpecialKind { Fifo, Socket, LinkToZero, LinkToNull };
 
 inline constexpr SpecialKind kSpecialKinds[] = {SpecialKind::Fifo, SpecialKind::Socket,
-                                                 SpecialKind::LinkToZero, SpecialKind::LinkToNull};
+                                                SpecialKind::LinkToZero, SpecialKind::LinkToNull};
 
 // A name for test messages: "FIFO", "socket", "link to /dev/zero", "link to /dev/null".
 std::string describe(SpecialKind kind);
