@@ -21,6 +21,12 @@ inline unsigned char foldCase(unsigned char c)
     return c >= 'a' && c <= 'z' ? c - 32 : c;
 }
 
+// What only a Unix tree holds: a FIFO, a socket, a character or block device.
+inline bool isSpecial(unsigned char type)
+{
+    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
+}
+
 } // namespace
 
 SearchPattern::SearchPattern(std::string_view pattern) : pattern_(pattern)
@@ -164,21 +170,29 @@ bool FileSearch::advance()
             continue;
         if (!l.pattern.matches(name))
             continue;
-        name_ = name;
-        l.type = entry->d_type;
-        if (l.type == DT_UNKNOWN) {
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
             struct stat st {};
             if (::fstatat(::dirfd(l.dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-                l.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+                type = IFTODT(st.st_mode);
         }
-        isDirectory_ = l.type == DT_DIR;
-        if (l.type == DT_LNK) {
+        // A Windows drive holds only files and folders: FIFOs, sockets and devices, and links
+        // to them, are left out, so that nothing ever opens them by a listed name.
+        if (isSpecial(type))
+            continue;
+        bool directoryLink = false;
+        if (type == DT_LNK) {
             struct stat st {};
-            if (::fstatat(::dirfd(l.dir), name, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
-                isDirectory_ = true;
-                isDirectoryLink_ = true;
+            if (::fstatat(::dirfd(l.dir), name, &st, 0) == 0) {
+                if (isSpecial(IFTODT(st.st_mode)))
+                    continue;
+                directoryLink = S_ISDIR(st.st_mode);
             }
         }
+        name_ = name;
+        l.type = type;
+        isDirectory_ = type == DT_DIR || directoryLink;
+        isDirectoryLink_ = directoryLink;
         return true;
     }
     return false;
