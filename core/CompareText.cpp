@@ -75,10 +75,24 @@ void AnsiSortTexts(std::vector<std::string>& texts)
         return;
     if (isCLocale() && std::all_of(texts.begin(), texts.end(),
                                    [](const std::string& text) { return isAscii(text); })) {
-        std::stable_sort(texts.begin(), texts.end(),
-                         [](const std::string& a, const std::string& b) {
-                             return compareAsciiFolded(a, b) < 0;
-                         });
+        // A list that is in order already, as a sorted list handed on is, stays as it is.
+        const auto before = [](const std::string& a, const std::string& b) {
+            return compareAsciiFolded(a, b) < 0;
+        };
+        if (std::is_sorted(texts.begin(), texts.end(), before))
+            return;
+        // Otherwise each text is folded once and then compared byte by byte.
+        std::vector<std::pair<std::string, std::size_t>> folded;
+        folded.reserve(texts.size());
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            folded.emplace_back(AsciiLowerCase(texts[i]), i);
+        std::stable_sort(folded.begin(), folded.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<std::string> sorted;
+        sorted.reserve(texts.size());
+        for (const auto& entry : folded)
+            sorted.push_back(std::move(texts[entry.second]));
+        texts = std::move(sorted);
         return;
     }
     // Outside the C locale the collator's sort keys order texts as its comparison does; in the
