@@ -44,7 +44,10 @@ std::vector<std::string> components(std::string_view path)
 }
 
 // libhivex takes names as C strings: a name with a NUL in it cannot be looked up or stored.
-bool hasNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+bool hasNul(std::string_view text)
+{
+    return text.find('\0') != std::string_view::npos;
+}
 
 std::uint32_t littleEndian32(const unsigned char* bytes)
 {
@@ -70,7 +73,7 @@ HeaderState headerState(const fs::path& file)
     if (got != ssize_t(sizeof header) || std::memcmp(header, "regf", 4) != 0)
         return HeaderState::Invalid;
     return littleEndian32(header + 4) == littleEndian32(header + 8) ? HeaderState::Clean
-                                                                     : HeaderState::Dirty;
+                                                                    : HeaderState::Dirty;
 }
 
 bool onReadOnlyMount(const fs::path& folder)
@@ -130,7 +133,10 @@ void syncFolder(const fs::path& folder)
 
 HiveFile::HiveFile(fs::path file) : file_(std::move(file)) {}
 
-HiveFile::~HiveFile() { drop(); }
+HiveFile::~HiveFile()
+{
+    drop();
+}
 
 void HiveFile::setBeforeReplaceForTesting(std::function<bool(const fs::path&)> hook)
 {
@@ -150,10 +156,10 @@ void HiveFile::load()
 {
     struct stat st {};
     const bool exists = ::stat(file_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    const Stamp stamp = exists ? Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino),
-                                       std::int64_t(st.st_size), std::int64_t(st.st_mtim.tv_sec),
-                                       st.st_mtim.tv_nsec}
-                               : Stamp{};
+    const Stamp stamp =
+        exists ? Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
+                       std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec}
+               : Stamp{};
     if (loaded_ && exists == exists_ && stamp == stamp_)
         return;
     drop();
@@ -220,9 +226,6 @@ std::string HiveFile::writeRefusal()
     const fs::path folder = file_.has_parent_path() ? file_.parent_path() : fs::path(".");
     if (onReadOnlyMount(folder))
         return kReadOnlyDisk;
-    load();
-    if (!hive_)
-        return kUnreadable;
     switch (headerState(file_)) {
     case HeaderState::Invalid:
         return kUnreadable;
@@ -231,6 +234,9 @@ std::string HiveFile::writeRefusal()
     case HeaderState::Clean:
         break;
     }
+    load();
+    if (!hive_)
+        return kUnreadable;
     if (!isWritable(file_) || !isWritable(folder))
         return kNoWriteAccess;
     return {};

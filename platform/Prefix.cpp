@@ -65,7 +65,10 @@ bool hasSystemReg(const fs::path& top)
     return ::lstat((top / "system.reg").c_str(), &st) == 0;
 }
 
-bool isDriveLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isDriveLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 } // namespace
 

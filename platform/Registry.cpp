@@ -385,7 +385,8 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
             const auto at = hivePathOf(open->path);
             if (at->machineRoot || !software->writeRefusal().empty())
                 return ERROR_ACCESS_DENIED;
-            const HiveValue value{type, isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes)};
+            const HiveValue value{type,
+                                  isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes)};
             return software->setValue(at->path, valueName ? valueName : "", value)
                        ? ERROR_SUCCESS
                        : ERROR_ACCESS_DENIED;

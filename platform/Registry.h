@@ -14,9 +14,9 @@ namespace platform {
 // When the prefix is (or its drive c: leads to) a Windows installation without a system.reg,
 // HKEY_LOCAL_MACHINE\Software is that installation's SOFTWARE hive instead, read and written
 // through libhivex (see HiveFile); the other keys of HKEY_LOCAL_MACHINE are missing and cannot
-// be created, and on a Windows volume itself HKEY_CURRENT_USER is empty and cannot be written. Every call sees the file
-// as it is on disk now (a file changed by another program is read again); every change
-// replaces the file atomically at once.
+// be created, and on a Windows volume itself HKEY_CURRENT_USER is empty and cannot be written.
+// Every call sees the file as it is on disk now (a file changed by another program is read again);
+// every change replaces the file atomically at once.
 //
 // Texts (key paths, value names, string data) are UTF-8; the hive keeps string data as
 // UTF-16 and converts it on the way in and out, so that sizes are those of the UTF-8 form.
