@@ -1,6 +1,7 @@
 #include "platform/HiveFile.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/WineRegistry.h"
 
 #include <fcntl.h>
 #include <hivex.h>
@@ -47,6 +48,14 @@ std::vector<std::string> components(std::string_view path)
 bool hasNul(std::string_view text)
 {
     return text.find('\0') != std::string_view::npos;
+}
+
+// libhivex stores names from UTF-8 and fails badly on anything else (it has been seen to
+// crash on such a value name), so only names that are valid UTF-8 are ever handed to it
+// for storing.
+bool storableName(std::string_view name)
+{
+    return !hasNul(name) && utf16leToUtf8(utf8ToUtf16le(name)) == name;
 }
 
 std::uint32_t littleEndian32(const unsigned char* bytes)
@@ -262,6 +271,9 @@ bool HiveFile::createKey(std::string_view path, bool* created)
         return node != 0;
     if (!writeRefusal().empty())
         return false;
+    for (std::size_t i = existing; i < names.size(); ++i)
+        if (!storableName(names[i]))
+            return false;
     for (std::size_t i = existing; i < names.size(); ++i) {
         node = hivex_node_add_child(hive_, node, names[i].c_str());
         if (node == 0) {
@@ -278,7 +290,7 @@ bool HiveFile::createKey(std::string_view path, bool* created)
 
 bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const HiveValue& value)
 {
-    if (value.type > kLastKnownKind || hasNul(name))
+    if (value.type > kLastKnownKind || !storableName(name))
         return false;
     load();
     if (!writeRefusal().empty())

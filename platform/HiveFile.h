@@ -60,6 +60,8 @@ public:
     // and its mount afresh.
     std::string writeRefusal();
 
+    // Names that are not valid UTF-8 are never stored.
+    //
     // Creates the key and every missing key above it. created, when given, tells whether any
     // key was added. False when the write was refused or failed; nothing changed then.
     bool createKey(std::string_view path, bool* created = nullptr);

@@ -333,7 +333,10 @@ TEST_F(HiveFileTest, WritesChangeOnlyTheirValuesAndKeepThePermissions)
     const BYTE number[4] = {0x2a, 0, 0, 0};
     EXPECT_EQ(RegSetValueExA(registry.CurrentKey(), "Number", 0, REG_DWORD, number, 4),
               ERROR_SUCCESS);
+    // Kinds libhivex does not know, and names that are not UTF-8, are not stored.
     EXPECT_EQ(RegSetValueExA(registry.CurrentKey(), "Odd", 0, 0x100, number, 4),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegSetValueExA(registry.CurrentKey(), "\xc4o", 0, REG_DWORD, number, 4),
               ERROR_ACCESS_DENIED);
     registry.CloseKey();
 
