@@ -25,14 +25,6 @@ const QCollator& collator()
     return instance;
 }
 
-bool isAscii(std::string_view s)
-{
-    for (char c : s)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
-}
-
 // In the C locale the collator orders by code point after folding case; for ASCII texts that
 // is a byte comparison of the lower-cased texts, done here without converting them.
 int compareAsciiFolded(std::string_view a, std::string_view b)

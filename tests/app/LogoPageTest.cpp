@@ -371,3 +371,30 @@ TEST_F(LogoPageTest, AJpegIsSavedAsA24BitBitmapWhateverTheCaseOfItsExtension)
         EXPECT_EQ(form->Image1->ImageName(), name);
     }
 }
+
+TEST_F(LogoPageTest, ANameThatIsNotUtf8IsListedReadablyAndOpenedByItsBytes)
+{
+    // "café.bmp" as an old disk in Latin-1 names it: the byte 0xE9 alone is not UTF-8.
+    const std::string picture = makeBmp(BmpSpec{});
+    writeFile(drive / "caf\xE9.bmp", picture);
+    writeFile(drive / "caf\xC3\xA9.bmp", picture + picture);
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    ASSERT_EQ(form->ListBox1->count(), 2);
+    EXPECT_TRUE(listed(*form).contains(QString::fromUtf8("d:\\caf\xEF\xBF\xBD.bmp")));
+    EXPECT_TRUE(listed(*form).contains(QString::fromUtf8("d:\\café.bmp")));
+
+    clickRow(*form, QString::fromUtf8("d:\\caf\xEF\xBF\xBD.bmp"));
+    EXPECT_EQ(form->Image1->ImageName(), "d:\\caf\xE9.bmp");
+    EXPECT_EQ(form->LabelX->text(), QString("FileSize: %1 Kb").arg(picture.size() / 1024));
+    const TGraphic* graphic = form->Image1->Picture().Graphic();
+    ASSERT_TRUE(graphic != nullptr && !graphic->Empty());
+    form->LedButton2Click(form->LedButton2);
+    EXPECT_EQ(readFile(logo()), picture);
+
+    // The UTF-8 name opens the other file.
+    clickRow(*form, QString::fromUtf8("d:\\café.bmp"));
+    EXPECT_EQ(form->Image1->ImageName(), "d:\\caf\xC3\xA9.bmp");
+    EXPECT_TRUE(errors.empty());
+}
