@@ -12,7 +12,7 @@ if [ "${1:-}" = "--sanitize" ]; then
     CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
         -DCRESTWICK_SANITIZE=ON -DCRESTWICK_FUZZ=ON -DCRESTWICK_BENCH=OFF >/dev/null
 else
-    build="$here/build-test"
+    build="$here/build"
     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build" -j2

@@ -53,6 +53,8 @@ constexpr int kClientHeight = 355;
 const TColor kTitleBlue = RGBColor(0x80, 0x80, 0xFF);  // colour value $FF8080
 const TColor kShadowCyan = RGBColor(0xAC, 0xFF, 0xFF); // colour value $FFFFAC
 const QColor kAqua(0x00, 0xFF, 0xFF);
+// Where a list box row keeps the bytes of a file name that its text cannot hold.
+constexpr int kPathBytesRole = Qt::UserRole + 1;
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
 std::string text(const QString& s) { return s.toStdString(); }
@@ -524,9 +526,7 @@ void TForm1::FilesScan1EndProcess(TFilesScan*, TStringList& FilesList, std::int6
     // The list box keeps its items in its own sorted order: the platform's case-insensitive
     // order, duplicates kept.
     std::vector<std::string> items = FilesList.items();
-    std::stable_sort(items.begin(), items.end(), [](const std::string& a, const std::string& b) {
-        return core::AnsiCompareText(a, b) < 0;
-    });
+    core::AnsiSortTexts(items);
     QStringList rows;
     rows.reserve(qsizetype(items.size()));
     for (const auto& item : items)
@@ -534,6 +534,11 @@ void TForm1::FilesScan1EndProcess(TFilesScan*, TStringList& FilesList, std::int6
     fillingList_ = true;
     ListBox1->clear();
     ListBox1->addItems(rows);
+    // A name that is not plain ASCII keeps its bytes beside the row, which shows a readable
+    // form of it: a name that is not UTF-8 would not survive the way back from the row's text.
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (!core::isAscii(items[i]))
+            ListBox1->item(int(i))->setData(kPathBytesRole, QByteArray::fromStdString(items[i]));
     fillingList_ = false;
 }
 
@@ -543,9 +548,10 @@ void TForm1::ListBox1Click(QObject*)
     QListWidgetItem* item = index >= 0 ? ListBox1->item(index) : nullptr;
     if (!item)
         throw EStringListError(core::Format("List index out of bounds (%d)", {-1}));
-    const QString path = item->text();
-    StatusBar1->Panels[0].Text = path;
-    Image1->SetImageName(text(path));
+    const QVariant bytes = item->data(kPathBytesRole);
+    const std::string path = bytes.isValid() ? bytes.toByteArray().toStdString() : text(item->text());
+    StatusBar1->Panels[0].Text = item->text();
+    Image1->SetImageName(path);
     LabelX->setText(text(core::Format("FileSize: %d Kb", {Image1->FileSize() / 1024})));
     LabelX->adjustSize();
     LabelX->show();

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs every benchmark of a build folder. Each one times this program's code and the peer tool
 # a user would pick instead, in the same run, and prints their ratio.
-#   bash bench/run.sh [build folder]   (default: build-test)
+#   bash bench/run.sh [build folder]   (default: build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$here/build-test}
+build=${1:-$here/build}
 found=0
 for bench in "$build"/bench/bench_*; do
     [ -f "$bench" ] && [ -x "$bench" ] || continue

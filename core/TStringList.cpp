@@ -119,9 +119,7 @@ void TStringList::SetSorted(bool sorted)
 
 void TStringList::Sort()
 {
-    std::stable_sort(items_.begin(), items_.end(), [](const std::string& a, const std::string& b) {
-        return core::AnsiCompareText(a, b) < 0;
-    });
+    core::AnsiSortTexts(items_);
     if (sorted_ && duplicates_ != dupAccept) {
         auto last = std::unique(items_.begin(), items_.end(),
                                 [](const std::string& a, const std::string& b) {

@@ -6,6 +6,7 @@
 #include "imaging/TBitmap.h"
 #include "platform/FileAttributes.h"
 #include "platform/FileSearch.h"
+#include "platform/OpenRegularFile.h"
 #include "platform/TApplication.h"
 #include "platform/WinPath.h"
 
@@ -14,7 +15,6 @@
 
 #include <cerrno>
 #include <exception>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -214,16 +214,14 @@ std::int64_t TAdvImage::ReadFileSize(const std::string& fileName)
     if (!fileExists(fileName))
         return 0;
     // Opened for reading only, so that a read-only file is measured like any other.
-    const int fd = ::open(hostPath(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO or device put in the file's place is refused without waiting on it.
+    struct stat st {};
+    const int fd =
+        platform::openRegularFile(hostPath(fileName), platform::FileAccess::ReadOnly, &st);
     if (fd < 0)
         raiseInOutError(errno);
-    struct stat st {};
-    const bool measured = ::fstat(fd, &st) == 0;
-    const int statError = errno;
     if (::close(fd) != 0)
         raiseInOutError(errno);
-    if (!measured)
-        raiseInOutError(statError);
     return std::int64_t(st.st_size);
 }
 

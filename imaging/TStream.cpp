@@ -1,12 +1,11 @@
 #include "imaging/TStream.h"
 
 #include "core/Exceptions.h"
+#include "platform/OpenRegularFile.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 std::int64_t TStream::Size()
@@ -138,14 +137,9 @@ std::int64_t TBytesStream::Seek(std::int64_t offset, TSeekOrigin origin)
 
 std::unique_ptr<TFileStream> TFileStream::OpenRead(const std::filesystem::path& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = platform::openRegularFile(path, platform::FileAccess::ReadOnly);
     if (fd < 0)
         return nullptr;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
     return std::unique_ptr<TFileStream>(new TFileStream(fd));
 }
 

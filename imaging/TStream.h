@@ -72,7 +72,8 @@ private:
 // A file opened for reading.
 class TFileStream : public TStream {
 public:
-    // Opens a regular file for reading; nullptr when that fails.
+    // Opens a regular file for reading; nullptr when that fails or the name stands for a FIFO,
+    // a socket or a device, which are never opened for reading.
     static std::unique_ptr<TFileStream> OpenRead(const std::filesystem::path& path);
     ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;

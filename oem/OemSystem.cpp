@@ -296,14 +296,14 @@ void OemSystem::ensureWritable(const char* firstValue) const
     WineServer::ensureNotRunning(platform::Prefix::root());
     if (!firstValue)
         return;
-    // Asking for the right to change the hive's root tells whether the hive may be written,
-    // without writing it.
-    platform::HKEY root = 0;
-    if (platform::RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, "", 0,
+    // Asking for the right to change the Software key tells whether the hive that holds the
+    // OEM values may be written, without writing it.
+    platform::HKEY software = 0;
+    if (platform::RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, "Software", 0,
                                 platform::KEY_SET_VALUE | platform::KEY_CREATE_SUB_KEY,
-                                &root) != platform::ERROR_SUCCESS)
+                                &software) != platform::ERROR_SUCCESS)
         throw ERegistryException(core::Format("Failed to set data for '%s'", {firstValue}));
-    platform::RegCloseKey(root);
+    platform::RegCloseKey(software);
 }
 
 void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) const

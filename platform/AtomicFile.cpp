@@ -1,5 +1,8 @@
 #include "platform/AtomicFile.h"
 
+#include "platform/OpenRegularFile.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +13,8 @@ namespace fs = std::filesystem;
 namespace platform {
 
 namespace {
+
+constexpr off_t kReserveLimit = off_t(64) << 20;
 
 // Closes a descriptor and removes the temporary file unless the rename has taken it.
 class TemporaryFile {
@@ -118,17 +123,15 @@ bool writeFileAtomically(const fs::path& target, std::string_view bytes)
 
 bool readWholeFile(const fs::path& path, std::string& bytes)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    const int fd = openRegularFile(path, FileAccess::ReadOnly, &st);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return false;
-    }
     bytes.clear();
+    // The size is only a hint (files under /proc give 0 or far more than they hold), so no
+    // more than a reasonable amount is set aside before reading.
     if (st.st_size > 0)
-        bytes.reserve(std::size_t(st.st_size));
+        bytes.reserve(std::size_t(std::min<off_t>(st.st_size, kReserveLimit)));
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -13,7 +13,8 @@ namespace platform {
 // read-only file or a directory, or on any write error.
 bool writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
-// Reads a whole file. Returns false when it cannot be opened or read.
+// Reads a whole regular file (or a file a link names). Returns false when it cannot be opened
+// or read, and for anything that is not a regular file, which is never opened for reading.
 bool readWholeFile(const std::filesystem::path& path, std::string& bytes);
 
 // The Windows notion of writable: the user has write access and the file or folder is not

@@ -105,11 +105,10 @@ bool isUnder(const std::string& path, const std::string& mountPoint)
 std::uint32_t Drives::logicalDrives()
 {
     std::uint32_t mask = 0;
-    const fs::path folder = Prefix::dosdevices();
     for (char letter = 'a'; letter <= 'z'; ++letter) {
-        const fs::path entry = folder / (std::string(1, letter) + ":");
+        const auto entry = Prefix::driveEntry(letter);
         struct stat st {};
-        if (::lstat(entry.c_str(), &st) == 0)
+        if (entry && ::lstat(entry->c_str(), &st) == 0)
             mask |= 1u << (letter - 'a');
     }
     return mask;
@@ -121,8 +120,8 @@ unsigned Drives::driveType(std::string_view root)
     if (letter == 0)
         return kDriveNoRootDir;
     struct stat st {};
-    const fs::path entry = Prefix::dosdevices() / (std::string(1, letter) + ":");
-    if (::lstat(entry.c_str(), &st) != 0)
+    const auto entry = Prefix::driveEntry(letter);
+    if (!entry || ::lstat(entry->c_str(), &st) != 0)
         return kDriveNoRootDir;
     const std::string kind = registryDriveKind(letter);
     if (kind == "floppy")

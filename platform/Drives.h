@@ -21,7 +21,8 @@ enum DriveType : unsigned {
 // The error mode that fails critical errors instead of asking the user.
 constexpr unsigned kSemFailCriticalErrors = 0x0001;
 
-// The machine's drives: one per entry "x:" in the prefix's dosdevices folder.
+// The machine's drives: one per entry "x:" in the prefix's dosdevices folder; c: (the volume)
+// and z: ("/") alone when the prefix is a Windows volume.
 class Drives {
 public:
     // Bit 0 for A: set for every letter that has an entry, whether or not its target is there.

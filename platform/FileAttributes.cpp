@@ -4,9 +4,13 @@
 
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -47,7 +51,77 @@ std::optional<std::uint32_t> parseStored(const char* text, std::size_t length)
     return result;
 }
 
+// getxattrat(2) reads an extended attribute of a file named relative to an open directory.
+// glibc has no wrapper for it yet; kernels before 6.13 answer ENOSYS.
+constexpr long kGetXattrAt = 464;
+struct XattrArgs {
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+// Cleared once the kernel has said it has no getxattrat.
+std::atomic<bool> getXattrAtWorks{true};
+
+std::optional<std::uint32_t> readStoredAt(int directoryFd, const std::string& hostDirectory,
+                                          const char* name)
+{
+    char buffer[kTextBufferSize];
+    if (getXattrAtWorks.load(std::memory_order_relaxed)) {
+        XattrArgs args{reinterpret_cast<std::uintptr_t>(buffer), sizeof buffer, 0};
+        const long length =
+            ::syscall(kGetXattrAt, directoryFd, name, 0, kXattrName, &args, sizeof args);
+        if (length > 0)
+            return parseStored(buffer, std::size_t(length));
+        if (length == 0 || errno != ENOSYS)
+            return std::nullopt;
+        getXattrAtWorks.store(false, std::memory_order_relaxed);
+    }
+    const std::string path = hostDirectory + name;
+    const ssize_t length = ::getxattr(path.c_str(), kXattrName, buffer, sizeof buffer);
+    if (length <= 0)
+        return std::nullopt;
+    return parseStored(buffer, std::size_t(length));
+}
+
+bool isHiddenName(std::string_view name)
+{
+    return !name.empty() && name[0] == '.' && name != "." && name != "..";
+}
+
+// Whether the process may write a file, from its permission bits and owner where they settle
+// it; ask() settles the rest.
+template <class Ask>
+bool writable(std::uint32_t mode, std::uint32_t owner, bool readOnlyFilesystem, Ask ask)
+{
+    // The effective user does not change while the program runs.
+    static const uid_t user = ::geteuid();
+    if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || readOnlyFilesystem)
+        return false;
+    if (user == 0)
+        return true;
+    if (owner == user)
+        return (mode & S_IWUSR) != 0;
+    return ask();
+}
+
 } // namespace
+
+std::uint32_t FileAttributes::fromEntry(int directoryFd, const std::string& hostDirectory,
+                                        const char* name, std::uint32_t mode, std::uint32_t owner,
+                                        bool readOnlyFilesystem)
+{
+    const bool isDirectory = S_ISDIR(mode);
+    if (auto stored = readStoredAt(directoryFd, hostDirectory, name))
+        return (*stored & ~std::uint32_t(kAttrDirectory)) |
+               (isDirectory ? std::uint32_t(kAttrDirectory) : 0u);
+    std::uint32_t attributes = isDirectory ? kAttrDirectory : kAttrArchive;
+    if (isHiddenName(name))
+        attributes |= kAttrHidden;
+    if (!writable(mode, owner, readOnlyFilesystem,
+                  [&] { return ::faccessat(directoryFd, name, W_OK, 0) == 0; }))
+        attributes |= kAttrReadOnly;
+    return attributes;
+}
 
 std::optional<std::uint32_t> FileAttributes::readStored(const fs::path& path, bool followLinks)
 {
@@ -63,8 +137,7 @@ std::optional<std::uint32_t> FileAttributes::readStored(const fs::path& path, bo
 std::uint32_t FileAttributes::derive(const fs::path& path, bool isDirectory)
 {
     std::uint32_t attributes = isDirectory ? kAttrDirectory : kAttrArchive;
-    const std::string name = path.filename().string();
-    if (!name.empty() && name[0] == '.' && name != "." && name != "..")
+    if (isHiddenName(path.filename().string()))
         attributes |= kAttrHidden;
     if (!isWritable(path))
         attributes |= kAttrReadOnly;
@@ -79,22 +152,12 @@ std::uint32_t FileAttributes::fromStatus(const fs::path& path, const struct stat
         return (*stored & ~std::uint32_t(kAttrDirectory)) |
                (isDirectory ? std::uint32_t(kAttrDirectory) : 0u);
     std::uint32_t attributes = isDirectory ? kAttrDirectory : kAttrArchive;
-    const std::string name = path.filename().string();
-    if (!name.empty() && name[0] == '.' && name != "." && name != "..")
+    if (isHiddenName(path.filename().string()))
         attributes |= kAttrHidden;
     // The same answer as isWritable, from the status at hand where it suffices: a walk asks
     // this for many files and each system call counts.
-    bool writable;
-    const uid_t user = ::geteuid();
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || readOnlyFilesystem)
-        writable = false;
-    else if (user == 0)
-        writable = true;
-    else if (st.st_uid == user)
-        writable = (st.st_mode & S_IWUSR) != 0;
-    else
-        writable = ::access(path.c_str(), W_OK) == 0;
-    if (!writable)
+    if (!writable(st.st_mode, st.st_uid, readOnlyFilesystem,
+                  [&] { return ::access(path.c_str(), W_OK) == 0; }))
         attributes |= kAttrReadOnly;
     return attributes;
 }

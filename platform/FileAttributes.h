@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 struct stat;
 
@@ -40,6 +41,14 @@ public:
     // them; readOnlyFilesystem tells whether the file lies on a read-only mount.
     static std::uint32_t fromStatus(const std::filesystem::path& path, const struct stat& status,
                                     bool readOnlyFilesystem);
+
+    // The same for the entry name of the open directory directoryFd, whose type, permission
+    // bits and owner are known already (links followed): the attribute is read relative to the
+    // directory, without the kernel walking the whole path again. hostDirectory (ending in "/")
+    // names the directory for kernels that cannot read attributes relative to it.
+    static std::uint32_t fromEntry(int directoryFd, const std::string& hostDirectory,
+                                   const char* name, std::uint32_t mode, std::uint32_t owner,
+                                   bool readOnlyFilesystem);
 
     // Reads "0x%x" from user.DOSATTRIB of path without following a final link; nothing when
     // the attribute is absent or unreadable.

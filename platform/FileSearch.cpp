@@ -21,6 +21,12 @@ inline unsigned char foldCase(unsigned char c)
     return c >= 'a' && c <= 'z' ? c - 32 : c;
 }
 
+// What only a Unix tree holds: a FIFO, a socket, a character or block device.
+inline bool isSpecial(unsigned char type)
+{
+    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
+}
+
 } // namespace
 
 SearchPattern::SearchPattern(std::string_view pattern) : pattern_(pattern)
@@ -164,21 +170,29 @@ bool FileSearch::advance()
             continue;
         if (!l.pattern.matches(name))
             continue;
-        name_ = name;
-        l.type = entry->d_type;
-        if (l.type == DT_UNKNOWN) {
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
             struct stat st {};
             if (::fstatat(::dirfd(l.dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-                l.type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
+                type = IFTODT(st.st_mode);
         }
-        isDirectory_ = l.type == DT_DIR;
-        if (l.type == DT_LNK) {
+        // A Windows drive holds only files and folders: FIFOs, sockets and devices, and links
+        // to them, are left out, so that nothing ever opens them by a listed name.
+        if (isSpecial(type))
+            continue;
+        bool directoryLink = false;
+        if (type == DT_LNK) {
             struct stat st {};
-            if (::fstatat(::dirfd(l.dir), name, &st, 0) == 0 && S_ISDIR(st.st_mode)) {
-                isDirectory_ = true;
-                isDirectoryLink_ = true;
+            if (::fstatat(::dirfd(l.dir), name, &st, 0) == 0) {
+                if (isSpecial(IFTODT(st.st_mode)))
+                    continue;
+                directoryLink = S_ISDIR(st.st_mode);
             }
         }
+        name_ = name;
+        l.type = type;
+        isDirectory_ = type == DT_DIR || directoryLink;
+        isDirectoryLink_ = directoryLink;
         return true;
     }
     return false;
@@ -196,29 +210,41 @@ void FileSearch::loadDetails()
     if (detailsLoaded_ || !listing_)
         return;
     detailsLoaded_ = true;
-    const fs::path path = hostPath();
     if (isDirectoryLink_) {
         // A link is not followed, neither by a walk nor for its attributes.
-        attributes_ = FileAttributes::derive(path, true) | kAttrReparsePoint;
+        attributes_ = FileAttributes::derive(hostPath(), true) | kAttrReparsePoint;
         size_ = 0;
         return;
     }
-    struct stat st {};
     const bool dots = name_ == "." || name_ == "..";
-    if ((dots ? ::stat(path.c_str(), &st)
-              : ::fstatat(::dirfd(listing_->dir), name_.c_str(), &st, 0)) != 0) {
+    // One statx relative to the open directory, asking only for what the attributes and the
+    // size need.
+    struct statx st {};
+    const int directoryFd = ::dirfd(listing_->dir);
+    if (::statx(dots ? AT_FDCWD : directoryFd, dots ? hostPath().c_str() : name_.c_str(), 0,
+                STATX_TYPE | STATX_MODE | STATX_UID | STATX_SIZE, &st) != 0) {
         // A dangling link: an empty file as far as Windows can tell.
         attributes_ = kAttrArchive;
         size_ = 0;
         return;
     }
+    // Whether the directory lies on a read-only mount is asked once per directory.
     if (listing_->readOnlyFilesystem < 0) {
         struct statvfs vfs {};
         listing_->readOnlyFilesystem =
-            ::fstatvfs(::dirfd(listing_->dir), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? 1 : 0;
+            ::fstatvfs(directoryFd, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? 1 : 0;
     }
-    size_ = S_ISDIR(st.st_mode) ? 0 : std::int64_t(st.st_size);
-    attributes_ = FileAttributes::fromStatus(path, st, listing_->readOnlyFilesystem == 1);
+    const bool readOnly = listing_->readOnlyFilesystem == 1;
+    size_ = S_ISDIR(st.stx_mode) ? 0 : std::int64_t(st.stx_size);
+    if (dots) {
+        struct stat status {};
+        status.st_mode = st.stx_mode;
+        status.st_uid = st.stx_uid;
+        attributes_ = FileAttributes::fromStatus(hostPath(), status, readOnly);
+    } else {
+        attributes_ = FileAttributes::fromEntry(directoryFd, listing_->hostDir, name_.c_str(),
+                                                st.stx_mode, st.stx_uid, readOnly);
+    }
 }
 
 std::uint32_t FileSearch::attributes()

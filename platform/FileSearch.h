@@ -32,6 +32,8 @@ private:
 // A search over one directory: find first, find next, find close. The pattern is a Windows
 // path whose last component is a search pattern ("c:\photos\*.*"); the entries are those of
 // the directory whose names match, "." and ".." first, then in the order the host lists them.
+// Only files, folders and links to them are entries: FIFOs, sockets and devices, which no
+// Windows drive holds, are passed over like names that do not match.
 //
 // Each entry gives its bare name, its attributes and its size. The directory bit is known
 // from the listing itself; attributes and size are read from the file only when asked for, so

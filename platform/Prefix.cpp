@@ -1,6 +1,9 @@
 #include "platform/Prefix.h"
 
+#include "core/AsciiCase.h"
 #include "platform/AtomicFile.h"
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <system_error>
@@ -26,6 +29,47 @@ const char* const kFreshUserReg =
     "\n"
     "#arch=win32\n";
 
+// The entry of folder whose name equals name without regard to letter case, the exact name
+// first; nothing when there is none.
+std::optional<fs::path> findEntry(const fs::path& folder, std::string_view name)
+{
+    std::error_code ec;
+    fs::path exact = folder / fs::path(std::string(name));
+    if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found)
+        return exact;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+        if (core::asciiEqualsIgnoreCase(it->path().filename().string(), name))
+            return it->path();
+    return std::nullopt;
+}
+
+// The SOFTWARE hive of a Windows volume whose root is folder, when it is a regular file.
+std::optional<fs::path> hiveOfVolume(const fs::path& folder)
+{
+    fs::path at = folder;
+    for (const char* name : {"Windows", "System32", "config", "SOFTWARE"}) {
+        const auto next = findEntry(at, name);
+        if (!next)
+            return std::nullopt;
+        at = *next;
+    }
+    struct stat st {};
+    if (::stat(at.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return at;
+}
+
+bool hasSystemReg(const fs::path& top)
+{
+    struct stat st {};
+    return ::lstat((top / "system.reg").c_str(), &st) == 0;
+}
+
+bool isDriveLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 } // namespace
 
 fs::path Prefix::root()
@@ -36,6 +80,41 @@ fs::path Prefix::root()
         return fs::path(data) / "crestwick";
     const char* home = std::getenv("HOME");
     return fs::path(home && *home ? home : "/") / ".local" / "share" / "crestwick";
+}
+
+bool Prefix::isWindowsVolume()
+{
+    const fs::path top = root();
+    return !hasSystemReg(top) && hiveOfVolume(top).has_value();
+}
+
+std::optional<fs::path> Prefix::softwareHive()
+{
+    const fs::path top = root();
+    if (hasSystemReg(top))
+        return std::nullopt;
+    if (auto hive = hiveOfVolume(top))
+        return hive;
+    std::error_code ec;
+    const fs::path drive = fs::canonical(top / "dosdevices" / "c:", ec);
+    if (ec)
+        return std::nullopt;
+    return hiveOfVolume(drive);
+}
+
+std::optional<fs::path> Prefix::driveEntry(char letter)
+{
+    if (!isDriveLetter(letter))
+        return std::nullopt;
+    const char lower = core::asciiLower(letter);
+    if (isWindowsVolume()) {
+        if (lower == 'c')
+            return root();
+        if (lower == 'z')
+            return fs::path("/");
+        return std::nullopt;
+    }
+    return dosdevices() / (std::string(1, lower) + ":");
 }
 
 bool Prefix::ensureExists()

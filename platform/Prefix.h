@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 
 namespace platform {
 
@@ -15,8 +16,25 @@ public:
     static std::filesystem::path systemReg() { return root() / "system.reg"; }
     static std::filesystem::path userReg() { return root() / "user.reg"; }
 
+    // True when the prefix is a mounted Windows volume itself: a folder holding
+    // Windows\System32\config\SOFTWARE (in any letter case) and no system.reg. Such a
+    // folder is drive c:, z: is "/", and nothing is ever created in it.
+    static bool isWindowsVolume();
+
+    // The SOFTWARE hive of the Windows installation whose registry stands for
+    // HKEY_LOCAL_MACHINE\Software: present when the prefix has no system.reg and either is a
+    // Windows volume or has a drive c: that leads to one. Nothing for a Wine-style prefix.
+    static std::optional<std::filesystem::path> softwareHive();
+
+    // Where a drive letter (either case) leads before links are resolved: the entry
+    // dosdevices/x: of a Wine-style prefix; the volume for c: and "/" for z: when the prefix
+    // is a Windows volume. Nothing for a letter that is not a drive letter or, on a volume,
+    // any letter but c and z. The entry itself may be missing.
+    static std::optional<std::filesystem::path> driveEntry(char letter);
+
     // Creates a missing prefix as a fresh one: drives c: and z:, the Windows folders and a
     // system.reg that names C:\WINDOWS as the system root. An existing prefix is left alone.
+    // A Windows volume counts as existing, so nothing is created in it.
     // Returns false when the prefix could not be created.
     static bool ensureExists();
 };

@@ -1,6 +1,8 @@
 #include "platform/Registry.h"
 
+#include "core/AsciiCase.h"
 #include "platform/AtomicFile.h"
+#include "platform/HiveFile.h"
 #include "platform/Prefix.h"
 #include "platform/WineRegistry.h"
 
@@ -10,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -63,12 +66,54 @@ struct State {
     Hive user;
     std::map<HKEY, OpenKey> handles;
     HKEY nextHandle = 1;
+    // The SOFTWARE hive of a Windows installation, when HKEY_LOCAL_MACHINE\Software is one.
+    std::unique_ptr<HiveFile> software;
 };
 
 State& state()
 {
     static State s;
     return s;
+}
+
+// The hive that stands for HKEY_LOCAL_MACHINE\Software now, or null when the machine's
+// registry is Wine's system.reg.
+HiveFile* softwareHive()
+{
+    State& s = state();
+    const std::optional<fs::path> file = Prefix::softwareHive();
+    if (!file) {
+        s.software.reset();
+        return nullptr;
+    }
+    if (!s.software || s.software->file() != *file)
+        s.software = std::make_unique<HiveFile>(*file);
+    return s.software.get();
+}
+
+// A key of HKEY_LOCAL_MACHINE as seen through a SOFTWARE hive: the root, or a key below
+// Software (path then relative to the hive's root). Other keys are not in the hive.
+struct HivePath {
+    bool machineRoot = false;
+    std::string path;
+};
+
+std::optional<HivePath> hivePathOf(const std::string& machinePath)
+{
+    if (machinePath.empty())
+        return HivePath{true, {}};
+    const std::size_t separator = machinePath.find('\\');
+    const std::string_view first = std::string_view(machinePath).substr(0, separator);
+    if (!core::asciiEqualsIgnoreCase(first, "Software"))
+        return std::nullopt;
+    return HivePath{false, separator == std::string::npos ? std::string()
+                                                          : machinePath.substr(separator + 1)};
+}
+
+bool hiveKeyExists(HiveFile& hive, const std::string& machinePath)
+{
+    const auto at = hivePathOf(machinePath);
+    return at && (at->machineRoot || hive.keyExists(at->path));
 }
 
 bool isRoot(HKEY key)
@@ -114,6 +159,9 @@ Hive& loadHive(HKEY root)
 // file that cannot be read or is not in Wine's format is never replaced.
 LONG checkWritable(const Hive& hive)
 {
+    // Nothing is ever created on a Windows volume.
+    if (Prefix::isWindowsVolume())
+        return ERROR_ACCESS_DENIED;
     if (hive.exists && (!hive.readable || !hive.registry.recognized()))
         return ERROR_REGISTRY_CORRUPT;
     if (hive.exists && !isWritable(hive.file))
@@ -180,6 +228,60 @@ bool isStringKind(DWORD type)
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
+// Hands a stored value to the caller: text kinds as UTF-8, other kinds as stored.
+LONG returnValue(DWORD kind, const std::string& stored, DWORD* type, BYTE* data, DWORD* dataSize)
+{
+    const std::string bytes = isStringKind(kind) ? utf16leToUtf8(stored) : stored;
+    if (type)
+        *type = kind;
+    if (bytes.size() > 0xFFFFFFFFu)
+        return ERROR_MORE_DATA;
+    const DWORD size = DWORD(bytes.size());
+    if (data) {
+        if (*dataSize < size) {
+            *dataSize = size;
+            return ERROR_MORE_DATA;
+        }
+        if (size > 0)
+            std::memcpy(data, bytes.data(), size);
+    }
+    if (dataSize)
+        *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+// The parts of the registry functions that work on a SOFTWARE hive.
+LONG openInHive(HiveFile& hive, OpenKey target, REGSAM samDesired, HKEY* result)
+{
+    if (!hiveKeyExists(hive, target.path))
+        return ERROR_FILE_NOT_FOUND;
+    if ((samDesired & kChangeRights) && !hive.writeRefusal().empty())
+        return ERROR_ACCESS_DENIED;
+    target.access = samDesired;
+    *result = addHandle(target);
+    return ERROR_SUCCESS;
+}
+
+LONG createInHive(HiveFile& hive, OpenKey target, REGSAM samDesired, HKEY* result,
+                  DWORD* disposition)
+{
+    const auto at = hivePathOf(target.path);
+    const bool exists = at && (at->machineRoot || hive.keyExists(at->path));
+    if (!exists || (samDesired & kChangeRights))
+        if (!hive.writeRefusal().empty())
+            return ERROR_ACCESS_DENIED;
+    if (!exists) {
+        // Keys beside Software belong to other hives, which are not written.
+        if (!at || !hive.createKey(at->path))
+            return ERROR_ACCESS_DENIED;
+    }
+    if (disposition)
+        *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    target.access = samDesired;
+    *result = addHandle(target);
+    return ERROR_SUCCESS;
+}
+
 } // namespace
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM samDesired, HKEY* result)
@@ -190,6 +292,9 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM samDesired, HKEY*
     std::optional<OpenKey> target = resolve(key, subKey);
     if (!target)
         return ERROR_INVALID_HANDLE;
+    if (target->root == HKEY_LOCAL_MACHINE)
+        if (HiveFile* software = softwareHive())
+            return openInHive(*software, *target, samDesired, result);
     Hive& hive = loadHive(target->root);
     if (!hive.registry.keyExists(target->path))
         return ERROR_FILE_NOT_FOUND;
@@ -210,6 +315,9 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, RE
     std::optional<OpenKey> target = resolve(key, subKey);
     if (!target)
         return ERROR_INVALID_HANDLE;
+    if (target->root == HKEY_LOCAL_MACHINE)
+        if (HiveFile* software = softwareHive())
+            return createInHive(*software, *target, samDesired, result, disposition);
     Hive& hive = loadHive(target->root);
     const bool exists = hive.registry.keyExists(target->path);
     if (!exists || (samDesired & kChangeRights))
@@ -238,30 +346,24 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE
         return ERROR_ACCESS_DENIED;
     if (data && !dataSize)
         return ERROR_INVALID_PARAMETER;
+    const char* name = valueName ? valueName : "";
+    if (open->root == HKEY_LOCAL_MACHINE)
+        if (HiveFile* software = softwareHive()) {
+            const auto at = hivePathOf(open->path);
+            if (!hiveKeyExists(*software, open->path))
+                return ERROR_KEY_DELETED;
+            const auto value = at->machineRoot ? std::nullopt : software->findValue(at->path, name);
+            if (!value)
+                return ERROR_FILE_NOT_FOUND;
+            return returnValue(value->type, value->data, type, data, dataSize);
+        }
     const Hive& hive = loadHive(open->root);
     if (!hive.registry.keyExists(open->path))
         return ERROR_KEY_DELETED;
-    const WineRegValue* value = hive.registry.findValue(open->path, valueName ? valueName : "");
+    const WineRegValue* value = hive.registry.findValue(open->path, name);
     if (!value)
         return ERROR_FILE_NOT_FOUND;
-
-    const std::string bytes = isStringKind(value->type) ? utf16leToUtf8(value->data) : value->data;
-    if (type)
-        *type = value->type;
-    if (bytes.size() > 0xFFFFFFFFu)
-        return ERROR_MORE_DATA;
-    const DWORD size = DWORD(bytes.size());
-    if (data) {
-        if (*dataSize < size) {
-            *dataSize = size;
-            return ERROR_MORE_DATA;
-        }
-        if (size > 0)
-            std::memcpy(data, bytes.data(), size);
-    }
-    if (dataSize)
-        *dataSize = size;
-    return ERROR_SUCCESS;
+    return returnValue(value->type, value->data, type, data, dataSize);
 }
 
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
@@ -275,6 +377,20 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
         return ERROR_ACCESS_DENIED;
     if (!data && dataSize > 0)
         return ERROR_NOACCESS;
+    const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
+    if (open->root == HKEY_LOCAL_MACHINE)
+        if (HiveFile* software = softwareHive()) {
+            if (!hiveKeyExists(*software, open->path))
+                return ERROR_KEY_DELETED;
+            const auto at = hivePathOf(open->path);
+            if (at->machineRoot || !software->writeRefusal().empty())
+                return ERROR_ACCESS_DENIED;
+            const HiveValue value{type,
+                                  isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes)};
+            return software->setValue(at->path, valueName ? valueName : "", value)
+                       ? ERROR_SUCCESS
+                       : ERROR_ACCESS_DENIED;
+        }
     Hive& hive = loadHive(open->root);
     if (!hive.registry.keyExists(open->path))
         return ERROR_KEY_DELETED;
@@ -284,7 +400,6 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BY
     WineRegValue value;
     value.name = valueName ? valueName : "";
     value.type = type;
-    const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
     value.data = isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes);
     const auto now = std::int64_t(std::time(nullptr));
     hive.registry.setValue(open->path, value, now);
@@ -298,6 +413,16 @@ LONG RegCloseKey(HKEY key)
     if (isRoot(key))
         return ERROR_SUCCESS;
     return state().handles.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+std::string registryWriteRefusal(HKEY key)
+{
+    std::lock_guard lock(state().mutex);
+    const std::optional<OpenKey> open = lookup(key);
+    if (!open || open->root != HKEY_LOCAL_MACHINE)
+        return {};
+    HiveFile* software = softwareHive();
+    return software ? software->writeRefusal() : std::string();
 }
 
 std::size_t registryOpenHandleCount()

@@ -4,13 +4,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
 // The registry functions of the platform, over the prefix's hive files: HKEY_LOCAL_MACHINE is
-// system.reg and HKEY_CURRENT_USER user.reg, in Wine's text format. Every call sees the file
-// as it is on disk now (a file changed by another program is read again); every change
-// replaces the file atomically at once.
+// system.reg and HKEY_CURRENT_USER user.reg, in Wine's text format.
+//
+// When the prefix is (or its drive c: leads to) a Windows installation without a system.reg,
+// HKEY_LOCAL_MACHINE\Software is that installation's SOFTWARE hive instead, read and written
+// through libhivex (see HiveFile); the other keys of HKEY_LOCAL_MACHINE are missing and cannot
+// be created, and on a Windows volume itself HKEY_CURRENT_USER is empty and cannot be written.
+// Every call sees the file as it is on disk now (a file changed by another program is read again);
+// every change replaces the file atomically at once.
 //
 // Texts (key paths, value names, string data) are UTF-8; the hive keeps string data as
 // UTF-16 and converts it on the way in and out, so that sizes are those of the UTF-8 form.
@@ -86,6 +92,13 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
 
 // Closes a handle; closing a root key does nothing.
 LONG RegCloseKey(HKEY key);
+
+// Why HKEY_LOCAL_MACHINE may not be written now, in words for the user: a Windows registry
+// that was not shut down cleanly, a disk mounted read-only, a hive that cannot be read or may
+// not be changed. Empty when writes may go ahead, and always for Wine's registry files, whose
+// refusals have no reason of their own. key is a root key or an open handle; writes to its
+// hive are then refused with ERROR_ACCESS_DENIED. Looks at the disk afresh on every call.
+std::string registryWriteRefusal(HKEY key);
 
 // How many handles are open now; lets tests find handles that were never closed.
 std::size_t registryOpenHandleCount();

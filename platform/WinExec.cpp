@@ -98,8 +98,11 @@ fs::path systemPropertiesProgram()
     const fs::path self = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
         const fs::path folder = self.parent_path();
+        // Installed, it lies with the program's helpers; in the build tree, beside the program
+        // or in its own folder.
         for (const fs::path& candidate :
-             {folder / kSystemPropertiesName,
+             {folder.parent_path() / "libexec" / "crestwick" / kSystemPropertiesName,
+              folder / kSystemPropertiesName,
               folder.parent_path() / "sysprops" / kSystemPropertiesName})
             if (isExecutableFile(candidate))
                 return candidate;

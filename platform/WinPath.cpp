@@ -48,11 +48,11 @@ bool isDriveLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 
 
 std::optional<fs::path> WinPath::driveTarget(char letter)
 {
-    if (!isDriveLetter(letter))
+    const auto link = Prefix::driveEntry(letter);
+    if (!link)
         return std::nullopt;
-    const fs::path link = Prefix::dosdevices() / (std::string(1, core::asciiLower(letter)) + ":");
     std::error_code ec;
-    fs::path target = fs::canonical(link, ec);
+    fs::path target = fs::canonical(*link, ec);
     if (ec || !fs::is_directory(target, ec))
         return std::nullopt;
     return target;

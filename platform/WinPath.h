@@ -9,7 +9,7 @@ namespace platform {
 
 // Maps the Windows paths that the program builds onto files of the prefix, and back.
 //
-// "x:\a\b" goes through the drive link dosdevices/x:; "\a\b" uses the current drive; anything
+// "x:\a\b" goes through the drive link dosdevices/x: (or the drives of a Windows volume); "\a\b" uses the current drive; anything
 // else is relative to the process's current directory. "\" and "/" both separate components.
 // Each component is matched exactly first and then without regard to letter case; components
 // that exist in neither form are kept as written, so that a new file can be named.

@@ -4,6 +4,7 @@
 #include "platform/FileAttributes.h"
 #include "platform/FileSearch.h"
 #include "platform/TApplication.h"
+#include "platform/VirtualFilesystems.h"
 #include "platform/WinPath.h"
 
 #include <chrono>
@@ -25,6 +26,8 @@ struct TFilesScan::Walk {
     std::vector<TMultiMask> masks;
     std::uint32_t attributeMask = 0;
     Clock::time_point lastPump{};
+    // Where the kernel's made-up filesystems are mounted; never walked into.
+    platform::VirtualFilesystems virtualFilesystems;
 
     bool matches(std::string_view name) const
     {
@@ -129,6 +132,8 @@ void TFilesScan::StartScan()
     walk.masks = ParseMaskList(fileMask_);
     stopped_ = false;
     walk.attributeMask = attributes_.PlatformBits();
+    if (recursive_)
+        walk.virtualFilesystems = platform::VirtualFilesystems::current();
 
     switch (scanOptions_) {
     case soGlobal: {
@@ -191,7 +196,9 @@ void TFilesScan::scanDirectory(Walk& walk, const std::string& dir,
             // loop.
             if (recursive_ && search.isDirectory() && !search.isDirectoryLink()) {
                 const std::filesystem::path subHost = search.hostPath();
-                scanDirectory(walk, JoinPath(dir, name), &subHost);
+                if (!walk.virtualFilesystems.mayBeMountPoint(name) ||
+                    !walk.virtualFilesystems.holds(subHost))
+                    scanDirectory(walk, JoinPath(dir, name), &subHost);
             }
         }
         more = search.findNext();

@@ -2,6 +2,7 @@
 
 #include "platform/FileAttributes.h"
 #include "platform/FileSearch.h"
+#include "platform/OpenRegularFile.h"
 #include "platform/TApplication.h"
 #include "platform/WinPath.h"
 
@@ -96,9 +97,11 @@ private:
 // a half-written destination.
 bool copyHostFile(const fs::path& source, const fs::path& dest)
 {
-    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only a regular file is copied: a FIFO would wait for a writer and a device such as
+    // /dev/zero would fill the disk.
     struct stat st {};
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || S_ISDIR(st.st_mode))
+    FileDescriptor in(platform::openRegularFile(source, platform::FileAccess::ReadOnly, &st));
+    if (in.get() < 0)
         return false;
     struct stat old {};
     if (::stat(dest.c_str(), &old) == 0) {
@@ -442,9 +445,9 @@ void TFileOperations::SetDetailFileName(std::string name)
     const fs::path host = *toHost(detailFileName_);
     detailFileAttr_ =
         TMyFileType::FromPlatformBits(platform::FileAttributes::get(host).value_or(0));
-    FileDescriptor file(::open(host.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    if (file.get() >= 0 && ::fstat(file.get(), &st) == 0) {
+    FileDescriptor file(platform::openRegularFile(host, platform::FileAccess::ReadOnly, &st));
+    if (file.get() >= 0) {
         const QDateTime modified = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
         detailFileDateTime_ = QLocale::system()
                                   .toString(modified, QString::fromStdString(DateTimeFormat()))
@@ -473,7 +476,8 @@ void TFileOperations::SetDetailFileDateTime(const std::string& text)
         return;
     const fs::path host = *toHost(detailFileName_);
     const std::string failed = "Unable to set date/time on file: " + detailFileName_;
-    FileDescriptor file(isReadOnly(host) ? -1 : ::open(host.c_str(), O_RDWR | O_CLOEXEC));
+    FileDescriptor file(
+        isReadOnly(host) ? -1 : platform::openRegularFile(host, platform::FileAccess::ReadWrite));
     if (file.get() < 0) {
         showErrorBox(failed);
         return;

@@ -336,3 +336,65 @@ TEST_F(LogoPageTest, ASecondScanDuringAScanReportsFirstThenTheOuterScanReportsAg
     EXPECT_EQ(form->StatusBar1->SimpleText().toStdString(),
               "Total files: " + std::to_string(reports[1]) + " Size: 0 Kb");
 }
+
+TEST_F(LogoPageTest, AJpegIsSavedAsA24BitBitmapWhateverTheCaseOfItsExtension)
+{
+    // The same picture under names whose extensions differ in letter case only; each must
+    // take the JPEG save path and give the same file.
+    const std::string jpeg = makeJpeg({200, 130, false, false, 90});
+    const char* const names[] = {"d:\\photo.JPG", "d:\\x\\photo.jpg", "d:\\y\\photo.jPg"};
+    writeFile(drive / "photo.JPG", jpeg);
+    writeFile(drive / "x" / "photo.jpg", jpeg);
+    writeFile(drive / "y" / "photo.jPg", jpeg);
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    std::string first;
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        ::unlink(logo().c_str());
+        clickRow(*form, name);
+        Application().Guard([&] { form->LedButton2Click(form->LedButton2); });
+        EXPECT_TRUE(errors.empty()) << errors.front();
+        errors.clear();
+        const std::string written = readFile(logo());
+        const BmpHeader saved = readBmpHeader(written);
+        EXPECT_EQ(saved.width, 200);
+        EXPECT_EQ(saved.height, 130);
+        EXPECT_EQ(saved.bitCount, 24);
+        if (first.empty())
+            first = written;
+        else
+            EXPECT_EQ(written, first);
+        // The viewer still shows the JPEG picture.
+        EXPECT_NE(dynamic_cast<TJPEGImage*>(form->Image1->Picture().Graphic()), nullptr);
+        EXPECT_EQ(form->Image1->ImageName(), name);
+    }
+}
+
+TEST_F(LogoPageTest, ANameThatIsNotUtf8IsListedReadablyAndOpenedByItsBytes)
+{
+    // "café.bmp" as an old disk in Latin-1 names it: the byte 0xE9 alone is not UTF-8.
+    const std::string picture = makeBmp(BmpSpec{});
+    writeFile(drive / "caf\xE9.bmp", picture);
+    writeFile(drive / "caf\xC3\xA9.bmp", picture + picture);
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    ASSERT_EQ(form->ListBox1->count(), 2);
+    EXPECT_TRUE(listed(*form).contains(QString::fromUtf8("d:\\caf\xEF\xBF\xBD.bmp")));
+    EXPECT_TRUE(listed(*form).contains(QString::fromUtf8("d:\\café.bmp")));
+
+    clickRow(*form, QString::fromUtf8("d:\\caf\xEF\xBF\xBD.bmp"));
+    EXPECT_EQ(form->Image1->ImageName(), "d:\\caf\xE9.bmp");
+    EXPECT_EQ(form->LabelX->text(), QString("FileSize: %1 Kb").arg(picture.size() / 1024));
+    const TGraphic* graphic = form->Image1->Picture().Graphic();
+    ASSERT_TRUE(graphic != nullptr && !graphic->Empty());
+    form->LedButton2Click(form->LedButton2);
+    EXPECT_EQ(readFile(logo()), picture);
+
+    // The UTF-8 name opens the other file.
+    clickRow(*form, QString::fromUtf8("d:\\café.bmp"));
+    EXPECT_EQ(form->Image1->ImageName(), "d:\\caf\xC3\xA9.bmp");
+    EXPECT_TRUE(errors.empty());
+}

@@ -77,7 +77,29 @@ TEST(AnsiCompareText, AsciiShortcutAgreesWithTheCollator)
         for (const char* b : texts) {
             const int expected = collator.compare(QString::fromUtf8(a), QString::fromUtf8(b));
             const int got = core::AnsiCompareText(a, b);
-            if (expected != 0)
+            if (expected != 0) {
                 EXPECT_EQ(got < 0, expected < 0) << a << " vs " << b;
+            }
         }
+}
+
+TEST(AnsiCompareText, SortingWithKeysGivesTheOrderOfTheComparison)
+{
+    // ASCII alone, and mixed with accented letters, letters that fold to several, texts equal
+    // but for case (whose first-come order must stay), invalid UTF-8 and empty texts.
+    const std::vector<std::vector<std::string>> lists = {
+        {"b.JPG", "a.bmp", "B.jpg", "A.BMP", "a_b", "aB", "A-b", "a b", "a\\b", "~", "", "Z9", "z10"},
+        {"\xC3\xA9t\xC3\xA9", "ETE", "\xC3\x89T\xC3\x89", "ete", "Stra\xC3\x9F" "e", "STRASSE",
+         "strasse", "caf\xE9", "caf\xC3\xA9", "CAFE", "\xE2\x84\xA6mega", "omega", "", "a", "A"},
+    };
+    for (const std::vector<std::string>& list : lists) {
+        std::vector<std::string> expected = list;
+        std::stable_sort(expected.begin(), expected.end(),
+                         [](const std::string& a, const std::string& b) {
+                             return core::AnsiCompareText(a, b) < 0;
+                         });
+        std::vector<std::string> sorted = list;
+        core::AnsiSortTexts(sorted);
+        EXPECT_EQ(sorted, expected);
+    }
 }

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 
+#include <sys/mount.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -421,3 +422,39 @@ TEST_F(TFilesScanTest, ExceptionFromOnProcessLeavesTheScan)
 }
 
 } // namespace
+
+TEST_F(TFilesScanTest, NeverWalksIntoTheKernelsOwnFilesystems)
+{
+    fs::remove_all(c() / "WINDOWS");
+    file("a.bmp");
+    file("Pictures/b.bmp");
+    fs::create_directories(c() / "proc");
+    fs::create_directories(c() / "sys" / "x");
+    if (::mount("proc", (c() / "proc").c_str(), "proc", 0, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount proc here (" << std::strerror(errno)
+                     << "); the rule is tested on the mount table alone";
+    const bool sysfs = ::mount("sysfs", (c() / "sys").c_str(), "sysfs", 0, nullptr) == 0;
+    scan.SetFileMask("*");
+    scan.SetAttributes({});
+    scan.StartScan();
+    ::umount2((c() / "proc").c_str(), MNT_DETACH);
+    if (sysfs)
+        ::umount2((c() / "sys").c_str(), MNT_DETACH);
+
+    // The mount points themselves are listed, as folders; nothing below them is looked at.
+    std::vector<std::string> walked = {"c:\\", "c:\\Pictures"};
+    std::vector<std::string> listed = {"c:\\Pictures", "c:\\Pictures\\b.bmp", "c:\\a.bmp",
+                                       "c:\\proc", "c:\\sys"};
+    if (!sysfs) {
+        walked.insert(walked.end(), {"c:\\sys", "c:\\sys\\x"});
+        listed.push_back("c:\\sys\\x");
+    }
+    EXPECT_EQ(sortedCopy(processed), sortedCopy(walked));
+    EXPECT_EQ(sortedCopy(ends.at(0).list), sortedCopy(listed));
+
+    // An ordinary folder that has a mount point's name is walked.
+    processed.clear();
+    scan.StartScan();
+    EXPECT_EQ(sortedCopy(processed),
+              sortedCopy({"c:\\", "c:\\Pictures", "c:\\proc", "c:\\sys", "c:\\sys\\x"}));
+}

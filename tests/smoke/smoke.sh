@@ -3,25 +3,17 @@
 # screenshot and checks that the window shows something.
 #   smoke.sh <crestwick executable> <screenshot path>
 set -euo pipefail
+source "$(dirname "$0")/../support/xvfb.sh"
 program=$1
 shot=$2
 work=$(mktemp -d)
-display=":$(( 200 + RANDOM % 300 ))"
 cleanup() {
     kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 50); do
-    DISPLAY="$display" xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
-done
-
-export WINEPREFIX="$work/prefix" HOME="$work/home" DISPLAY="$display"
-unset QT_QPA_PLATFORM
+start_xvfb 200 "$work"
 "$program" &
 app=$!
 

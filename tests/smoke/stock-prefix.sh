@@ -6,6 +6,7 @@
 #   stock-prefix.sh <crestwick> <crestwick-sysprops> <testdata folder> <screenshot path>
 # Exits with 77 (skipped) when the stock prefix's files are not there.
 set -euo pipefail
+source "$(dirname "$0")/../support/xvfb.sh"
 program=$(realpath "$1")
 sysprops=$(realpath "$2")
 data=$3/wine8-prefix
@@ -22,7 +23,7 @@ fail() { echo "FAILED: $*"; exit 1; }
 # The prefix: drives, the registry files as Wine wrote them, system32, a logo put there by
 # the maker's installer, and the maker's support values.
 prefix=$work/prefix
-mkdir -p "$prefix/dosdevices" "$prefix/drive_c/windows/system32" "$work/home"
+mkdir -p "$prefix/dosdevices" "$prefix/drive_c/windows/system32"
 ln -s ../drive_c "$prefix/dosdevices/c:"
 ln -s / "$prefix/dosdevices/z:"
 cp "$data/system.reg" "$data/user.reg" "$data/userdef.reg" "$prefix/"
@@ -34,18 +35,8 @@ cp "$prefix/system.reg" "$work/before.reg"
 convert -size 180x114 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 22 -gravity center \
     -annotate 0 'Crestwick' BMP3:"$prefix/drive_c/windows/system32/oemlogo.bmp"
 
-# Xvfb picks a free display itself and names it when it is ready, so that test runs beside
-# other X servers never meet one of them.
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-display=":$(head -1 "$work/display")"
-[ "$display" != ":" ] || fail "Xvfb did not start"
-export WINEPREFIX="$prefix" HOME="$work/home" DISPLAY="$display"
-unset QT_QPA_PLATFORM XDG_DATA_HOME
+start_xvfb 200 "$work"
+unset XDG_DATA_HOME
 cd "$work"
 "$program" &
 app=$!

@@ -1,0 +1,362 @@
+#include "platform/HiveFile.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/WineRegistry.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+namespace {
+
+// The largest kind libhivex knows (REG_QWORD).
+constexpr std::uint32_t kLastKnownKind = 11;
+
+// The start of the "regf" base block: the signature and the two sequence numbers, which
+// Windows makes equal again once it has written the hive completely.
+constexpr std::size_t kHeaderSize = 12;
+
+std::mutex hookMutex;
+std::function<bool(const fs::path&)> beforeReplaceHook;
+
+std::vector<std::string> components(std::string_view path)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '\\') {
+            if (i > start)
+                parts.emplace_back(path.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+// libhivex takes names as C strings: a name with a NUL in it cannot be looked up or stored.
+bool hasNul(std::string_view text)
+{
+    return text.find('\0') != std::string_view::npos;
+}
+
+// libhivex stores names from UTF-8 and fails badly on anything else (it has been seen to
+// crash on such a value name), so only names that are valid UTF-8 are ever handed to it
+// for storing.
+bool storableName(std::string_view name)
+{
+    return !hasNul(name) && utf16leToUtf8(utf8ToUtf16le(name)) == name;
+}
+
+std::uint32_t littleEndian32(const unsigned char* bytes)
+{
+    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
+           std::uint32_t(bytes[3]) << 24;
+}
+
+enum class HeaderState { Clean, Dirty, Invalid };
+
+// Reads the header from the file itself, not from the copy in memory, so that a hive that
+// Windows changed in the meantime is judged as it is now.
+HeaderState headerState(const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return HeaderState::Invalid;
+    unsigned char header[kHeaderSize];
+    ssize_t got;
+    do
+        got = ::pread(fd, header, sizeof header, 0);
+    while (got < 0 && errno == EINTR);
+    ::close(fd);
+    if (got != ssize_t(sizeof header) || std::memcmp(header, "regf", 4) != 0)
+        return HeaderState::Invalid;
+    return littleEndian32(header + 4) == littleEndian32(header + 8) ? HeaderState::Clean
+                                                                    : HeaderState::Dirty;
+}
+
+bool onReadOnlyMount(const fs::path& folder)
+{
+    struct statvfs vfs {};
+    return ::statvfs(folder.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0;
+}
+
+// Removes the temporary file of a commit unless it has replaced the hive.
+class PendingFile {
+public:
+    explicit PendingFile(std::string path) : path_(std::move(path)) {}
+    ~PendingFile()
+    {
+        if (!kept_)
+            ::unlink(path_.c_str());
+    }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    void keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
+// Gives the temporary file the old hive's permissions (and owner, where the process may) and
+// flushes it to disk.
+bool finishTemporary(const std::string& path, const struct stat& old)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok && (st.st_uid != old.st_uid || st.st_gid != old.st_gid))
+        // Only a privileged process may give a file away; others keep their own ownership.
+        (void)::fchown(fd, old.st_uid, old.st_gid);
+    if (ok && (st.st_mode & 07777) != (old.st_mode & 07777))
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+    ok = ok && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+void syncFolder(const fs::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    (void)::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+HiveFile::HiveFile(fs::path file) : file_(std::move(file)) {}
+
+HiveFile::~HiveFile()
+{
+    drop();
+}
+
+void HiveFile::setBeforeReplaceForTesting(std::function<bool(const fs::path&)> hook)
+{
+    std::lock_guard lock(hookMutex);
+    beforeReplaceHook = std::move(hook);
+}
+
+void HiveFile::drop()
+{
+    if (hive_)
+        hivex_close(hive_);
+    hive_ = nullptr;
+    loaded_ = false;
+}
+
+void HiveFile::load()
+{
+    struct stat st {};
+    const bool exists = ::stat(file_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    const Stamp stamp =
+        exists ? Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
+                       std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec}
+               : Stamp{};
+    if (loaded_ && exists == exists_ && stamp == stamp_)
+        return;
+    drop();
+    exists_ = exists;
+    stamp_ = stamp;
+    // Opened for writing so that changes can be made in memory; the file itself is only read.
+    if (exists)
+        hive_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
+    loaded_ = true;
+}
+
+bool HiveFile::readable()
+{
+    load();
+    return hive_ != nullptr;
+}
+
+std::size_t HiveFile::nodeOf(std::string_view path)
+{
+    if (!hive_ || hasNul(path))
+        return 0;
+    hive_node_h node = hivex_root(hive_);
+    for (const std::string& name : components(path)) {
+        if (node == 0)
+            return 0;
+        node = hivex_node_get_child(hive_, node, name.c_str());
+    }
+    return node;
+}
+
+bool HiveFile::keyExists(std::string_view path)
+{
+    load();
+    return nodeOf(path) != 0;
+}
+
+std::optional<HiveValue> HiveFile::findValue(std::string_view keyPath, std::string_view name)
+{
+    load();
+    const hive_node_h node = nodeOf(keyPath);
+    if (node == 0 || hasNul(name))
+        return std::nullopt;
+    const hive_value_h value = hivex_node_get_value(hive_, node, std::string(name).c_str());
+    if (value == 0)
+        return std::nullopt;
+    hive_type type{};
+    std::size_t length = 0;
+    if (hivex_value_type(hive_, value, &type, &length) != 0)
+        return std::nullopt;
+    HiveValue result;
+    result.type = std::uint32_t(type);
+    if (length == 0)
+        return result;
+    char* bytes = hivex_value_value(hive_, value, &type, &length);
+    if (!bytes)
+        return std::nullopt;
+    result.data.assign(bytes, length);
+    std::free(bytes);
+    return result;
+}
+
+std::string HiveFile::writeRefusal()
+{
+    const fs::path folder = file_.has_parent_path() ? file_.parent_path() : fs::path(".");
+    if (onReadOnlyMount(folder))
+        return kReadOnlyDisk;
+    switch (headerState(file_)) {
+    case HeaderState::Invalid:
+        return kUnreadable;
+    case HeaderState::Dirty:
+        return kNotShutDownCleanly;
+    case HeaderState::Clean:
+        break;
+    }
+    load();
+    if (!hive_)
+        return kUnreadable;
+    if (!isWritable(file_) || !isWritable(folder))
+        return kNoWriteAccess;
+    return {};
+}
+
+bool HiveFile::createKey(std::string_view path, bool* created)
+{
+    if (created)
+        *created = false;
+    load();
+    if (!hive_ || hasNul(path))
+        return false;
+    const std::vector<std::string> names = components(path);
+    hive_node_h node = hivex_root(hive_);
+    std::size_t existing = 0;
+    for (; existing < names.size(); ++existing) {
+        const hive_node_h child = hivex_node_get_child(hive_, node, names[existing].c_str());
+        if (child == 0)
+            break;
+        node = child;
+    }
+    if (existing == names.size())
+        return node != 0;
+    if (!writeRefusal().empty())
+        return false;
+    for (std::size_t i = existing; i < names.size(); ++i)
+        if (!storableName(names[i]))
+            return false;
+    for (std::size_t i = existing; i < names.size(); ++i) {
+        node = hivex_node_add_child(hive_, node, names[i].c_str());
+        if (node == 0) {
+            drop();
+            return false;
+        }
+    }
+    if (!commit())
+        return false;
+    if (created)
+        *created = true;
+    return true;
+}
+
+bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const HiveValue& value)
+{
+    if (value.type > kLastKnownKind || !storableName(name))
+        return false;
+    load();
+    if (!writeRefusal().empty())
+        return false;
+    const hive_node_h node = nodeOf(keyPath);
+    if (node == 0)
+        return false;
+    std::string key(name);
+    std::string data = value.data;
+    hive_set_value set{};
+    set.key = key.data();
+    set.t = hive_type(value.type);
+    set.len = data.size();
+    set.value = data.data();
+    if (hivex_node_set_value(hive_, node, &set, 0) != 0) {
+        drop();
+        return false;
+    }
+    return commit();
+}
+
+bool HiveFile::commit()
+{
+    std::error_code ec;
+    // A link in the hive's place is followed, so that the file it names is replaced.
+    const fs::path target = fs::canonical(file_, ec);
+    struct stat old {};
+    if (ec || ::stat(target.c_str(), &old) != 0) {
+        drop();
+        return false;
+    }
+    const fs::path folder = target.parent_path();
+    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) {
+        drop();
+        return false;
+    }
+    ::close(fd);
+    PendingFile temp(pattern);
+
+    bool ok = hivex_commit(hive_, temp.path().c_str(), 0) == 0 && finishTemporary(temp.path(), old);
+    if (ok) {
+        std::function<bool(const fs::path&)> hook;
+        {
+            std::lock_guard lock(hookMutex);
+            hook = beforeReplaceHook;
+        }
+        ok = !hook || hook(temp.path());
+    }
+    ok = ok && ::rename(temp.path().c_str(), target.c_str()) == 0;
+    if (!ok) {
+        drop();
+        return false;
+    }
+    temp.keep();
+    syncFolder(folder);
+
+    struct stat st {};
+    if (::stat(file_.c_str(), &st) != 0) {
+        drop();
+        return true;
+    }
+    stamp_ = Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
+                   std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
+    return true;
+}
+
+} // namespace platform
