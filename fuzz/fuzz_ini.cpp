@@ -46,7 +46,8 @@ std::string trimmed(std::string_view s)
 // What a reader sees of a written value.
 std::string asRead(std::string_view value)
 {
-    std::string s = trimmed(value);
+    // A NUL byte ends a value.
+    std::string s = trimmed(value.substr(0, value.find('\0')));
     if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
         s = s.substr(1, s.size() - 2);
     return s;

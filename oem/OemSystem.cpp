@@ -293,6 +293,13 @@ std::unique_ptr<TBitmap> OemSystem::readLogo() const
 
 void OemSystem::ensureWritable(const char* firstValue) const
 {
+    // On a Windows disk whose registry or volume may not be written, no save writes anything,
+    // files included, and the reason is the disk's own.
+    if (const std::string why = platform::registryWriteRefusal(platform::HKEY_LOCAL_MACHINE);
+        !why.empty())
+        throw ERegistryException(why);
+    if (!keepsInfoInRegistry())
+        return;
     WineServer::ensureNotRunning(platform::Prefix::root());
     if (!firstValue)
         return;
@@ -309,8 +316,7 @@ void OemSystem::ensureWritable(const char* firstValue) const
 void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) const
 {
     const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
-    if (keepsInfoInRegistry())
-        ensureWritable(firstValue);
+    ensureWritable(firstValue);
 
     TIniFile ini(infoFile());
     if (info.manufacturer)
@@ -339,8 +345,7 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
 
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
 {
-    if (keepsInfoInRegistry())
-        ensureWritable(kLogo);
+    ensureWritable(kLogo);
     const std::string target = logoFile();
     save(target);
     if (!keepsInfoInRegistry())

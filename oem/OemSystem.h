@@ -123,7 +123,8 @@ public:
     void writeLogo(TBitmap& bitmap) const;
 
 private:
-    // The checks before any write on NT 6.
+    // The checks before any write: a Windows disk that refuses writes, then on NT 6 a running
+    // Wine server and a registry that cannot be written.
     void ensureWritable(const char* firstValue) const;
 
     Generation generation_ = Generation::Windows9x;

@@ -1,0 +1,105 @@
+// The OEM information of a Windows disk named by WINEPREFIX: read and written through its
+// SOFTWARE hive and its system32 folder, and refused whole when the disk says no.
+#include "core/Exceptions.h"
+#include "oem/OemSystem.h"
+#include "platform/HiveFile.h"
+#include "platform/Registry.h"
+#include "tests/support/TempPrefix.h"
+#include "tests/support/TestHive.h"
+
+#include <cstring>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<Key> kWindows10 = {
+    {"Microsoft\\Windows NT\\CurrentVersion",
+     {{"SystemRoot", platform::REG_SZ, text("C:\\Windows")},
+      {"CurrentMajorVersionNumber", platform::REG_DWORD, dword(10)},
+      {"CurrentVersion", platform::REG_SZ, text("6.3")},
+      {"ProductName", platform::REG_SZ, text("Windows 10 Pro")}}},
+    {"Microsoft\\Windows\\CurrentVersion\\OEMInformation",
+     {{"Manufacturer", platform::REG_SZ, text("Old Maker")},
+      {"SupportPhone", platform::REG_SZ, text("555-0100")}}},
+};
+
+const std::vector<Key> kWindowsXp = {
+    {"Microsoft\\Windows NT\\CurrentVersion",
+     {{"SystemRoot", platform::REG_SZ, text("C:\\WINDOWS")},
+      {"CurrentVersion", platform::REG_SZ, text("5.1")}}},
+};
+
+class WindowsDiskTest : public TempPrefixTest {
+protected:
+    void SetUp() override
+    {
+        TempPrefixTest::SetUp();
+        if (!fs::is_regular_file(kMinimalHive))
+            GTEST_SKIP() << "test hive missing: " << kMinimalHive;
+    }
+};
+
+} // namespace
+
+TEST_F(WindowsDiskTest, SavesGoToTheHiveAndSystem32OfEachGeneration)
+{
+    struct Case {
+        const std::vector<Key>* keys;
+        const char* system32; // as the disk spells it
+        oem::Generation generation;
+        bool registry;
+    };
+    for (const Case& c : {Case{&kWindows10, "Windows/System32", oem::Generation::Nt6, true},
+                          Case{&kWindowsXp, "WINDOWS/system32", oem::Generation::Nt5, false}}) {
+        fs::remove_all(prefix());
+        const fs::path hive = makeWindowsVolume(prefix(), *c.keys,
+                                                c.registry ? "Windows/System32/config/SOFTWARE"
+                                                           : "WINDOWS/system32/config/SOFTWARE");
+        const oem::OemSystem system = oem::OemSystem::describe();
+        ASSERT_EQ(system.generation(), c.generation) << c.system32;
+        EXPECT_EQ(system.readInfo().manufacturer,
+                  c.registry ? std::optional<std::string>("Old Maker") : std::nullopt);
+
+        system.writeInfo({"Quillmere", "Tower", "Call us", "Mail us"},
+                         oem::FurtherSupportLines::Remove);
+        EXPECT_EQ(readFile(prefix() / c.system32 / "oeminfo.ini"),
+                  "[general]\r\nManufacturer=Quillmere\r\nModel=Tower\r\n"
+                  "[Support Information]\r\nLine1=Call us\r\nLine2=Mail us\r\n");
+        const Dump dump = dumpHive(hive);
+        const std::string key = "\\Microsoft\\Windows\\CurrentVersion\\OEMInformation|";
+        if (c.registry) {
+            EXPECT_EQ(dump.at(key + "Manufacturer").second, text("Quillmere"));
+            EXPECT_EQ(dump.at(key + "Model").second, text("Tower"));
+            EXPECT_EQ(dump.at(key + "SupportPhone").second, text("555-0100"));
+        } else {
+            EXPECT_EQ(dump.count(key + "Manufacturer"), 0u);
+        }
+        // Nothing of Wine's was made on the disk.
+        EXPECT_FALSE(fs::exists(prefix() / "dosdevices"));
+        EXPECT_FALSE(fs::exists(prefix() / "system.reg"));
+    }
+}
+
+TEST_F(WindowsDiskTest, ADiskNotShutDownCleanlyRefusesEverySaveAndKeepsItsBytes)
+{
+    for (const std::vector<Key>* keys : {&kWindows10, &kWindowsXp}) {
+        fs::remove_all(prefix());
+        const fs::path hive = makeWindowsVolume(prefix(), *keys);
+        const oem::OemSystem system = oem::OemSystem::describe();
+        markNotShutDownCleanly(hive);
+        const std::string before = readFile(hive);
+
+        try {
+            system.writeInfo({"Quillmere", "Tower", std::nullopt, std::nullopt},
+                             oem::FurtherSupportLines::Keep);
+            ADD_FAILURE() << "a dirty hive took a save";
+        } catch (const Exception& error) {
+            EXPECT_EQ(error.Message, platform::HiveFile::kNotShutDownCleanly);
+        }
+        EXPECT_THROW(system.writeLogo([](const std::string&) { FAIL() << "logo written"; }),
+                     Exception);
+        EXPECT_EQ(readFile(hive), before);
+        EXPECT_FALSE(fs::exists(prefix() / "Windows" / "System32" / "oeminfo.ini"));
+    }
+}
