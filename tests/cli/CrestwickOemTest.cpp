@@ -243,26 +243,38 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
     }
 }
 
-TEST_P(CrestwickOemTest, AnUnwritableSystemFolderIsReportedAndNothingChanges)
+TEST_P(CrestwickOemTest, UnwritableOemFilesAreReportedAndNothingChanges)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "the superuser may write into read-only folders";
     MAKE_SYSTEM(GetParam());
-    fs::permissions(infoFile(), fs::perms::owner_read);
-    fs::permissions(systemFolder, fs::perms::owner_read | fs::perms::owner_exec);
-    const std::string before = state();
     writeFile(temp() / "new.bmp", makeBmp(BmpSpec{}));
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"set", "--model", "X"},
-          std::vector<std::string>{"logo", (temp() / "new.bmp").string()}}) {
-        const Result result = runTool(args);
-        EXPECT_EQ(result.status, 1) << args[0];
-        const bool named = result.err.find("Unable to write to") != std::string::npos ||
-                           result.err.find("Cannot create file") != std::string::npos;
-        EXPECT_TRUE(named) << result.err;
-        EXPECT_EQ(state(), before);
+    const std::vector<std::vector<std::string>> commands = {
+        {"set", "--model", "X"}, {"logo", (temp() / "new.bmp").string()}};
+    const auto expectRefused = [&](const char* how) {
+        const std::string before = state();
+        for (const auto& args : commands) {
+            const Result result = runTool(args);
+            EXPECT_EQ(result.status, 1) << how << ": " << args[0];
+            const bool named = result.err.find("Unable to write to") != std::string::npos ||
+                               result.err.find("Cannot create file") != std::string::npos;
+            EXPECT_TRUE(named) << how << ": " << result.err;
+            EXPECT_EQ(state(), before) << how << ": " << args[0];
+        }
+    };
+    // Folders in the files' places refuse every writer, the superuser too.
+    fs::remove(infoFile());
+    fs::create_directory(infoFile());
+    fs::create_directory(logoFile());
+    expectRefused("folders in the files' places");
+    fs::remove(infoFile());
+    fs::remove(logoFile());
+    writeFile(infoFile(), kInfo);
+
+    if (::geteuid() != 0) {
+        fs::permissions(infoFile(), fs::perms::owner_read);
+        fs::permissions(systemFolder, fs::perms::owner_read | fs::perms::owner_exec);
+        expectRefused("read-only system folder");
+        fs::permissions(systemFolder, fs::perms::owner_all);
     }
-    fs::permissions(systemFolder, fs::perms::owner_all);
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, CrestwickOemTest,
