@@ -43,9 +43,8 @@
 
 namespace {
 
-// What the logo page scans for, and the extension whose pictures are decoded before saving.
+// What the logo page scans for.
 constexpr const char* kScanMasks = "*.bmp, *.jpg";
-constexpr const char* kJpegExtension = ".JPG";
 
 // Client area of the window and the colour values of the design.
 constexpr int kClientWidth = 526;
@@ -122,16 +121,6 @@ TASLink* makeLink(QWidget* page, const char* name, const char* caption, QRect ge
     link->SetShadowSize(0);
     link->SetCaption(caption);
     return link;
-}
-
-// The extension of a file name: from its last "." to the end, or empty when the name part
-// (after the last "\" or ":") has none.
-std::string extractFileExt(const std::string& fileName)
-{
-    const std::size_t dot = fileName.find_last_of(".\\:");
-    if (dot == std::string::npos || fileName[dot] != '.')
-        return {};
-    return fileName.substr(dot);
 }
 
 bool fileExists(const std::string& windowsPath)
@@ -566,15 +555,7 @@ void TForm1::LedButton2Click(QObject*)
     const TGraphic* graphic = Image1->Picture().Graphic();
     if (!graphic || graphic->Empty())
         throw Exception("There is no picture to save.");
-    const std::string extension = core::AsciiUpperCase(extractFileExt(Image1->ImageName()));
-    system_.writeLogo([&](const std::string& target) {
-        if (extension == kJpegExtension) {
-            Image1->SaveAsBitmap(target);
-            return;
-        }
-        Image1->PrepareBitmapSave();
-        Image1->Picture().SaveToFile(target);
-    });
+    system_.writeLogo(Image1->Picture(), oem::OemSystem::isJpegName(Image1->ImageName()));
 }
 
 void TForm1::Button1Click(QObject*) { SaveOemInfo(); }

@@ -402,15 +402,21 @@ void TAdvImage::paintSurround()
                     text);
 }
 
-void TAdvImage::FitToRect(const TRect& r)
+std::unique_ptr<TBitmap> TAdvImage::FittedBitmap(const TPicture& picture, const TRect& r)
 {
     const TRect fitted =
-        FitRect(r.Right - r.Left, r.Bottom - r.Top, picture_->Width(), picture_->Height());
+        FitRect(r.Right - r.Left, r.Bottom - r.Top, picture.Width(), picture.Height());
     // The picture is redrawn into a new screen-compatible bitmap of the fitted size.
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->SetSize(fitted.Width(), fitted.Height());
-    if (TGraphic* graphic = picture_->Graphic(); graphic != nullptr && !bitmap->Empty())
+    if (TGraphic* graphic = picture.Graphic(); graphic != nullptr && !bitmap->Empty())
         bitmap->Canvas().StretchDraw(fitted, *graphic);
+    return bitmap;
+}
+
+void TAdvImage::FitToRect(const TRect& r)
+{
+    auto bitmap = FittedBitmap(*picture_, r);
     ClearImage();
     picture_->SetGraphic(bitmap.get());
     invalidate();

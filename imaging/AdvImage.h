@@ -95,6 +95,9 @@ public:
     // Redraws the picture into a new screen-compatible bitmap that fits r with its
     // proportions kept (never enlarged); the bitmap replaces the picture.
     void FitToRect(const TRect& r);
+    // The picture redrawn into a new screen-compatible bitmap that fits r as FitToRect does;
+    // the picture itself is left alone.
+    static std::unique_ptr<TBitmap> FittedBitmap(const TPicture& picture, const TRect& r);
     // Writes the picture as a bitmap file (a JPEG picture is decoded first).
     void SaveAsBitmap(const std::string& path);
     // Replaces the picture by a copy of its bitmap form.

@@ -3,7 +3,9 @@
 #include "core/AsciiCase.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
+#include "imaging/TPicture.h"
 #include "oem/TIniFile.h"
 #include "oem/WineServer.h"
 #include "platform/Prefix.h"
@@ -360,6 +362,36 @@ void OemSystem::writeLogo(const std::function<void(const std::string& target)>& 
 void OemSystem::writeLogo(TBitmap& bitmap) const
 {
     writeLogo([&](const std::string& target) { bitmap.SaveToFile(target); });
+}
+
+void OemSystem::writeLogo(TPicture& picture, bool loadedFromJpeg) const
+{
+    writeLogo([&](const std::string& target) {
+        if (loadedFromJpeg) {
+            TBitmap bitmap;
+            bitmap.Assign(picture.Graphic());
+            bitmap.SaveToFile(target);
+            return;
+        }
+        TBitmap bitmap;
+        bitmap.Assign(&picture.Bitmap());
+        picture.SetGraphic(&bitmap);
+        picture.SaveToFile(target);
+    });
+}
+
+bool OemSystem::isJpegName(const std::string& fileName)
+{
+    const std::size_t dot = fileName.find_last_of(".\\:");
+    if (dot == std::string::npos || fileName[dot] != '.')
+        return false;
+    return core::AsciiUpperCase(fileName.substr(dot)) == ".JPG";
+}
+
+void OemSystem::fitLogo(TPicture& picture)
+{
+    auto bitmap = TAdvImage::FittedBitmap(picture, {0, 0, kLogoWidth, kLogoHeight});
+    picture.SetGraphic(bitmap.get());
 }
 
 } // namespace oem

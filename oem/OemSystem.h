@@ -7,6 +7,7 @@
 #include <vector>
 
 class TBitmap;
+class TPicture;
 
 namespace oem {
 
@@ -121,6 +122,21 @@ public:
     // first, so that a refusal writes nothing.
     void writeLogo(const std::function<void(const std::string& target)>& save) const;
     void writeLogo(TBitmap& bitmap) const;
+    // Saves a picture as the logo, the way the main window's Save Logo does: a picture loaded
+    // from a JPEG file is decoded into a bitmap that is written; any other picture is first
+    // replaced by a copy of its bitmap form (so the picture changes), which is written.
+    void writeLogo(TPicture& picture, bool loadedFromJpeg) const;
+    // True when a picture loaded from the file of that name counts as a JPEG for writeLogo:
+    // its extension (after the last ".", in a name part after "\" or ":") is ".JPG" in any
+    // letter case.
+    static bool isJpegName(const std::string& fileName);
+
+    // The size of the logo area of the System Properties sheet, and of the window's viewer.
+    static constexpr int kLogoWidth = 180;
+    static constexpr int kLogoHeight = 114;
+    // Shrinks the picture into a new bitmap that fits the logo area with its proportions kept
+    // (never enlarged), as the window's Resize To Fit does; the bitmap replaces the picture.
+    static void fitLogo(TPicture& picture);
 
 private:
     // The checks before any write: a Windows disk that refuses writes, then on NT 6 a running

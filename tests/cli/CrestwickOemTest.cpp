@@ -1,0 +1,348 @@
+#include "app/Unit1.h"
+#include "controls/TRxSpeedButton.h"
+#include "imaging/AdvImage.h"
+#include "oem/OemSystem.h"
+#include "platform/TRegistry.h"
+#include "tests/imaging/BmpBytes.h"
+#include "tests/imaging/JpegFixtures.h"
+#include "tests/support/StockPrefix.h"
+#include "tests/support/TempPrefix.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs the real program with the test's WINEPREFIX; arguments go to it as bytes, and its
+// output is collected in files beside the prefix.
+Result runTool(const std::vector<std::string>& args)
+{
+    std::vector<std::string> argv = {CRESTWICK_OEM_TOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv)
+        pointers.push_back(arg.data());
+    pointers.push_back(nullptr);
+    const fs::path out = fs::current_path() / "tool.out";
+    const fs::path err = fs::current_path() / "tool.err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    Result result;
+    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) == 0) {
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = readAll(out);
+    result.err = readAll(err);
+    return result;
+}
+
+enum class Kind { Nt9x, Nt5, Nt6 };
+
+const char* const kInfo = "[general]\r\nManufacturer=Acme\r\nModel=Box 1\r\n"
+                          "[Support Information]\r\nLine1=Call us\r\nLine2=Any day\r\n"
+                          "Line3=Kept line\r\n";
+
+std::string registryString(const std::string& name)
+{
+    TRegistry registry;
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKey(std::string("\\") + oem::OemSystem::oemInformationKey(), false) ||
+        !registry.ValueExists(name))
+        return "(missing)";
+    return registry.ReadString(name);
+}
+
+} // namespace
+
+// A temporary system of one generation, with a known oeminfo.ini (and on NT 6 known
+// OEMInformation values).
+class CrestwickOemTest : public TempPrefixTest, public ::testing::WithParamInterface<Kind> {
+protected:
+    // False when the stock prefix is missing; the test then skips.
+    bool makeSystem(Kind kind)
+    {
+        if (kind == Kind::Nt9x) {
+            createDefaultPrefix();
+            systemFolder = windowsDir() / "system";
+        } else {
+            if (stock::dataFolder().empty())
+                return false;
+            if (kind == Kind::Nt5) {
+                stock::makeNt5(prefix());
+                systemFolder = prefix() / "drive_c" / "windows" / "System32";
+            } else {
+                stock::makeNt6(prefix());
+                systemFolder = prefix() / "drive_c" / "windows" / "system32";
+                if (!setValues())
+                    ADD_FAILURE() << "the program could not set the NT 6 values";
+            }
+        }
+        fs::create_directories(systemFolder);
+        writeFile(infoFile(), kInfo);
+        return true;
+    }
+    bool setValues()
+    {
+        // The values the System Properties sheet shows on NT 6, through the program itself.
+        const Result result = runTool({"set", "--manufacturer", "Acme", "--model", "Box 1"});
+        writeFile(infoFile(), kInfo);
+        return result.status == 0;
+    }
+    fs::path infoFile() const { return systemFolder / "oeminfo.ini"; }
+    fs::path logoFile() const { return systemFolder / "oemlogo.bmp"; }
+
+    // Everything a command may change, to compare before and after.
+    std::string state()
+    {
+        std::string s = fs::exists(infoFile()) ? readFile(infoFile()) : "(no ini)";
+        s += "|" + (fs::exists(logoFile()) ? readFile(logoFile()) : "(no logo)");
+        s += "|" + readFile(prefix() / "system.reg");
+        return s;
+    }
+
+    fs::path systemFolder;
+};
+
+#define MAKE_SYSTEM(kind)                                                                          \
+    if (!makeSystem(kind))                                                                         \
+    GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository"
+
+TEST_P(CrestwickOemTest, ShowPrintsTheGenerationAndTheValuesAsTextAndJson)
+{
+    MAKE_SYSTEM(GetParam());
+    const char* generation = GetParam() == Kind::Nt9x  ? "9x"
+                             : GetParam() == Kind::Nt5 ? "NT 5"
+                                                       : "NT 6+";
+
+    const Result text = runTool({"show"});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find(std::string("Generation:          ") + generation), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("Box 1"), std::string::npos);
+
+    const Result json = runTool({"show", "--json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    QJsonParseError error;
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out;
+    EXPECT_EQ(object["generation"].toString().toStdString(), generation);
+    EXPECT_EQ(object["manufacturer"].toString(), "Acme");
+    EXPECT_EQ(object["model"].toString(), "Box 1");
+    EXPECT_EQ(object["line1"].toString(), "Call us");
+    EXPECT_EQ(object["line2"].toString(), "Any day");
+    EXPECT_FALSE(object["logo"].toObject()["exists"].toBool());
+    EXPECT_TRUE(object["windowsDirectory"].toString().endsWith("\\"));
+}
+
+TEST_P(CrestwickOemTest, SetChangesOnlyTheGivenFieldAndKeepsItsBytes)
+{
+    MAKE_SYSTEM(GetParam());
+    const std::string model = "Mod\xe8le 2"; // Latin-1, not UTF-8
+    const Result result = runTool({"set", "--model", model});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.empty() && result.err.empty());
+
+    std::string expected = kInfo;
+    expected.replace(expected.find("Box 1"), 5, model);
+    EXPECT_EQ(readFile(infoFile()), expected);
+    if (GetParam() == Kind::Nt6) {
+        // The registry keeps Unicode text: a UTF-8 model arrives there unchanged.
+        const std::string utf8 = "Mod\xc3\xa8le 3";
+        ASSERT_EQ(runTool({"set", "--model", utf8}).status, 0);
+        EXPECT_EQ(registryString("Model"), utf8);
+        EXPECT_EQ(registryString("Manufacturer"), "Acme");
+    }
+    const Result verbose = runTool({"set", "--line2", "Nights too", "--verbose"});
+    EXPECT_EQ(verbose.status, 0);
+    EXPECT_FALSE(verbose.out.empty());
+}
+
+TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheOriginalBytes)
+{
+    MAKE_SYSTEM(GetParam());
+    const std::string before = state();
+    const fs::path folder = temp() / "backup";
+    const Result backup = runTool({"backup", folder.string()});
+    ASSERT_EQ(backup.status, 0) << backup.err;
+
+    writeFile(temp() / "new.bmp", makeBmp(BmpSpec{}));
+    ASSERT_EQ(runTool({"set", "--manufacturer", "Other", "--line1", "x"}).status, 0);
+    ASSERT_EQ(runTool({"logo", (temp() / "new.bmp").string()}).status, 0);
+    ASSERT_TRUE(fs::exists(logoFile()));
+    fs::remove(infoFile());
+
+    const Result restore = runTool({"restore", folder.string()});
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    // The logo did not exist at backup time, so it is gone again.
+    EXPECT_FALSE(fs::exists(logoFile()));
+    EXPECT_EQ(readFile(infoFile()), kInfo);
+    if (GetParam() == Kind::Nt6) {
+        EXPECT_EQ(registryString("Manufacturer"), "Acme");
+        EXPECT_EQ(registryString("Model"), "Box 1");
+    } else {
+        EXPECT_EQ(state(), before);
+    }
+}
+
+TEST_P(CrestwickOemTest, BadInputChangesNothing)
+{
+    MAKE_SYSTEM(GetParam());
+    writeFile(temp() / "notapicture.bmp", "This is text, not a bitmap.\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"logo", (temp() / "missing.bmp").string()}, 1, "Cannot open file "},
+        {{"logo", (temp() / "notapicture.bmp").string()}, 1, ""},
+        {{"set", "--colour", "red"}, 2, "Usage:"},
+        {{"set", "--model"}, 2, "Usage:"},
+        {{"logo"}, 2, "Usage:"},
+        {{"frobnicate"}, 2, "Usage:"},
+        {{}, 2, "Usage:"},
+        {{"restore", (temp() / "nowhere").string()}, 1, "Cannot open file "},
+    };
+    const std::string before = state();
+    for (const Case& c : cases) {
+        const Result result = runTool(c.args);
+        EXPECT_EQ(result.status, c.status) << c.args.size();
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_FALSE(result.err.empty());
+        EXPECT_EQ(state(), before);
+    }
+}
+
+TEST_P(CrestwickOemTest, UnwritableOemFilesAreReportedAndNothingChanges)
+{
+    MAKE_SYSTEM(GetParam());
+    writeFile(temp() / "new.bmp", makeBmp(BmpSpec{}));
+    const std::vector<std::vector<std::string>> commands = {
+        {"set", "--model", "X"}, {"logo", (temp() / "new.bmp").string()}};
+    const auto expectRefused = [&](const char* how) {
+        const std::string before = state();
+        for (const auto& args : commands) {
+            const Result result = runTool(args);
+            EXPECT_EQ(result.status, 1) << how << ": " << args[0];
+            const bool named = result.err.find("Unable to write to") != std::string::npos ||
+                               result.err.find("Cannot create file") != std::string::npos;
+            EXPECT_TRUE(named) << how << ": " << result.err;
+            EXPECT_EQ(state(), before) << how << ": " << args[0];
+        }
+    };
+    // Folders in the files' places refuse every writer, the superuser too.
+    fs::remove(infoFile());
+    fs::create_directory(infoFile());
+    fs::create_directory(logoFile());
+    expectRefused("folders in the files' places");
+    fs::remove(infoFile());
+    fs::remove(logoFile());
+    writeFile(infoFile(), kInfo);
+
+    if (::geteuid() != 0) {
+        fs::permissions(infoFile(), fs::perms::owner_read);
+        fs::permissions(systemFolder, fs::perms::owner_read | fs::perms::owner_exec);
+        expectRefused("read-only system folder");
+        fs::permissions(systemFolder, fs::perms::owner_all);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, CrestwickOemTest,
+                         ::testing::Values(Kind::Nt9x, Kind::Nt5, Kind::Nt6), [](const auto& info) {
+                             return info.param == Kind::Nt9x  ? std::string("Win9x")
+                                    : info.param == Kind::Nt5 ? std::string("Nt5")
+                                                              : std::string("Nt6");
+                         });
+
+TEST_F(TempPrefixTest, CrestwickOemRefusesWhileWineRunsOnNt6)
+{
+    if (stock::dataFolder().empty())
+        GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository";
+    stock::makeNt6(prefix());
+    const std::string before = readFile(prefix() / "system.reg");
+    stock::FakeWineServer server(prefix());
+    stock::LockHolder wine(server.lockFile());
+    ASSERT_TRUE(wine.holding());
+    const Result result = runTool({"set", "--model", "X"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("Wine is running in this prefix"), std::string::npos) << result.err;
+    EXPECT_EQ(readFile(prefix() / "system.reg"), before);
+}
+
+TEST_F(TempPrefixTest, CrestwickOemHelpAndVersion)
+{
+    const Result help = runTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("crestwick-oem logo PICTURE [--fit]"), std::string::npos);
+    const Result version = runTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("crestwick-oem ", 0), 0u);
+}
+
+// The logo that the program writes is the one the window's Save Logo writes for the same
+// picture, with and without Resize To Fit, for bitmaps and JPEGs.
+TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
+{
+    createDefaultPrefix();
+    BmpSpec wide;
+    wide.width = 300;
+    wide.height = 100;
+    writeFile(temp() / "pictures" / "wide.bmp", makeBmp(wide));
+    writeFile(temp() / "pictures" / "photo.JPG", makeJpeg({400, 250, false, false, 90}));
+    writeFile(temp() / "pictures" / "small.jpg", makeJpeg({60, 40, false, false, 90}));
+    const fs::path logo = windowsDir() / "system" / "oemlogo.bmp";
+    for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
+        for (const bool fit : {false, true}) {
+            const fs::path picture = temp() / "pictures" / name;
+            std::string reference;
+            {
+                TForm1 form;
+                form.Image1->SetImageName("Z:" + picture.string());
+                ASSERT_NE(form.Image1->Picture().Graphic(), nullptr) << name;
+                if (fit)
+                    form.RxSpeedButton6Click(form.RxSpeedButton6);
+                form.LedButton2Click(form.LedButton2);
+                reference = readFile(logo);
+            }
+            fs::remove(logo);
+            std::vector<std::string> args = {"logo", picture.string()};
+            if (fit)
+                args.push_back("--fit");
+            const Result result = runTool(args);
+            ASSERT_EQ(result.status, 0) << result.err;
+            EXPECT_FALSE(reference.empty());
+            EXPECT_TRUE(readFile(logo) == reference) << name << (fit ? " fitted" : "");
+            fs::remove(logo);
+        }
+    }
+}
