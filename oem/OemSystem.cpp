@@ -9,6 +9,7 @@
 #include "oem/TIniFile.h"
 #include "oem/WineServer.h"
 #include "platform/Prefix.h"
+#include "platform/CodePage.h"
 #include "platform/Registry.h"
 #include "platform/TRegistry.h"
 #include "platform/WinPath.h"
@@ -134,15 +135,32 @@ void openOemInformation(TRegistry& registry)
     registry.OpenKey(std::string("\\") + kOemInformationKey, false);
 }
 
-// An item of oeminfo.ini: the stored value, else the default.
+// An item of oeminfo.ini as text: the stored value, whose bytes are in the system's ANSI code
+// page, else the default.
 std::optional<std::string> readIni(const TIniFile& ini, const char* section, const char* key,
-                                   const std::optional<std::string>& defaultValue)
+                                   const std::optional<std::string>& defaultValue,
+                                   const platform::CodePage& ansi)
 {
+    if (ini.ValueExists(section, key))
+        return ansi.decode(ini.ReadString(section, key, ""));
     if (defaultValue)
         return ini.ReadString(section, key, *defaultValue);
-    if (!ini.ValueExists(section, key))
-        return std::nullopt;
-    return ini.ReadString(section, key, "");
+    return std::nullopt;
+}
+
+// The bytes that store text as an item of oeminfo.ini: the text in the system's ANSI code page
+// ("?" for what it cannot hold), except that an item whose stored bytes read as this very text
+// keeps its bytes, whatever they are, so that a save of what the user did not change changes
+// nothing.
+std::string iniBytes(const TIniFile& ini, const char* section, const char* key,
+                     const std::string& text, const platform::CodePage& ansi)
+{
+    if (ini.ValueExists(section, key)) {
+        std::string stored = ini.ReadString(section, key, "");
+        if (ansi.decode(stored) == text)
+            return stored;
+    }
+    return ansi.encode(text);
 }
 
 } // namespace
@@ -233,12 +251,14 @@ OemInfo OemSystem::readInfo(const OemInfo& defaults) const
         model = optionalString(registry, kModel, WrongKind::Raise);
     }
     const TIniFile ini(infoFile());
+    const platform::CodePage ansi = platform::CodePage::systemAnsi();
     OemInfo info;
-    info.manufacturer =
-        manufacturer ? manufacturer : readIni(ini, kGeneral, kManufacturer, defaults.manufacturer);
-    info.model = model ? model : readIni(ini, kGeneral, kModel, defaults.model);
-    info.supportLine1 = readIni(ini, kSupport, "Line1", defaults.supportLine1);
-    info.supportLine2 = readIni(ini, kSupport, "Line2", defaults.supportLine2);
+    info.manufacturer = manufacturer
+                            ? manufacturer
+                            : readIni(ini, kGeneral, kManufacturer, defaults.manufacturer, ansi);
+    info.model = model ? model : readIni(ini, kGeneral, kModel, defaults.model, ansi);
+    info.supportLine1 = readIni(ini, kSupport, "Line1", defaults.supportLine1, ansi);
+    info.supportLine2 = readIni(ini, kSupport, "Line2", defaults.supportLine2, ansi);
     return info;
 }
 
@@ -266,8 +286,9 @@ OemSheet OemSystem::readSheet() const
         return sheet;
     sheet.shown = true;
     const TIniFile ini(info);
-    sheet.manufacturer = ini.ReadString(kGeneral, kManufacturer, "");
-    sheet.model = ini.ReadString(kGeneral, kModel, "");
+    const platform::CodePage ansi = platform::CodePage::systemAnsi();
+    sheet.manufacturer = ansi.decode(ini.ReadString(kGeneral, kManufacturer, ""));
+    sheet.model = ansi.decode(ini.ReadString(kGeneral, kModel, ""));
     // The support lines are Line1, Line2, ... up to the first one that is missing.
     const std::vector<std::string> keys = ini.ReadSection(kSupport);
     for (int n = 1; n <= kMaxSupportLines; ++n) {
@@ -276,7 +297,7 @@ OemSheet OemSystem::readSheet() const
                 return core::asciiEqualsIgnoreCase(name, key);
             }))
             break;
-        sheet.supportLines.push_back(ini.ReadString(kSupport, key, ""));
+        sheet.supportLines.push_back(ansi.decode(ini.ReadString(kSupport, key, "")));
     }
     if (isRegularFile(logoFile()))
         sheet.logoFile = logoFile();
@@ -321,14 +342,16 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     ensureWritable(firstValue);
 
     TIniFile ini(infoFile());
-    if (info.manufacturer)
-        ini.WriteString(kGeneral, kManufacturer, *info.manufacturer);
-    if (info.model)
-        ini.WriteString(kGeneral, kModel, *info.model);
-    if (info.supportLine1)
-        ini.WriteString(kSupport, "Line1", *info.supportLine1);
-    if (info.supportLine2)
-        ini.WriteString(kSupport, "Line2", *info.supportLine2);
+    const platform::CodePage ansi = platform::CodePage::systemAnsi();
+    const auto write = [&](const char* section, const char* key,
+                           const std::optional<std::string>& text) {
+        if (text)
+            ini.WriteString(section, key, iniBytes(ini, section, key, *text, ansi));
+    };
+    write(kGeneral, kManufacturer, info.manufacturer);
+    write(kGeneral, kModel, info.model);
+    write(kSupport, "Line1", info.supportLine1);
+    write(kSupport, "Line2", info.supportLine2);
     if (further == FurtherSupportLines::Remove)
         for (const char* key : kFurtherLines)
             ini.DeleteKey(kSupport, key);

@@ -21,7 +21,8 @@ enum class Generation {
 // "9x", "NT 5", "NT 6+": how people call the generations.
 const char* generationName(Generation generation);
 
-// The OEM texts that the program edits. An item without a value is not read or not written.
+// The OEM texts that the program edits, in UTF-8: oeminfo.ini keeps them in the system's ANSI
+// code page and the registry in Unicode. An item without a value is not read or not written.
 struct OemInfo {
     std::optional<std::string> manufacturer;
     std::optional<std::string> model;
