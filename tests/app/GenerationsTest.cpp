@@ -24,32 +24,6 @@ namespace {
     if (stock::dataFolder().empty())                                                               \
     GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository"
 
-const char* const kOemKeyHeader =
-    "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\OEMInformation] ";
-const char* const kWineRunning =
-    "Wine is running in this prefix. Close its programs (wineserver -k) and save again.";
-
-// A 4 by 2 bitmap file, 24 bits a pixel, every pixel red.
-std::string redBitmap()
-{
-    auto put32 = [](std::string& out, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out += char((v >> (8 * i)) & 0xFF);
-    };
-    std::string out = "BM";
-    put32(out, 14 + 40 + 2 * 12);        // file size
-    put32(out, 0);                       // reserved
-    put32(out, 14 + 40);                 // pixel offset
-    put32(out, 40);                      // header size
-    put32(out, 4);                       // width
-    put32(out, 2);                       // height, bottom-up
-    out += std::string("\1\0\x18\0", 4); // planes, bits per pixel
-    out += std::string(24, '\0');        // no compression, sizes, colours
-    for (int i = 0; i < 8; ++i)
-        out += std::string("\0\0\xFF", 3); // blue, green, red
-    return out;
-}
-
 // The header and "#time=" lines of a key changed at the second that header names.
 std::pair<std::string, std::string> timeLinesOf(const std::string& header)
 {
@@ -57,7 +31,8 @@ std::pair<std::string, std::string> timeLinesOf(const std::string& header)
     const auto fileTime = std::uint64_t((seconds + 11644473600LL) * 10000000LL);
     char hex[32];
     std::snprintf(hex, sizeof hex, "%x%08x", unsigned(fileTime >> 32), unsigned(fileTime));
-    return {std::string(kOemKeyHeader) + std::to_string(seconds), std::string("#time=") + hex};
+    return {std::string(stock::kOemKeyHeader) + std::to_string(seconds),
+            std::string("#time=") + hex};
 }
 
 class GenerationsTest : public TempPrefixTest {
@@ -85,7 +60,7 @@ protected:
     // Puts the red bitmap into the preview, as a picture from the list would be, and saves it.
     void saveLogo(TForm1& form)
     {
-        writeFile(temp() / "red.bmp", redBitmap());
+        writeFile(temp() / "red.bmp", stock::redBitmap());
         form.Image1->Picture().LoadFromFile("Z:" + (temp() / "red.bmp").string());
         Application().Guard([&] { form.LedButton2Click(form.LedButton2); });
     }
@@ -96,7 +71,7 @@ protected:
     std::string oemHeader() const
     {
         for (const std::string& line : stock::splitLines(readFile(systemReg())))
-            if (line.starts_with(kOemKeyHeader))
+            if (line.starts_with(stock::kOemKeyHeader))
                 return line;
         return {};
     }
@@ -183,9 +158,9 @@ TEST_F(GenerationsTest, StockWinePrefixShowsTheMakersSupportValues)
 {
     REQUIRE_STOCK_PREFIX();
     stock::makeNt6(prefix());
-    writeFile(prefix() / "drive_c" / "OEM" / "brand.bmp", redBitmap());
+    writeFile(prefix() / "drive_c" / "OEM" / "brand.bmp", stock::redBitmap());
     stock::insertAfterSection(prefix(), "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] ",
-                              "\n" + std::string(kOemKeyHeader) +
+                              "\n" + std::string(stock::kOemKeyHeader) +
                                   "1796689520\n#time=1dd86aa9bc28e8a\n"
                                   "\"Logo\"=\"C:\\\\OEM\\\\brand.bmp\"\n"
                                   "\"Manufacturer\"=\"Maker Ltd\"\n"
@@ -203,7 +178,7 @@ TEST_F(GenerationsTest, StockWinePrefixShowsTheMakersSupportValues)
 
     const auto [header, time] = timeLinesOf(oemHeader());
     const auto [removed, added] = stock::changedLines(before, readFile(systemReg()));
-    EXPECT_EQ(removed, (std::vector<std::string>{std::string(kOemKeyHeader) + "1796689520",
+    EXPECT_EQ(removed, (std::vector<std::string>{std::string(stock::kOemKeyHeader) + "1796689520",
                                                  "#time=1dd86aa9bc28e8a",
                                                  "\"Manufacturer\"=\"Maker Ltd\""}));
     EXPECT_EQ(added,
@@ -304,7 +279,7 @@ TEST_F(GenerationsTest, NothingIsSavedWhileWineRunsInTheStockPrefix)
         ASSERT_TRUE(wine.holding());
         saveInfo(*form);
         saveLogo(*form);
-        EXPECT_EQ(errors, (std::vector<std::string>{kWineRunning, kWineRunning}));
+        EXPECT_EQ(errors, (std::vector<std::string>{stock::kWineRunning, stock::kWineRunning}));
         EXPECT_EQ(readFile(systemReg()), stockReg);
         EXPECT_FALSE(fs::exists(system32() / "oeminfo.ini"));
         EXPECT_FALSE(fs::exists(system32() / "oemlogo.bmp"));

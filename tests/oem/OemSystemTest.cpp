@@ -26,30 +26,6 @@ using oem::OemSystem;
 
 namespace {
 
-const char* const kOemKeyHeader =
-    "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\OEMInformation] ";
-
-// A 4 by 2 bitmap file, 24 bits a pixel, every pixel red.
-std::string redBitmap()
-{
-    auto put32 = [](std::string& out, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out += char((v >> (8 * i)) & 0xFF);
-    };
-    std::string out = "BM";
-    put32(out, 14 + 40 + 2 * 12);        // file size
-    put32(out, 0);                       // reserved
-    put32(out, 14 + 40);                 // pixel offset
-    put32(out, 40);                      // header size
-    put32(out, 4);                       // width
-    put32(out, 2);                       // height, bottom-up
-    out += std::string("\1\0\x18\0", 4); // planes, bits per pixel
-    out += std::string(24, '\0');        // no compression, sizes, colours
-    for (int i = 0; i < 8; ++i)
-        out += std::string("\0\0\xFF", 3); // blue, green, red
-    return out;
-}
-
 // The header and "#time=" lines that Wine writes for a key changed at the given second.
 std::pair<std::string, std::string> timeLines(const std::string& headerStart, std::int64_t seconds)
 {
@@ -85,7 +61,7 @@ protected:
     std::string oemHeader() const
     {
         for (const std::string& line : stock::splitLines(readFile(systemReg())))
-            if (line.starts_with(kOemKeyHeader))
+            if (line.starts_with(stock::kOemKeyHeader))
                 return line;
         return {};
     }
@@ -254,22 +230,23 @@ TEST_F(OemSystemTest, Nt6SaveAddsTheKeyAndChangesNoOtherByteOfTheRegistry)
     const std::int64_t seconds = secondsOf(header);
     EXPECT_GE(seconds, start);
     EXPECT_LE(seconds, std::int64_t(std::time(nullptr)));
-    const auto [headerLine, timeLine] = timeLines(kOemKeyHeader, seconds);
+    const auto [headerLine, timeLine] = timeLines(stock::kOemKeyHeader, seconds);
     EXPECT_EQ(first.substr(stockReg.size()),
               "\n" + headerLine + "\n" + timeLine +
                   "\n\"Manufacturer\"=\"Quillmere SoftHouse\"\n\"Model\"=\"Crestwick 1\"\n");
 
     // Saving again, later, changes the two values in place, and the key's times.
     ASSERT_TRUE(
-        stock::replaceLine(prefix(), headerLine, std::string(kOemKeyHeader) + "1796689520"));
+        stock::replaceLine(prefix(), headerLine, std::string(stock::kOemKeyHeader) + "1796689520"));
     ASSERT_TRUE(stock::replaceLine(prefix(), timeLine, "#time=1dd86aa9bc28e8a"));
     const std::string saved = readFile(systemReg());
     OemSystem::describe().writeInfo({"Maker \"Ltd\" \xc3\xa9", "Model 2", "a", "b"},
                                     oem::FurtherSupportLines::Remove);
     const std::string again = readFile(systemReg());
-    const auto [renewedHeader, renewedTime] = timeLines(kOemKeyHeader, secondsOf(oemHeader()));
+    const auto [renewedHeader, renewedTime] =
+        timeLines(stock::kOemKeyHeader, secondsOf(oemHeader()));
     const auto [removed, added] = stock::changedLines(saved, again);
-    EXPECT_EQ(removed, (std::vector<std::string>{std::string(kOemKeyHeader) + "1796689520",
+    EXPECT_EQ(removed, (std::vector<std::string>{std::string(stock::kOemKeyHeader) + "1796689520",
                                                  "#time=1dd86aa9bc28e8a",
                                                  "\"Manufacturer\"=\"Quillmere SoftHouse\"",
                                                  "\"Model\"=\"Crestwick 1\""}));
@@ -295,16 +272,16 @@ TEST_F(OemSystemTest, Nt6SaveKeepsTheKeysOtherValues)
     OemSystem::describe().writeInfo({"New maker", "New model", "x", "y"},
                                     oem::FurtherSupportLines::Remove);
     const std::string after = readFile(systemReg());
-    const auto [header, time] = timeLines(kOemKeyHeader, secondsOf(oemHeader()));
+    const auto [header, time] = timeLines(stock::kOemKeyHeader, secondsOf(oemHeader()));
     const auto [removed, added] = stock::changedLines(before, after);
-    EXPECT_EQ(removed, (std::vector<std::string>{std::string(kOemKeyHeader) + "1796689520",
+    EXPECT_EQ(removed, (std::vector<std::string>{std::string(stock::kOemKeyHeader) + "1796689520",
                                                  "#time=1dd86aa9bc28e8a",
                                                  "\"Manufacturer\"=\"Maker Ltd\""}));
     EXPECT_EQ(added, (std::vector<std::string>{header, time, "\"Manufacturer\"=\"New maker\"",
                                                "\"Model\"=\"New model\""}));
 
     // The sheet shows the registry's values and the logo the Logo value names.
-    writeFile(prefix() / "drive_c" / "OEM" / "brand.bmp", redBitmap());
+    writeFile(prefix() / "drive_c" / "OEM" / "brand.bmp", stock::redBitmap());
     const oem::OemSheet sheet = OemSystem::describe().readSheet();
     EXPECT_TRUE(sheet.shown);
     EXPECT_EQ(sheet.manufacturer, "New maker");
@@ -324,7 +301,7 @@ TEST_F(OemSystemTest, Nt6LogoSaveWritesTheFileAndNamesItInTheRegistry)
     REQUIRE_STOCK_PREFIX();
     stock::makeNt6(prefix());
     const std::string stockReg = readFile(systemReg());
-    writeFile(temp() / "red.bmp", redBitmap());
+    writeFile(temp() / "red.bmp", stock::redBitmap());
     TBitmap bitmap;
     bitmap.LoadFromFile("Z:" + (temp() / "red.bmp").string());
     OemSystem::describe().writeLogo(bitmap);
@@ -332,7 +309,7 @@ TEST_F(OemSystemTest, Nt6LogoSaveWritesTheFileAndNamesItInTheRegistry)
     saved.LoadFromFile("C:\\windows\\system32\\oemlogo.bmp");
     EXPECT_EQ(saved.Width(), 4);
     EXPECT_EQ(saved.Height(), 2);
-    const auto [header, time] = timeLines(kOemKeyHeader, secondsOf(oemHeader()));
+    const auto [header, time] = timeLines(stock::kOemKeyHeader, secondsOf(oemHeader()));
     EXPECT_EQ(readFile(systemReg()).substr(stockReg.size()),
               "\n" + header + "\n" + time +
                   "\n\"Logo\"=\"C:\\\\windows\\\\system32\\\\oemlogo.bmp\"\n");
@@ -365,7 +342,8 @@ TEST_F(OemSystemTest, Nt5And9xKeepEverythingInTheSystemFolder)
     xp.writeInfo({"Maker", "Model", "L1", "L2"}, oem::FurtherSupportLines::Remove);
     xp.writeLogo([&](const std::string& target) {
         EXPECT_EQ(target, "C:\\windows\\System32\\oemlogo.bmp");
-        writeFile(prefix() / "drive_c" / "windows" / "System32" / "oemlogo.bmp", redBitmap());
+        writeFile(prefix() / "drive_c" / "windows" / "System32" / "oemlogo.bmp",
+                  stock::redBitmap());
     });
     EXPECT_EQ(readFile(prefix() / "drive_c" / "windows" / "System32" / "oeminfo.ini"),
               "[general]\r\nManufacturer=Maker\r\nModel=Model\r\n"
@@ -435,7 +413,7 @@ TEST_F(OemSystemTest, Nt6RefusedWritesLeaveNothingHalfWritten)
               }),
               "Unable to write to C:\\windows\\system32\\oeminfo.ini");
     TBitmap bitmap;
-    writeFile(temp() / "red.bmp", redBitmap());
+    writeFile(temp() / "red.bmp", stock::redBitmap());
     bitmap.LoadFromFile("Z:" + (temp() / "red.bmp").string());
     EXPECT_EQ(errorOf([&] { system.writeLogo(bitmap); }),
               "Cannot create file C:\\windows\\system32\\oemlogo.bmp");
@@ -466,7 +444,7 @@ TEST_F(OemSystemTest, SheetsShowWhatEachGenerationShows)
     EXPECT_FALSE(sheet.manufacturer);
     // The files of NT 5 do not show on NT 6.
     writeFile(system32() / "oeminfo.ini", "[general]\r\nManufacturer=Ini\r\n");
-    writeFile(system32() / "oemlogo.bmp", redBitmap());
+    writeFile(system32() / "oemlogo.bmp", stock::redBitmap());
     sheet = OemSystem::describe().readSheet();
     EXPECT_FALSE(sheet.shown);
     EXPECT_EQ(sheet.logoFile, "");
@@ -474,7 +452,7 @@ TEST_F(OemSystemTest, SheetsShowWhatEachGenerationShows)
     // On 9x, nothing shows without oeminfo.ini, not even the logo.
     fs::remove_all(prefix());
     createDefaultPrefix();
-    writeFile(windowsDir() / "system" / "oemlogo.bmp", redBitmap());
+    writeFile(windowsDir() / "system" / "oemlogo.bmp", stock::redBitmap());
     sheet = OemSystem::describe().readSheet();
     EXPECT_FALSE(sheet.shown);
     EXPECT_EQ(sheet.logoFile, "");
@@ -497,7 +475,7 @@ TEST_F(OemSystemTest, WineReadsTheSavedRegistry)
     const OemSystem system = OemSystem::describe();
     system.writeInfo({"Quillmere \"SoftHouse\"", "Crestwick 1", "a", "b"},
                      oem::FurtherSupportLines::Remove);
-    writeFile(temp() / "red.bmp", redBitmap());
+    writeFile(temp() / "red.bmp", stock::redBitmap());
     TBitmap bitmap;
     bitmap.LoadFromFile("Z:" + (temp() / "red.bmp").string());
     system.writeLogo(bitmap);

@@ -2,6 +2,7 @@
 
 #include "platform/Profile.h"
 #include "platform/ShellExecute.h"
+#include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
 
 #include <QProcess>
@@ -90,27 +91,6 @@ TEST_F(WinExecTest, ShellExecuteWithoutSchemeOpensOnlyExistingFiles)
 
 #ifdef CRESTWICK_SYSPROPS
 
-// A 4 by 2 bitmap file, 24 bits a pixel, every pixel red.
-std::string redBitmap()
-{
-    auto put32 = [](std::string& out, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out += char((v >> (8 * i)) & 0xFF);
-    };
-    std::string out = "BM";
-    put32(out, 14 + 40 + 2 * 12); // file size
-    put32(out, 0);                // reserved
-    put32(out, 14 + 40);          // pixel offset
-    put32(out, 40);               // header size
-    put32(out, 4);                // width
-    put32(out, 2);                // height, bottom-up
-    out += std::string("\1\0\x18\0", 4);     // planes, bits per pixel
-    out += std::string(24, '\0');            // no compression, sizes, colours
-    for (int i = 0; i < 8; ++i)
-        out += std::string("\0\0\xFF", 3);   // blue, green, red
-    return out;
-}
-
 // Runs the System Properties program so that it draws itself into a file; its output lists
 // the texts it shows.
 std::vector<std::string> describeSystemProperties(const fs::path& picture)
@@ -137,7 +117,7 @@ TEST_F(WinExecTest, SystemPropertiesShowsSavedInfoAndLogo)
                                       {"Support Information", "Line2", "any time"}};
     for (const auto& entry : entries)
         ASSERT_TRUE(platform::WritePrivateProfileStringA(entry[0], entry[1], entry[2], ini.c_str()));
-    writeFile(windowsDir() / "system" / "oemlogo.bmp", redBitmap());
+    writeFile(windowsDir() / "system" / "oemlogo.bmp", stock::redBitmap());
 
     const auto lines = describeSystemProperties(temp() / "sysprops.png");
     EXPECT_EQ(lines, (std::vector<std::string>{"System Properties", "logo: 4x2",
@@ -150,7 +130,7 @@ TEST_F(WinExecTest, SystemPropertiesShowsSavedInfoAndLogo)
 TEST_F(WinExecTest, SystemPropertiesShowsNoMakerWithoutInfoFile)
 {
     createDefaultPrefix();
-    writeFile(windowsDir() / "system" / "oemlogo.bmp", redBitmap());
+    writeFile(windowsDir() / "system" / "oemlogo.bmp", stock::redBitmap());
     EXPECT_EQ(describeSystemProperties(temp() / "sysprops.png"),
               std::vector<std::string>{"System Properties"});
 }

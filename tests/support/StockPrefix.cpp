@@ -228,4 +228,24 @@ FakeWineServer::~FakeWineServer()
         fs::remove_all(folder_, ec);
 }
 
+std::string redBitmap()
+{
+    auto put32 = [](std::string& out, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out += char((v >> (8 * i)) & 0xFF);
+    };
+    std::string out = "BM";
+    put32(out, 14 + 40 + 2 * 12);        // file size
+    put32(out, 0);                       // reserved
+    put32(out, 14 + 40);                 // pixel offset
+    put32(out, 40);                      // header size
+    put32(out, 4);                       // width
+    put32(out, 2);                       // height, bottom-up
+    out += std::string("\1\0\x18\0", 4); // planes, bits per pixel
+    out += std::string(24, '\0');        // no compression, sizes, colours
+    for (int i = 0; i < 8; ++i)
+        out += std::string("\0\0\xFF", 3); // blue, green, red
+    return out;
+}
+
 } // namespace stock

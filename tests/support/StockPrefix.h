@@ -13,6 +13,16 @@
 // them, and a Windows folder with its system folder.
 namespace stock {
 
+// The start of the OEMInformation key's header line in system.reg.
+inline constexpr const char* kOemKeyHeader =
+    "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\OEMInformation] ";
+// What a save says while Wine runs in the prefix.
+inline constexpr const char* kWineRunning =
+    "Wine is running in this prefix. Close its programs (wineserver -k) and save again.";
+
+// A 4 by 2 bitmap file, 24 bits a pixel, every pixel red: the logo the tests save.
+std::string redBitmap();
+
 // The folder of the stock prefix's files; empty when the test data is not there (the test
 // then skips).
 std::filesystem::path dataFolder();
