@@ -6,10 +6,44 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
+
+// Compresses a picture with the JPEG library: configure sets options after the library's
+// defaults, fillRow fills the samples of row y.
+inline std::string compressJpeg(int width, int height, int components, J_COLOR_SPACE space,
+                                const std::function<void(jpeg_compress_struct&)>& configure,
+                                const std::function<void(int y, unsigned char* row)>& fillRow)
+{
+    jpeg_compress_struct c{};
+    jpeg_error_mgr error{};
+    c.err = jpeg_std_error(&error);
+    jpeg_create_compress(&c);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &buffer, &size);
+    c.image_width = JDIMENSION(width);
+    c.image_height = JDIMENSION(height);
+    c.input_components = components;
+    c.in_color_space = space;
+    jpeg_set_defaults(&c);
+    configure(c);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<unsigned char> row(std::size_t(width) * std::size_t(components));
+    for (int y = 0; y < height; ++y) {
+        fillRow(y, row.data());
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    std::string out(reinterpret_cast<const char*>(buffer), size);
+    jpeg_destroy_compress(&c);
+    std::free(buffer);
+    return out;
+}
 
 struct JpegSpec {
     int width = 64;
@@ -23,42 +57,25 @@ struct JpegSpec {
 // the right.
 inline std::string makeJpeg(const JpegSpec& spec)
 {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr error{};
-    c.err = jpeg_std_error(&error);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(spec.width);
-    c.image_height = JDIMENSION(spec.height);
-    c.input_components = spec.grayscale ? 1 : 3;
-    c.in_color_space = spec.grayscale ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, spec.quality, TRUE);
-    if (spec.progressive)
-        jpeg_simple_progression(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<unsigned char> row(std::size_t(spec.width) * std::size_t(c.input_components));
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
-            if (spec.grayscale) {
-                row[std::size_t(x)] = (unsigned char)(x * 255 / std::max(spec.width - 1, 1));
-            } else {
-                row[std::size_t(3 * x)] = (unsigned char)(x * 255 / std::max(spec.width - 1, 1));
-                row[std::size_t(3 * x + 1)] =
-                    (unsigned char)(y * 255 / std::max(spec.height - 1, 1));
-                row[std::size_t(3 * x + 2)] = 64;
+    const int components = spec.grayscale ? 1 : 3;
+    return compressJpeg(
+        spec.width, spec.height, components, spec.grayscale ? JCS_GRAYSCALE : JCS_RGB,
+        [&](jpeg_compress_struct& c) {
+            jpeg_set_quality(&c, spec.quality, TRUE);
+            if (spec.progressive)
+                jpeg_simple_progression(&c);
+        },
+        [&](int y, unsigned char* row) {
+            for (int x = 0; x < spec.width; ++x) {
+                if (spec.grayscale) {
+                    row[x] = (unsigned char)(x * 255 / std::max(spec.width - 1, 1));
+                } else {
+                    row[3 * x] = (unsigned char)(x * 255 / std::max(spec.width - 1, 1));
+                    row[3 * x + 1] = (unsigned char)(y * 255 / std::max(spec.height - 1, 1));
+                    row[3 * x + 2] = 64;
+                }
             }
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::string out(reinterpret_cast<const char*>(buffer), size);
-    jpeg_destroy_compress(&c);
-    std::free(buffer);
-    return out;
+        });
 }
 
 // A progressive file whose second scan header asks for coefficients past the last one: the
@@ -96,47 +113,29 @@ inline std::array<unsigned char, 3> blockColour(int x, int y)
 // channels lack in common, the inks make up the rest.
 inline std::string makeCmykJpeg(CmykForm form, bool progressive = false)
 {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr error{};
-    c.err = jpeg_std_error(&error);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = 64;
-    c.image_height = 32;
-    c.input_components = 4;
-    c.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 98, TRUE);
-    jpeg_set_colorspace(&c, form == CmykForm::adobeYcck ? JCS_YCCK : JCS_CMYK);
-    if (form == CmykForm::plainCmyk)
-        c.write_Adobe_marker = FALSE;
-    if (progressive)
-        jpeg_simple_progression(&c);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<unsigned char> row(64 * 4);
-    for (int y = 0; y < 32; ++y) {
-        for (int x = 0; x < 64; ++x) {
-            const auto rgb = blockColour(x, y);
-            const int most = std::max({rgb[0], rgb[1], rgb[2]});
-            const int black = 255 - most;
-            for (int i = 0; i < 3; ++i) {
-                const int ink = most == 0 ? 0 : (most - rgb[std::size_t(i)]) * 255 / most;
-                row[std::size_t(4 * x + i)] = (unsigned char)ink;
+    return compressJpeg(
+        64, 32, 4, JCS_CMYK,
+        [&](jpeg_compress_struct& c) {
+            jpeg_set_quality(&c, 98, TRUE);
+            jpeg_set_colorspace(&c, form == CmykForm::adobeYcck ? JCS_YCCK : JCS_CMYK);
+            if (form == CmykForm::plainCmyk)
+                c.write_Adobe_marker = FALSE;
+            if (progressive)
+                jpeg_simple_progression(&c);
+        },
+        [&](int y, unsigned char* row) {
+            for (int x = 0; x < 64; ++x) {
+                const auto rgb = blockColour(x, y);
+                const int most = std::max({rgb[0], rgb[1], rgb[2]});
+                const int black = 255 - most;
+                for (int i = 0; i < 3; ++i) {
+                    const int ink = most == 0 ? 0 : (most - rgb[std::size_t(i)]) * 255 / most;
+                    row[4 * x + i] = (unsigned char)ink;
+                }
+                row[4 * x + 3] = (unsigned char)black;
+                if (form != CmykForm::plainCmyk)
+                    for (int i = 0; i < 4; ++i)
+                        row[4 * x + i] = (unsigned char)(255 - row[4 * x + i]);
             }
-            row[std::size_t(4 * x + 3)] = (unsigned char)black;
-            if (form != CmykForm::plainCmyk)
-                for (int i = 0; i < 4; ++i)
-                    row[std::size_t(4 * x + i)] =
-                        (unsigned char)(255 - row[std::size_t(4 * x + i)]);
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::string out(reinterpret_cast<const char*>(buffer), size);
-    jpeg_destroy_compress(&c);
-    std::free(buffer);
-    return out;
+        });
 }

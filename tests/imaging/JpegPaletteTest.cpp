@@ -59,35 +59,17 @@ Quantised quantisedByTheLibrary(const std::string& file, bool grey, bool fast)
 std::string jpegOf(int width, int height, bool grey,
                    const std::function<std::array<unsigned char, 3>(int, int)>& pixel)
 {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr error{};
-    c.err = jpeg_std_error(&error);
-    jpeg_create_compress(&c);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &buffer, &size);
-    c.image_width = JDIMENSION(width);
-    c.image_height = JDIMENSION(height);
-    c.input_components = grey ? 1 : 3;
-    c.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 100, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<unsigned char> row(std::size_t(width) * std::size_t(c.input_components));
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const auto p = pixel(x, y);
-            for (int i = 0; i < c.input_components; ++i)
-                row[std::size_t(x * c.input_components + i)] = p[std::size_t(i)];
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::string out(reinterpret_cast<const char*>(buffer), size);
-    jpeg_destroy_compress(&c);
-    std::free(buffer);
-    return out;
+    const int components = grey ? 1 : 3;
+    return compressJpeg(
+        width, height, components, grey ? JCS_GRAYSCALE : JCS_RGB,
+        [](jpeg_compress_struct& c) { jpeg_set_quality(&c, 100, TRUE); },
+        [&](int y, unsigned char* row) {
+            for (int x = 0; x < width; ++x) {
+                const auto p = pixel(x, y);
+                for (int i = 0; i < components; ++i)
+                    row[x * components + i] = p[std::size_t(i)];
+            }
+        });
 }
 
 void load(TJPEGImage& jpeg, const std::string& bytes)

@@ -38,24 +38,7 @@ convert -size 180x114 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 22 -gr
 start_xvfb 200 "$work"
 unset XDG_DATA_HOME
 cd "$work"
-"$program" &
-app=$!
-title="Crestwick --- Quillmere Softhouse"
-for _ in $(seq 100); do
-    xdotool search --name "$title" >/dev/null 2>&1 && break
-    kill -0 "$app" 2>/dev/null || fail "crestwick exited early"
-    sleep 0.1
-done
-window=$(xdotool search --name "$title" | head -1)
-xdotool windowmove --sync "$window" 20 20
-xdotool windowfocus --sync "$window" || true
-sleep 0.5
-geometry=$(xwininfo -id "$window")
-left=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
-top=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
-# Window coordinates: a page's controls lie below the notebook's tab row.
-click() { xdotool mousemove $((left + $1)) $((top + $2)) click 1; sleep 0.4; }
-retype() { click "$1" "$2"; xdotool key ctrl+a; xdotool type --delay 5 "$3"; sleep 0.2; }
+show_crestwick "$program"
 
 click 394 280                              # Save Logo: the logo shown at start
 click 150 10                               # the info page

@@ -58,23 +58,7 @@ start_xvfb 200 "$work"
 export WINEPREFIX=$disk
 unset XDG_DATA_HOME
 cd "$work"
-"$program" &
-app=$!
-title="Crestwick --- Quillmere Softhouse"
-for _ in $(seq 100); do
-    xdotool search --name "$title" >/dev/null 2>&1 && break
-    kill -0 "$app" 2>/dev/null || fail "crestwick exited early"
-    sleep 0.1
-done
-window=$(xdotool search --name "$title" | head -1)
-xdotool windowmove --sync "$window" 20 20
-xdotool windowfocus --sync "$window" || true
-sleep 0.5
-geometry=$(xwininfo -id "$window")
-left=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
-top=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
-click() { xdotool mousemove $((left + $1)) $((top + $2)) click 1; sleep 0.4; }
-retype() { click "$1" "$2"; xdotool key ctrl+a; xdotool type --delay 5 "$3"; sleep 0.2; }
+show_crestwick "$program"
 
 click 150 10                               # the info page
 retype 359 166 "Crestwick Workstation"     # Computer Model

@@ -18,3 +18,27 @@ start_xvfb() {
     unset QT_QPA_PLATFORM
     mkdir -p "$HOME"
 }
+
+# Starts the program (its process id in app) and waits for its main window, placed at (20, 20)
+# and focused; then click X Y presses the mouse at window coordinates, and retype X Y TEXT
+# clicks an edit and replaces its text. Fails when the program ends before its window shows.
+#   show_crestwick <program>
+show_crestwick() {
+    "$1" &
+    app=$!
+    local title="Crestwick --- Quillmere Softhouse" window geometry
+    for _ in $(seq 100); do
+        xdotool search --name "$title" >/dev/null 2>&1 && break
+        kill -0 "$app" 2>/dev/null || { echo "FAILED: crestwick exited early"; exit 1; }
+        sleep 0.1
+    done
+    window=$(xdotool search --name "$title" | head -1)
+    xdotool windowmove --sync "$window" 20 20
+    xdotool windowfocus --sync "$window" || true
+    sleep 0.5
+    geometry=$(xwininfo -id "$window")
+    left=$(awk '/Absolute upper-left X/ {print $4}' <<<"$geometry")
+    top=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$geometry")
+}
+click() { xdotool mousemove $((left + $1)) $((top + $2)) click 1; sleep 0.4; }
+retype() { click "$1" "$2"; xdotool key ctrl+a; xdotool type --delay 5 "$3"; sleep 0.2; }
