@@ -55,7 +55,7 @@ const QColor kAqua(0x00, 0xFF, 0xFF);
 // Where a list box row keeps the bytes of a file name that its text cannot hold.
 constexpr int kPathBytesRole = Qt::UserRole + 1;
 
-QString text(const std::string& s) { return QString::fromStdString(s); }
+QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 std::string text(const QString& s) { return s.toStdString(); }
 
 template <class Widget> Widget* named(Widget* widget, const char* name)
@@ -513,21 +513,26 @@ void TForm1::FilesScan1EndProcess(TFilesScan*, TStringList& FilesList, std::int6
                                                 {FilesCount, FilesSize / 1024})));
     ListBox1->show();
     // The list box keeps its items in its own sorted order: the platform's case-insensitive
-    // order, duplicates kept.
-    std::vector<std::string> items = FilesList.items();
-    core::AnsiSortTexts(items);
+    // order, duplicates kept. The scanner's sorted list is in that order already.
+    std::vector<std::uint32_t> order;
+    if (!FilesList.Sorted())
+        order = core::AnsiSortOrder(std::size_t(FilesList.Count()),
+                                    [&](std::size_t i) { return FilesList[int(i)]; });
+    const auto path = [&](int row) { return FilesList[order.empty() ? row : int(order[row])]; };
+    const int count = FilesList.Count();
     QStringList rows;
-    rows.reserve(qsizetype(items.size()));
-    for (const auto& item : items)
-        rows.append(text(item));
+    rows.reserve(count);
+    for (int row = 0; row < count; ++row)
+        rows.append(text(path(row)));
     fillingList_ = true;
     ListBox1->clear();
     ListBox1->addItems(rows);
     // A name that is not plain ASCII keeps its bytes beside the row, which shows a readable
     // form of it: a name that is not UTF-8 would not survive the way back from the row's text.
-    for (std::size_t i = 0; i < items.size(); ++i)
-        if (!core::isAscii(items[i]))
-            ListBox1->item(int(i))->setData(kPathBytesRole, QByteArray::fromStdString(items[i]));
+    for (int row = 0; row < count; ++row)
+        if (const std::string_view bytes = path(row); !core::isAscii(bytes))
+            ListBox1->item(row)->setData(kPathBytesRole,
+                                         QByteArray(bytes.data(), qsizetype(bytes.size())));
     fillingList_ = false;
 }
 

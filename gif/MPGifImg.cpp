@@ -433,7 +433,7 @@ public:
         }
         if (Lines.Count() > 0)
             canvas.TextRect(Rect(GridLeft, GridTop, GridLeft + GridWidth, GridTop + GridHeight),
-                            GridLeft, GridTop, Lines[0]);
+                            GridLeft, GridTop, std::string(Lines[0]));
     }
 
     std::uint16_t GridLeft = 0;

@@ -306,7 +306,7 @@ bool TFileOperations::DeleteFiles()
 {
     checkSourcePath();
     bool result = true;
-    for (const std::string& path : fileList_.items()) {
+    for (const std::string& path : fileList_.Texts()) {
         if (!deleteFile(path)) {
             reportError("Error deleting file", path);
             result = false;
@@ -371,7 +371,7 @@ bool TFileOperations::copyFilesBetween(const std::string& source, const std::str
 bool TFileOperations::CopyFiles(bool Move)
 {
     checkSourcePath();
-    return copyFilesBetween(sourcePath_, destPath_, fileList_.items(), Move);
+    return copyFilesBetween(sourcePath_, destPath_, fileList_.Texts(), Move);
 }
 
 void TFileOperations::copyTreeAt(const std::string& source, const std::string& dest, bool move)

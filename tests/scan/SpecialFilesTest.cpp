@@ -73,7 +73,7 @@ TEST_F(ScanSpecialFiles, TheScanCountsAndListsOnlyRegularFiles)
         scan.SetScanDir("C:\\tree");
         scan.SetSortedList(true);
         scan.StartScan();
-        EXPECT_EQ(scan.FilesList().items(),
+        EXPECT_EQ(scan.FilesList().Texts(),
                   (std::vector<std::string>{"C:\\tree\\a.bmp", "C:\\tree\\c.bmp",
                                             "C:\\tree\\sub\\b.jpg"}));
         EXPECT_EQ(scan.FilesCount(), 3);
@@ -96,7 +96,7 @@ TEST_F(ScanSpecialFiles, TreeOperationsNeitherHangNorCopyThem)
     EXPECT_EQ(ops.FindFile("oeminfo.ini", "c:\\tree"), "");
     ops.SetMask("*.*");
     ops.GetFiles(false);
-    std::vector<std::string> listed = ops.FileList().items();
+    std::vector<std::string> listed = ops.FileList().Texts();
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (std::vector<std::string>{"a.bmp", "c.bmp"}));
 

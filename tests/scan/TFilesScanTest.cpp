@@ -5,6 +5,7 @@
 
 #include <QTimer>
 
+#include <dirent.h>
 #include <sys/mount.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -80,7 +81,7 @@ protected:
         };
         scan.OnEndProcess = [this](TFilesScan*, TStringList& list, std::int64_t count,
                                    std::int64_t size) {
-            ends.push_back({list.items(), count, size});
+            ends.push_back({list.Texts(), count, size});
         };
     }
 
@@ -457,4 +458,76 @@ TEST_F(TFilesScanTest, NeverWalksIntoTheKernelsOwnFilesystems)
     scan.StartScan();
     EXPECT_EQ(sortedCopy(processed),
               sortedCopy({"c:\\", "c:\\Pictures", "c:\\proc", "c:\\sys", "c:\\sys\\x"}));
+}
+
+namespace {
+
+// The walk of a plain depth-first reader: each directory's entries in the host's listing order,
+// a subdirectory walked where it stands. What the scan must report, however it reads ahead.
+void referenceWalk(const fs::path& host, const std::string& dir, std::vector<std::string>& dirs,
+                   std::vector<std::string>& found)
+{
+    dirs.push_back(dir);
+    DIR* d = ::opendir(host.c_str());
+    ASSERT_NE(d, nullptr);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string path = TFilesScan::JoinPath(dir, name);
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".bmp") == 0)
+            found.push_back(path);
+        if (e->d_type == DT_DIR)
+            referenceWalk(host / name, path, dirs, found);
+    }
+    ::closedir(d);
+}
+
+} // namespace
+
+TEST_F(TFilesScanTest, ReadingAheadKeepsTheOrderOfAPlainDepthFirstWalk)
+{
+    // Wide and deep enough that the readers run well ahead of the walk and have to wait for
+    // it; every scan of it, stopped or not, must come out as a plain walk would.
+    fs::remove_all(c() / "WINDOWS");
+    for (int a = 0; a < 12; ++a)
+        for (int b = 0; b < 12; ++b) {
+            const std::string folder = "a" + std::to_string(a) + "/b" + std::to_string(b);
+            for (int f = 0; f < 3; ++f)
+                file(folder + "/f" + std::to_string(f) + (f == 1 ? ".txt" : ".bmp"), f + 1);
+            fs::create_directories(c() / folder / "empty");
+        }
+    std::vector<std::string> dirs, found;
+    referenceWalk(c(), "c:\\", dirs, found);
+    ASSERT_EQ(found.size(), 288u);
+
+    scan.SetFileMask("*.bmp");
+    scan.SetSortedList(false);
+    for (int round = 0; round < 3; ++round) {
+        processed.clear();
+        scan.StartScan();
+        EXPECT_EQ(processed, dirs);
+        EXPECT_EQ(ends.back().list, found);
+        EXPECT_EQ(ends.back().size, 144 * (1 + 3));
+    }
+
+    // Stopped in the middle: exactly what the walk had reached, and the next scan is whole.
+    scan.OnProcess = [this](TFilesScan* sender, const std::string& dir, std::int64_t,
+                            std::int64_t) {
+        processed.push_back(dir);
+        if (dir == "c:\\a5\\b7")
+            sender->StopScan();
+    };
+    processed.clear();
+    scan.StartScan();
+    const auto reached = std::find(dirs.begin(), dirs.end(), "c:\\a5\\b7");
+    ASSERT_NE(reached, dirs.end());
+    EXPECT_EQ(processed, std::vector<std::string>(dirs.begin(), reached + 1));
+    const auto foundBefore = std::count_if(found.begin(), found.end(), [&](const std::string& p) {
+        return std::find(dirs.begin(), reached, p.substr(0, p.rfind('\\'))) != reached;
+    });
+    EXPECT_EQ(ends.back().count, foundBefore);
+    scan.OnProcess = nullptr;
+    scan.StartScan();
+    EXPECT_EQ(ends.back().list, found);
 }

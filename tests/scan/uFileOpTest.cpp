@@ -81,13 +81,13 @@ TEST_F(TFileOperationsTest, ListsFilesByMaskWithAndWithoutTheirDirectory)
     fs::create_directories(c() / "dir" / "sub.txt");
     ops.SetSourcePath("c:\\dir");
     ops.GetFiles(false);
-    EXPECT_EQ(sorted(ops.FileList().items()),
+    EXPECT_EQ(sorted(ops.FileList().Texts()),
               (std::vector<std::string>{"README", "a.txt", "b.TXT"}))
         << "the platform's *.* matches names without a dot";
     ops.SetMask("*.txt");
     ops.SetSourcePath("c:\\dir\\");
     ops.GetFiles(true);
-    EXPECT_EQ(sorted(ops.FileList().items()),
+    EXPECT_EQ(sorted(ops.FileList().Texts()),
               (std::vector<std::string>{"c:\\dir\\a.txt", "c:\\dir\\b.TXT"}));
     EXPECT_TRUE(reported.empty());
 }
@@ -99,7 +99,7 @@ TEST_F(TFileOperationsTest, ListsSubdirectoriesAndCountsThem)
     fs::create_directories(c() / "dir" / "two" / "deeper");
     ops.SetSourcePath("c:\\dir");
     EXPECT_EQ(ops.GetDirs(), 2);
-    EXPECT_EQ(sorted(ops.DirList().items()), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(sorted(ops.DirList().Texts()), (std::vector<std::string>{"one", "two"}));
 }
 
 TEST_F(TFileOperationsTest, EveryOperationOnAMissingSourceReportsItAndGoesOn)
@@ -274,7 +274,7 @@ TEST_F(TFileOperationsTest, FindFileReturnsTheFirstHitInPreOrder)
     EXPECT_EQ(ops.FindFile("z.dat", "c:\\root"), "") << "a directory is not a hit";
     EXPECT_EQ(ops.FindFile("*", "c:\\root\\one"), "c:\\root\\one\\x.dat");
     EXPECT_EQ(ops.FindFile("nothing", "c:\\missing"), "");
-    const auto& dirs = ops.DirList().items();
+    const auto& dirs = ops.DirList().Texts();
     EXPECT_EQ(dirs.front(), "c:\\root\\");
     EXPECT_NE(std::find(dirs.begin(), dirs.end(), "c:\\root\\one\\deep\\"), dirs.end());
 }
@@ -287,13 +287,13 @@ TEST_F(TFileOperationsTest, SearchFilesAppendsEveryMatchBelowTheStart)
     fs::create_directories(c() / "root" / "d.dat");
     ops.FileList().Add("already");
     ops.SearchFiles("*.dat", "c:\\root");
-    EXPECT_EQ(sorted(ops.FileList().items()),
+    EXPECT_EQ(sorted(ops.FileList().Texts()),
               (std::vector<std::string>{"already", "c:\\root\\a.dat", "c:\\root\\sub\\b.DAT"}));
     EXPECT_EQ(ops.DirList().Count(), 0);
 
     ops.SetShowDirsOnSearch(true);
     ops.SearchFiles("*.txt", "c:\\root\\");
-    EXPECT_EQ(sorted(ops.DirList().items()),
+    EXPECT_EQ(sorted(ops.DirList().Texts()),
               (std::vector<std::string>{"c:\\root\\", "c:\\root\\d.dat\\", "c:\\root\\sub\\"}));
     EXPECT_EQ(ops.FileList().Count(), 4);
 }

@@ -133,8 +133,8 @@ TEST_F(TShortcutsTest, FolderListHoldsGroupsAndFilesButNoDotsOrShortcuts)
     writeFile(programs / "old.LNK.bak", "x");
     writeFile(programs / "notes.txt", "x");
     TShortcuts shortcuts;
-    std::set<std::string> names(shortcuts.FolderList().items().begin(),
-                                shortcuts.FolderList().items().end());
+    std::set<std::string> names(shortcuts.FolderList().begin(),
+                                shortcuts.FolderList().end());
     EXPECT_EQ(names, (std::set<std::string>{"Accessories", "Esecuzione Automatica", "notes.txt"}));
 }
 
