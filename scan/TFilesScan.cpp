@@ -1,11 +1,9 @@
 #include "scan/TFilesScan.h"
 
 #include "platform/Drives.h"
-#include "platform/FileAttributes.h"
-#include "platform/FileSearch.h"
 #include "platform/TApplication.h"
 #include "platform/VirtualFilesystems.h"
-#include "platform/WinPath.h"
+#include "scan/TreeReader.h"
 
 #include <chrono>
 
@@ -20,15 +18,25 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-// The state of one StartScan: its compiled masks, its attribute mask and its pump clock.
-// A nested scan has its own.
+// The state of one StartScan: its compiled masks, its attribute mask, its pump clock and the
+// reader of its tree. A nested scan has its own.
 struct TFilesScan::Walk {
-    std::vector<TMultiMask> masks;
-    std::uint32_t attributeMask = 0;
-    Clock::time_point lastPump{};
-    // Where the kernel's made-up filesystems are mounted; never walked into.
-    platform::VirtualFilesystems virtualFilesystems;
+    Walk(std::vector<TMultiMask> compiled, std::uint32_t attributes, bool recursive)
+        : masks(std::move(compiled)), attributeMask(attributes),
+          // Where the kernel's made-up filesystems are mounted is read once per scan; the
+          // reader never walks into them.
+          reader([this](std::string_view name) { return matches(name); }, recursive,
+                 recursive ? platform::VirtualFilesystems::current()
+                           : platform::VirtualFilesystems())
+    {
+    }
 
+    const std::vector<TMultiMask> masks;
+    const std::uint32_t attributeMask;
+    Clock::time_point lastPump{};
+    TreeReader reader;
+
+    // Called from the reader's threads as well: masks are only read once compiled.
     bool matches(std::string_view name) const
     {
         for (const TMultiMask& m : masks)
@@ -99,41 +107,35 @@ std::string TFilesScan::JoinPath(const std::string& dir, std::string_view name)
     return joined;
 }
 
-void TFilesScan::addFound(std::string path)
+void TFilesScan::addFound(std::string_view path)
 {
     if (list_.Sorted())
-        pending_.push_back(std::move(path));
+        pending_.Add(path);
     else
-        list_.Add(std::move(path));
+        list_.Add(path);
 }
 
 void TFilesScan::flushPending()
 {
-    if (pending_.empty())
+    if (pending_.Count() == 0)
         return;
     // Appended unsorted and then sorted stably with equal strings dropped after the first:
     // the same list that inserting them one by one into the sorted list would give.
-    std::vector<std::string> found = std::move(pending_);
-    pending_.clear();
     list_.SetSorted(false);
-    for (std::string& path : found)
-        list_.Add(std::move(path));
+    list_.AddStrings(std::move(pending_));
     list_.SetSorted(true);
 }
 
 void TFilesScan::StartScan()
 {
     list_.Clear();
-    pending_.clear();
+    pending_.Clear();
     filesCount_ = 0;
     filesSize_ = 0;
 
-    Walk walk;
-    walk.masks = ParseMaskList(fileMask_);
+    std::vector<TMultiMask> masks = ParseMaskList(fileMask_);
     stopped_ = false;
-    walk.attributeMask = attributes_.PlatformBits();
-    if (recursive_)
-        walk.virtualFilesystems = platform::VirtualFilesystems::current();
+    Walk walk(std::move(masks), attributes_.PlatformBits(), recursive_);
 
     switch (scanOptions_) {
     case soGlobal: {
@@ -144,19 +146,18 @@ void TFilesScan::StartScan()
             const unsigned type = platform::Drives::driveType(std::string(1, letter) + ":\\");
             if (type == platform::kDriveFixed || type == platform::kDriveRemote ||
                 type == platform::kDriveCdRom || type == platform::kDriveRamDisk)
-                scanDirectory(walk, std::string(1, char(letter - 'a' + 'A')) + ":", nullptr);
+                scanDrive(walk, std::string(1, char(letter - 'a' + 'A')) + ":");
         }
         break;
     }
     case soSpecifiedDisk:
-        scanDirectory(walk, scanDir_.substr(0, 2), nullptr);
+        scanDrive(walk, scanDir_.substr(0, 2));
         break;
     case soSpecifiedDir:
-        scanDirectory(walk, scanDir_, nullptr);
+        scanDrive(walk, scanDir_);
         break;
     }
 
-    walk.masks.clear();
     if (OnEndProcess)
         OnEndProcess(this, FilesList(), filesCount_, filesSize_);
 }
@@ -166,42 +167,35 @@ void TFilesScan::pumpMessages()
     Application().ProcessMessages();
 }
 
-void TFilesScan::scanDirectory(Walk& walk, const std::string& dir,
-                               const std::filesystem::path* hostDir)
+void TFilesScan::scanDrive(Walk& walk, const std::string& dir)
+{
+    const std::shared_ptr<TreeReader::Node> start = walk.reader.start(JoinPath(dir, "*.*"));
+    scanDirectory(walk, dir, *start);
+}
+
+void TFilesScan::scanDirectory(Walk& walk, const std::string& dir, TreeReader::Node& folder)
 {
     if (OnProcess)
         OnProcess(this, dir, filesCount_, filesSize_);
 
-    platform::FileSearch search;
-    // Below the start, the host folder is known from the listing, with the exact name; only
-    // the start directory needs mapping from its Windows form.
-    const bool found =
-        hostDir ? search.findFirstHost(*hostDir, "*.*") : search.findFirst(JoinPath(dir, "*.*"));
-    if (!found)
-        return;
-    bool more = true;
-    while (more && !stopped_) {
-        const std::string& name = search.name();
-        if (name != "." && name != "..") {
-            // The name is tested before the attributes, which cost a look at the file; the
-            // outcome is the same either way round.
-            if (walk.matches(name) &&
-                (search.attributes() & walk.attributeMask) == walk.attributeMask) {
-                ++filesCount_;
-                filesSize_ += search.size();
-                if (buildList_)
-                    addFound(JoinPath(dir, name));
-            }
-            // A link to a directory is never followed, so that no tree can make the walk
-            // loop.
-            if (recursive_ && search.isDirectory() && !search.isDirectoryLink()) {
-                const std::filesystem::path subHost = search.hostPath();
-                if (!walk.virtualFilesystems.mayBeMountPoint(name) ||
-                    !walk.virtualFilesystems.holds(subHost))
-                    scanDirectory(walk, JoinPath(dir, name), &subHost);
+    const TreeReader::Listing listing = walk.reader.take(folder);
+    for (const TreeReader::Entry& entry : listing.entries) {
+        if (stopped_)
+            break;
+        if (entry.wanted && (entry.attributes & walk.attributeMask) == walk.attributeMask) {
+            ++filesCount_;
+            filesSize_ += entry.size;
+            if (buildList_) {
+                // Built in one buffer kept for the whole walk: the list copies the bytes.
+                foundPath_.assign(dir);
+                if (!foundPath_.empty() && foundPath_.back() != '\\')
+                    foundPath_ += '\\';
+                foundPath_ += entry.name;
+                addFound(dir.empty() ? std::string_view() : std::string_view(foundPath_));
             }
         }
-        more = search.findNext();
+        if (entry.below)
+            scanDirectory(walk, JoinPath(dir, entry.name), *entry.below);
         if (processMsg_) {
             const Clock::time_point now = Clock::now();
             if (now - walk.lastPump >= kPumpInterval) {

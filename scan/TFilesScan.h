@@ -2,6 +2,7 @@
 
 #include "core/TStringList.h"
 #include "scan/TMask.h"
+#include "scan/TreeReader.h"
 
 #include <QObject>
 
@@ -109,8 +110,9 @@ public:
 private:
     struct Walk;
 
-    void scanDirectory(Walk& walk, const std::string& dir, const std::filesystem::path* hostDir);
-    void addFound(std::string path);
+    void scanDrive(Walk& walk, const std::string& dir);
+    void scanDirectory(Walk& walk, const std::string& dir, TreeReader::Node& folder);
+    void addFound(std::string_view path);
     void flushPending();
     void pumpMessages();
 
@@ -125,7 +127,8 @@ private:
     TStringList list_;
     // Paths found for a sorted list, not yet merged: sorting once at the end is much faster
     // than keeping a long list sorted one insertion at a time, and gives the same list.
-    std::vector<std::string> pending_;
+    TStringList pending_;
+    std::string foundPath_;
     std::int64_t filesCount_ = 0;
     std::int64_t filesSize_ = 0;
     bool stopped_ = false;
