@@ -1,11 +1,14 @@
 # Sourced by the tests that start real programs: starts Xvfb on a display that it picks free
 # itself (so that tests run beside other X servers never meet one), waits until it is ready,
 # and points DISPLAY, WINEPREFIX and HOME at it and at the test's folder. Sets xvfb to the
-# server's process id for the caller's cleanup.
+# server's process id for the caller's cleanup. The server does not reset when its last client
+# leaves: a reset then would drop the program while it connects, as a helper that looked for
+# its window a moment earlier (xdotool search) leaves.
 #   start_xvfb <unused: kept for the callers> <work folder>
 start_xvfb() {
     mkdir -p "$2"
-    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$2/.xvfb-display" >/dev/null 2>&1 &
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>"$2/.xvfb-display" \
+        >/dev/null 2>&1 &
     xvfb=$!
     for _ in $(seq 100); do
         [ -s "$2/.xvfb-display" ] && break
