@@ -16,13 +16,7 @@ source "$(dirname "$0")/../support/xvfb.sh"
 program=$(realpath "$1")
 out=$(realpath -m "$2")
 mkdir -p "$out"
-work=$(mktemp -d)
-cleanup() {
-    kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
-    [ -n "${KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+make_work
 shoot() { import -window root "$out/encodings-$1.png"; echo "screenshot $out/encodings-$1.png"; }
 # The colour of the screen at window coordinates, as RRGGBB.
 colour_at() {

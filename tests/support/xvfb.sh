@@ -45,3 +45,15 @@ show_crestwick() {
 }
 click() { xdotool mousemove $((left + $1)) $((top + $2)) click 1; sleep 0.4; }
 retype() { click "$1" "$2"; xdotool key ctrl+a; xdotool type --delay 5 "$3"; sleep 0.2; }
+
+# Makes the test's temporary folder (work) and, when the script exits, ends the program and
+# Xvfb and removes the folder; KEEP_WORK=1 keeps it for a look. fail TEXT ends the test.
+make_work() {
+    work=$(mktemp -d)
+    trap end_work EXIT
+}
+end_work() {
+    kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
+    if [ -n "${KEEP_WORK:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+fail() { echo "FAILED: $*"; exit 1; }
