@@ -1,13 +1,15 @@
 // crestwick-oem: shows and changes the OEM information and logo of the system that WINEPREFIX
 // names, for scripts and for preparing many machines. Every read and write goes through
-// oem::OemSystem, as the main window's do. Texts from the command line are bytes and stay
-// bytes. Errors go to stderr with status 1; a usage error prints the usage with status 2.
+// oem::OemSystem, as the main window's do. Names from the command line are bytes and stay
+// bytes; texts are read as UTF-8 where they are valid UTF-8 and in the system's ANSI code page
+// elsewhere. Errors go to stderr with status 1; a usage error prints the usage with status 2.
 #include "core/Exceptions.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "oem/OemSystem.h"
 #include "oem/WineServer.h"
 #include "platform/AtomicFile.h"
+#include "platform/CodePage.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
 #include "platform/WinPath.h"
@@ -150,9 +152,17 @@ int show(bool json)
     return 0;
 }
 
-int set(const oem::OemInfo& info)
+int set(oem::OemInfo info)
 {
     const oem::OemSystem system = oem::OemSystem::describe();
+    // An argument that is not UTF-8 was typed in a terminal that uses the system's code page
+    // (Latin-1 "M\xFCller"): read so, it reaches the registry as the same letters and
+    // oeminfo.ini as the same bytes.
+    const platform::CodePage ansi = platform::CodePage::systemAnsi();
+    for (std::optional<std::string>* text :
+         {&info.manufacturer, &info.model, &info.supportLine1, &info.supportLine2})
+        if (*text)
+            **text = ansi.decodeUtf8OrPage(**text);
     // Only the given items are written; the others keep their bytes.
     system.writeInfo(info, oem::FurtherSupportLines::Keep);
     say("Saved the OEM information of " + system.windowsDirectory());

@@ -96,6 +96,49 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t pos)
     return length;
 }
 
+// The length of the well-formed UTF-8 sequence at pos (RFC 3629: no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0 when the bytes there are not one.
+std::size_t validUtf8Length(std::string_view text, std::size_t pos)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80; // the range of the second byte
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (pos + length > text.size() || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (!isContinuation(byte(i)))
+            return 0;
+    return length;
+}
+
+// The code pages in which bytes from 0x80 up lead two-byte characters, whose second byte may be
+// any byte from 0x40 up, ASCII letters and the backslash included.
+bool isDoubleByte(unsigned number)
+{
+    return number == 932 || number == 936 || number == 949 || number == 950;
+}
+
 // A conversion descriptor of glibc's iconv, closed with the object. Each conversion opens its
 // own, so that conversions on several threads never share state.
 class Converter {
@@ -241,6 +284,26 @@ std::string CodePage::decode(std::string_view bytes) const
     if (!converter.ok())
         return asciiOnly(bytes, skipLength);
     return converter.run(bytes, skipLength);
+}
+
+std::string CodePage::decodeUtf8OrPage(std::string_view bytes) const
+{
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        if (const std::size_t length = validUtf8Length(bytes, pos)) {
+            out.append(bytes.substr(pos, length));
+            pos += length;
+            continue;
+        }
+        // The stretch up to the next valid UTF-8 character. In a double-byte code page the byte
+        // after a lead byte belongs to its character even where it would read as UTF-8.
+        const std::size_t start = pos;
+        while (pos < bytes.size() && validUtf8Length(bytes, pos) == 0)
+            pos += isDoubleByte(number_) && pos + 1 < bytes.size() ? 2 : 1;
+        out += decode(bytes.substr(start, pos - start));
+    }
+    return out;
 }
 
 } // namespace platform

@@ -35,6 +35,13 @@ public:
     // The code page's bytes to UTF-8 text.
     std::string decode(std::string_view bytes) const;
 
+    // Bytes of unknown origin, such as a host file name or a command-line argument, to UTF-8
+    // text: what is valid UTF-8 stays as it is, and every stretch that is not is decoded from
+    // the code page. Names that are not UTF-8 were mostly written by a system that used its
+    // ANSI code page, so "caf\xE9" reads as "café" in Windows-1252, and encode() of the result
+    // gives back the bytes wherever the code page defines them.
+    std::string decodeUtf8OrPage(std::string_view bytes) const;
+
 private:
     unsigned number_ = kWestern;
 };

@@ -209,16 +209,19 @@ std::string ShellLink::bytes() const
     w.u32(0);                                       // Reserved2
     w.u32(0);                                       // Reserved3
 
+    // The paths as text: a name that is not UTF-8 reads in the system's ANSI code page, so that
+    // the 8-bit path gets back the very bytes of the name and the Unicode strings its letters.
+    const CodePage ansi = CodePage::systemAnsi();
     if (local)
-        w.raw(linkInfo(path_, CodePage::systemAnsi()));
+        w.raw(linkInfo(ansi.decodeUtf8OrPage(path_), ansi));
 
     // StringData, in the format's fixed order.
     if (flags & kHasRelativePath)
-        countedString(w, path_);
+        countedString(w, ansi.decodeUtf8OrPage(path_));
     if (flags & kHasWorkingDir)
-        countedString(w, workingDirectory_);
+        countedString(w, ansi.decodeUtf8OrPage(workingDirectory_));
     if (flags & kHasIconLocation)
-        countedString(w, iconLocation_);
+        countedString(w, ansi.decodeUtf8OrPage(iconLocation_));
 
     w.u32(0); // ExtraData: the terminal block
     return w.str();

@@ -8,7 +8,8 @@ namespace platform {
 
 // A shell link (shortcut) written as a ".lnk" file in Microsoft's published Shell Link binary
 // format: a header, the target's location as link information, and the working directory and
-// icon location as counted Unicode strings. Paths are Windows paths in UTF-8.
+// icon location as counted Unicode strings. Paths are Windows paths as the program keeps file
+// names, in bytes: UTF-8 where they are valid UTF-8, the system's ANSI code page elsewhere.
 class ShellLink {
 public:
     // Sets the target. Its attributes, size and times are taken from the file it names on this

@@ -187,6 +187,29 @@ TEST_P(CrestwickOemTest, SetChangesOnlyTheGivenFieldAndKeepsItsBytes)
     EXPECT_FALSE(verbose.out.empty());
 }
 
+TEST_P(CrestwickOemTest, SetReadsAnArgumentThatIsNotUtf8InTheSystemsCodePage)
+{
+    MAKE_SYSTEM(GetParam());
+    // Latin-1 "Müller" from a terminal of a Western system, a UTF-8 "Café" beside a Latin-1
+    // "ü", and a byte that Windows-1252 does not define.
+    const Result result = runTool(
+        {"set", "--manufacturer", "M\xFCller", "--model", "Caf\xC3\xA9 \xFC", "--line1", "x\x81y"});
+    ASSERT_EQ(result.status, 0) << result.err;
+
+    std::string expected = kInfo;
+    expected.replace(expected.find("Acme"), 4, "M\xFCller");
+    expected.replace(expected.find("Box 1"), 5, "Caf\xE9 \xFC");
+    expected.replace(expected.find("Call us"), 7, "x?y");
+    EXPECT_EQ(readFile(infoFile()), expected);
+    if (GetParam() == Kind::Nt6) {
+        EXPECT_EQ(registryString("Manufacturer"), "M\xC3\xBCller");
+        EXPECT_EQ(registryString("Model"), "Caf\xC3\xA9 \xC3\xBC");
+    }
+    const Result shown = runTool({"show", "--json"});
+    EXPECT_NE(shown.out.find("\"manufacturer\": \"M\xC3\xBCller\""), std::string::npos)
+        << shown.out;
+}
+
 TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheOriginalBytes)
 {
     MAKE_SYSTEM(GetParam());

@@ -88,6 +88,50 @@ TEST(CodePageTest, WritesAQuestionMarkForWhatItCannotConvert)
     EXPECT_EQ(CodePage(932).decode(""), "");
 }
 
+TEST(CodePageTest, BytesThatAreNotUtf8ReadInTheCodePageAndEncodeBackToThemselves)
+{
+    const struct {
+        unsigned number;
+        std::string bytes;
+        std::string text;
+        bool encodesBack; // encode(text) gives the bytes again
+    } cases[] = {
+        // A Latin-1 name beside UTF-8 ones: each part read as what it is.
+        {1252, "C:\\caf\xE9\\", "C:\\café\\", true},
+        {1252, "caf\xC3\xA9/caf\xE9", "café/café", false},
+        {1251, "caf\xE9", "cafй", true},
+        {1253, "\xD9mega", "Ωmega", true},
+        // Not UTF-8 by the standard's rules: overlong forms, surrogates, cut sequences, bytes
+        // beyond U+10FFFF.
+        {1252, "\xC0\xAF", "À¯", true},
+        {1252, "\xE0\x80\xAF", "à€¯", true},
+        {1252, "a\xED\xA0\x80", "aí\xC2\xA0€", true}, // í, no-break space, €
+        {1252, "x\xC3", "xÃ", true},
+        {1252, "\xF4\x90\x80", "ô?€", false}, // 0x90 is not defined
+        {1252, "\xF5\x80", "õ€", true},
+        {1252, "\xF0\x9F\x98", "ðŸ˜", true},
+        // Valid UTF-8 at its limits stays UTF-8.
+        {1252, "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xC2\x80", "\xF4\x8F\xBF\xBF\xEF\xBF\xBD\xC2\x80",
+         false},
+        {1252, std::string("a\0\xE9", 3), std::string("a\0é", 4), true},
+        // A byte the code page does not define becomes "?".
+        {1252, "M\x81\xFC", "M?ü", false},
+        // Shift-JIS: a lead byte takes its trail byte, even a backslash or an ASCII letter.
+        {932, "C:\\\x83\x5C\\\x93\xFA\x96\x7B", "C:\\ソ\\日本", true},
+        {932, "\x83\x74x", "フx", true},
+        {936, "\xD6\xD0\xCE\xC4.txt", "中文.txt", true},
+    };
+    for (const auto& c : cases) {
+        const CodePage page(c.number);
+        const std::string text = page.decodeUtf8OrPage(c.bytes);
+        EXPECT_EQ(text, c.text) << c.number << " " << c.bytes;
+        if (c.encodesBack) {
+            EXPECT_EQ(page.encode(text), c.bytes) << c.number << " " << c.bytes;
+        }
+    }
+    EXPECT_EQ(CodePage(1252).decodeUtf8OrPage(""), "");
+}
+
 TEST(CodePageTest, LongTextsConvertWhole)
 {
     // Many characters that grow, and many that cannot be held, in one text.

@@ -1,6 +1,8 @@
 #include "platform/ShellLink.h"
 
 #include "platform/Registry.h"
+#include "platform/WinPath.h"
+#include "shell/TShortcuts.h"
 #include "tests/support/TempPrefix.h"
 
 #include <QProcess>
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -72,7 +75,46 @@ LinkTarget parseLinkTarget(const std::string& b)
     return target;
 }
 
-class ShellLinkTest : public TempPrefixTest {};
+// The StringData entries that follow the header and LinkInfo, in the file's order.
+std::vector<std::u16string> parseStringData(const std::string& b)
+{
+    const std::uint32_t flags = u32(b, 0x14);
+    std::size_t at = u32(b, 0);
+    if (flags & 0x02)
+        at += u32(b, at); // LinkInfoSize
+    std::vector<std::u16string> strings;
+    for (std::uint32_t flag : {0x04u, 0x08u, 0x10u, 0x20u, 0x40u}) {
+        if (!(flags & flag))
+            continue;
+        std::u16string text;
+        const std::size_t count = u16(b, at);
+        for (std::size_t i = 0; i < count; ++i)
+            text += char16_t(u16(b, at + 2 + 2 * i));
+        strings.push_back(text);
+        at += 2 + 2 * count;
+    }
+    return strings;
+}
+
+class ShellLinkTest : public TempPrefixTest {
+protected:
+    // Names the system's ANSI code page in the machine registry.
+    static void setAnsiCodePage(const char* number)
+    {
+        platform::HKEY key = 0;
+        ASSERT_EQ(platform::RegCreateKeyExA(platform::HKEY_LOCAL_MACHINE,
+                                            "System\\CurrentControlSet\\Control\\Nls\\CodePage", 0,
+                                            nullptr, 0, platform::KEY_SET_VALUE, nullptr, &key,
+                                            nullptr),
+                  platform::ERROR_SUCCESS);
+        const std::string acp = std::string(number) + '\0';
+        EXPECT_EQ(platform::RegSetValueExA(key, "ACP", 0, platform::REG_SZ,
+                                           reinterpret_cast<const platform::BYTE*>(acp.data()),
+                                           platform::DWORD(acp.size())),
+                  platform::ERROR_SUCCESS);
+        platform::RegCloseKey(key);
+    }
+};
 
 TEST_F(ShellLinkTest, WritesHeaderLinkInfoAndStringsFieldByField)
 {
@@ -154,20 +196,8 @@ TEST_F(ShellLinkTest, AnsiPathIsInTheSystemCodePageAndTheUnicodePathAsGiven)
         {"866", "C:\\Tést\\Дом", u"C:\\Tést\\Дом", "C:\\T\xE9st\\???"}, // not an ANSI page
     };
     for (const auto& c : cases) {
-        if (c.acp) {
-            platform::HKEY key = 0;
-            ASSERT_EQ(platform::RegCreateKeyExA(platform::HKEY_LOCAL_MACHINE,
-                                                "System\\CurrentControlSet\\Control\\Nls\\CodePage",
-                                                0, nullptr, 0, platform::KEY_SET_VALUE, nullptr,
-                                                &key, nullptr),
-                      platform::ERROR_SUCCESS);
-            const std::string acp = std::string(c.acp) + '\0';
-            EXPECT_EQ(platform::RegSetValueExA(key, "ACP", 0, platform::REG_SZ,
-                                               reinterpret_cast<const platform::BYTE*>(acp.data()),
-                                               platform::DWORD(acp.size())),
-                      platform::ERROR_SUCCESS);
-            platform::RegCloseKey(key);
-        }
+        if (c.acp)
+            setAnsiCodePage(c.acp);
         platform::ShellLink link;
         link.SetPath(c.path);
         const LinkTarget target = parseLinkTarget(link.bytes());
@@ -175,6 +205,54 @@ TEST_F(ShellLinkTest, AnsiPathIsInTheSystemCodePageAndTheUnicodePathAsGiven)
         EXPECT_EQ(target.ansiPath, c.ansi) << c.path;
         EXPECT_TRUE(target.unicodePath == c.unicode) << c.path;
     }
+}
+
+TEST_F(ShellLinkTest, AProgramUnderAFolderNamedInTheAnsiCodePageKeepsTheFoldersBytes)
+{
+    // "café" as a system in Windows-1252 names it: the byte 0xE9 alone is not UTF-8. The
+    // shortcut button's way: the program as the drives show it, then the shortcut files.
+    createDefaultPrefix();
+    const std::filesystem::path program = prefix() / "drive_c" / "caf\xE9" / "App.exe";
+    writeFile(program, std::string(4321, 'x'));
+    const std::string windowsPath = platform::WinPath::fromHost(program);
+    ASSERT_EQ(windowsPath, "C:\\caf\xE9\\App.exe");
+
+    const struct {
+        const char* acp; // none named: Windows-1252
+        std::u16string folder;
+    } cases[] = {{nullptr, u"C:\\café\\"}, {"1251", u"C:\\cafй\\"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.acp ? c.acp : "1252");
+        if (c.acp)
+            setAnsiCodePage(c.acp);
+        TShortcuts shortcuts;
+        shortcuts.RunProgram = windowsPath;
+        shortcuts.ProgramName = "App";
+        shortcuts.IconFile = "C:\\caf\xE9\\App.ico";
+        shortcuts.CreateShortcuts();
+        const std::string b = readFile(windowsDir() / "Start Menu" / "Programs" / "App.lnk");
+
+        // The 8-bit path holds the folder's own byte; the Unicode strings its letter in the
+        // system's code page; the target's size was read through the same bytes.
+        const LinkTarget target = parseLinkTarget(b);
+        EXPECT_EQ(target.ansiPath, "C:\\caf\xE9\\App.exe");
+        EXPECT_TRUE(target.unicodePath == c.folder + u"App.exe");
+        EXPECT_EQ(u32(b, 0x34), 4321u);
+        const std::vector<std::u16string> strings = parseStringData(b);
+        ASSERT_EQ(strings.size(), 2u);
+        EXPECT_TRUE(strings[0] == c.folder); // working directory
+        EXPECT_TRUE(strings[1] == c.folder + u"App.ico");
+    }
+}
+
+TEST_F(ShellLinkTest, ANameOutsideTheDrivesKeepsItsLettersInTheRelativePath)
+{
+    // A target that is no drive path is stored as the relative path, a Unicode string alone.
+    platform::ShellLink link;
+    link.SetPath("caf\xE9\\\xC3\xA9t\xE9.exe");
+    const std::string b = link.bytes();
+    EXPECT_EQ(u32(b, 0x14), 0x08u | 0x80u);
+    EXPECT_TRUE(parseStringData(b) == std::vector<std::u16string>{u"café\\été.exe"});
 }
 
 TEST_F(ShellLinkTest, SaveReplacesAtomicallyAndFailsInReadOnlyOrMissingFolders)

@@ -6,12 +6,7 @@ set -euo pipefail
 source "$(dirname "$0")/../support/xvfb.sh"
 program=$1
 shot=$2
-work=$(mktemp -d)
-cleanup() {
-    kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+make_work
 
 start_xvfb 200 "$work"
 "$program" &

@@ -12,13 +12,7 @@ sysprops=$(realpath "$2")
 data=$3/wine8-prefix
 shot=$(realpath -m "$4")
 [ -f "$data/system.reg" ] || { echo "no stock prefix in $data"; exit 77; }
-work=$(mktemp -d)
-cleanup() {
-    kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
-    [ -n "${KEEP_WORK:-}" ] && echo "kept $work" || rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+make_work
 
 # The prefix: drives, the registry files as Wine wrote them, system32, a logo put there by
 # the maker's installer, and the maker's support values.

@@ -11,13 +11,7 @@ program=$(realpath "$1")
 sysprops=$(realpath "$2")
 minimal=$3/hives/minimal
 [ -f "$minimal" ] || { echo "no minimal hive at $minimal"; exit 77; }
-work=$(mktemp -d)
-cleanup() {
-    kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+make_work
 
 disk=$work/disk
 hive=$disk/Windows/System32/config/SOFTWARE

@@ -1,11 +1,14 @@
 # Sourced by the tests that start real programs: starts Xvfb on a display that it picks free
 # itself (so that tests run beside other X servers never meet one), waits until it is ready,
 # and points DISPLAY, WINEPREFIX and HOME at it and at the test's folder. Sets xvfb to the
-# server's process id for the caller's cleanup.
+# server's process id for the caller's cleanup. The server does not reset when its last client
+# leaves: a reset then would drop the program while it connects, as a helper that looked for
+# its window a moment earlier (xdotool search) leaves.
 #   start_xvfb <unused: kept for the callers> <work folder>
 start_xvfb() {
     mkdir -p "$2"
-    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$2/.xvfb-display" >/dev/null 2>&1 &
+    Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp -noreset 9>"$2/.xvfb-display" \
+        >/dev/null 2>&1 &
     xvfb=$!
     for _ in $(seq 100); do
         [ -s "$2/.xvfb-display" ] && break
@@ -42,3 +45,15 @@ show_crestwick() {
 }
 click() { xdotool mousemove $((left + $1)) $((top + $2)) click 1; sleep 0.4; }
 retype() { click "$1" "$2"; xdotool key ctrl+a; xdotool type --delay 5 "$3"; sleep 0.2; }
+
+# Makes the test's temporary folder (work) and, when the script exits, ends the program and
+# Xvfb and removes the folder; KEEP_WORK=1 keeps it for a look. fail TEXT ends the test.
+make_work() {
+    work=$(mktemp -d)
+    trap end_work EXIT
+}
+end_work() {
+    kill "${app:-}" "${xvfb:-}" 2>/dev/null || true
+    if [ -n "${KEEP_WORK:-}" ]; then echo "kept $work"; else rm -rf "$work"; fi
+}
+fail() { echo "FAILED: $*"; exit 1; }
