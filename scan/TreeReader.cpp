@@ -22,9 +22,24 @@ struct TreeReader::Node {
     // The start folder is named by its Windows pattern, every folder below by its host path.
     std::string windowsPattern;
     std::filesystem::path host;
+    // Where the walk meets the folder: the places of the folder and of each folder above it in
+    // their parents' listings. The walk enters folders in the order of these, compared place
+    // by place.
+    std::vector<std::uint32_t> rank;
     State state = State::Queued;
     Listing listing;
 };
+
+namespace {
+
+// Orders the queue as a heap whose top is the folder the walk will enter first.
+bool entersLater(const std::shared_ptr<TreeReader::Node>& a,
+                 const std::shared_ptr<TreeReader::Node>& b)
+{
+    return a->rank > b->rank;
+}
+
+} // namespace
 
 TreeReader::TreeReader(std::function<bool(std::string_view)> wanted, bool recursive,
                        platform::VirtualFilesystems virtualFilesystems)
@@ -84,6 +99,7 @@ TreeReader::Listing TreeReader::read(const Node& node)
     listing.found = node.windowsPattern.empty() ? search.findFirstHost(node.host, "*.*")
                                                 : search.findFirst(node.windowsPattern);
     for (bool more = listing.found; more; more = search.findNext()) {
+        const auto place = std::uint32_t(listing.entries.size());
         Entry entry;
         entry.name = search.name();
         entry.isDirectory = search.isDirectory();
@@ -101,6 +117,9 @@ TreeReader::Listing TreeReader::read(const Node& node)
                     !virtualFilesystems_.holds(below)) {
                     entry.below = std::make_shared<Node>();
                     entry.below->host = std::move(below);
+                    entry.below->rank.reserve(node.rank.size() + 1);
+                    entry.below->rank = node.rank;
+                    entry.below->rank.push_back(place);
                 }
             }
         }
@@ -113,10 +132,13 @@ void TreeReader::queueBelow(const Listing& listing)
 {
     if (workers_.empty())
         return;
-    // The first subfolder goes on top, so that the workers read in the order the walk enters.
-    for (auto it = listing.entries.rbegin(); it != listing.entries.rend(); ++it)
-        if (it->below)
-            queue_.push_back(it->below);
+    // The workers take the folder the walk will reach first, wherever it was queued from, so
+    // that what they read ahead is what the walk needs next.
+    for (const Entry& entry : listing.entries)
+        if (entry.below) {
+            queue_.push_back(entry.below);
+            std::push_heap(queue_.begin(), queue_.end(), entersLater);
+        }
 }
 
 void TreeReader::work()
@@ -127,6 +149,7 @@ void TreeReader::work()
                       [&] { return ending_ || (!queue_.empty() && readyCount_ < kReadyLimit); });
         if (ending_)
             return;
+        std::pop_heap(queue_.begin(), queue_.end(), entersLater);
         std::shared_ptr<Node> node = std::move(queue_.back());
         queue_.pop_back();
         if (node->state != State::Queued)

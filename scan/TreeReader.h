@@ -75,7 +75,7 @@ private:
     std::mutex mutex_;
     // Workers wait here for work and for room; the walk waits here for a folder being read.
     std::condition_variable changed_;
-    // Folders still to read, the next one last: a stack keeps the reading in the walk's order.
+    // Folders still to read, as a heap with the one the walk will enter first on top.
     std::vector<std::shared_ptr<Node>> queue_;
     int readyCount_ = 0;
     bool ending_ = false;
