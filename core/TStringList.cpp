@@ -275,8 +275,9 @@ void TStringList::Sort()
         return;
     // Texts that compare equal are now side by side; all but the first are dropped, or, where
     // duplicates are an error, the sorted list is left whole and the error raised.
-    const auto same = [](const Item& a, const Item& b) {
-        return core::AnsiCompareText(view(a), view(b)) == 0;
+    const auto same = [ascii](const Item& a, const Item& b) {
+        return (ascii ? core::CompareAsciiFolded(view(a), view(b))
+                      : core::AnsiCompareText(view(a), view(b))) == 0;
     };
     if (duplicates_ == dupError &&
         std::adjacent_find(items_.begin(), items_.end(), same) != items_.end())
