@@ -8,7 +8,8 @@
 //      paths it found.
 // Each tree lives in a temporary folder that serves as drive c: of a temporary prefix, and is
 // removed at the end.
-//   bench_scan [--runs N] [--skip-large]
+//   4. with --root, Autoscan Disks on drive z:, the Linux root, against `find /`.
+//   bench_scan [--runs N] [--skip-large] [--root]
 #include "app/Unit1.h"
 #include "platform/TApplication.h"
 #include "scan/TDriveComboBox.h"
@@ -214,11 +215,14 @@ int main(int argc, char** argv)
         return memoryChild(argc, argv);
     int runs = 5;
     bool large = true;
+    bool root = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--skip-large") == 0)
             large = false;
+        else if (std::strcmp(argv[i], "--root") == 0)
+            root = true;
     }
     QApplication app(argc, argv);
     TApplication::UseClassicPalette();
@@ -248,6 +252,28 @@ int main(int argc, char** argv)
             "TFilesScan, pumping on, list sorted", runs, [&] { scan.StartScan(); },
             findOver(machine.tree), 1.0);
         measureMemory();
+    }
+    if (root) {
+        // Drive z: of a prefix maps the Linux root, as Wine's does; nothing is created there.
+        Machine machine(0);
+        fs::create_directory_symlink("/", machine.temp / "prefix" / "dosdevices" / "z:");
+        TForm1 form;
+        form.DriveComboBox1->SetDriveLetter('z');
+        compare(
+            "Autoscan Disks on drive z:, the Linux root", runs,
+            [&] { form.RxSpeedButton2Click(nullptr); }, findOver("/"), 1.1);
+        std::printf("  (the list box holds %d pictures)\n", form.ListBox1->count());
+    }
+    if (root) {
+        // Drive z: of a prefix maps the Linux root, as Wine's does; nothing is created there.
+        Machine machine(0);
+        fs::create_directory_symlink("/", machine.temp / "prefix" / "dosdevices" / "z:");
+        TForm1 form;
+        form.DriveComboBox1->SetDriveLetter('z');
+        compare(
+            "Autoscan Disks on drive z:, the Linux root", runs,
+            [&] { form.RxSpeedButton2Click(nullptr); }, findOver("/"), 1.1);
+        std::printf("  (the list box holds %d pictures)\n", form.ListBox1->count());
     }
     return 0;
 }
