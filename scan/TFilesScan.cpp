@@ -172,6 +172,14 @@ void TFilesScan::pumpMessages()
     Application().ProcessMessages();
 }
 
+void TFilesScan::pumpIfDue(Walk& walk)
+{
+    if (Clock::now() - walk.lastPump >= kPumpInterval) {
+        pumpMessages();
+        walk.lastPump = Clock::now();
+    }
+}
+
 void TFilesScan::scanDrive(Walk& walk, const std::string& dir)
 {
     const std::shared_ptr<TreeReader::Node> start = walk.reader.start(JoinPath(dir, "*.*"));
@@ -183,7 +191,11 @@ void TFilesScan::scanDirectory(Walk& walk, const std::string& dir, TreeReader::N
     if (OnProcess)
         OnProcess(this, dir, filesCount_, filesSize_);
 
-    const TreeReader::Listing listing = walk.reader.take(folder);
+    const TreeReader::Listing listing = walk.reader.take(folder, [&] {
+        if (processMsg_)
+            pumpIfDue(walk);
+        return !stopped_;
+    });
     for (const TreeReader::Entry& entry : listing.entries) {
         if (stopped_)
             break;
@@ -203,11 +215,7 @@ void TFilesScan::scanDirectory(Walk& walk, const std::string& dir, TreeReader::N
             scanDirectory(walk, JoinPath(dir, entry.name), *entry.below);
         if (processMsg_ && --walk.entriesUntilClock == 0) {
             walk.entriesUntilClock = kEntriesPerClockReading;
-            const Clock::time_point now = Clock::now();
-            if (now - walk.lastPump >= kPumpInterval) {
-                pumpMessages();
-                walk.lastPump = Clock::now();
-            }
+            pumpIfDue(walk);
         }
     }
 }

@@ -115,6 +115,8 @@ private:
     void addFound(std::string_view path);
     void flushPending();
     void pumpMessages();
+    // Pumps when the last pump of this walk is long enough ago.
+    void pumpIfDue(Walk& walk);
 
     std::string fileMask_ = "*";
     TFileAttributes attributes_{faArchive};

@@ -3,12 +3,16 @@
 #include "platform/FileSearch.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
 // How many listings may wait ready for the walk. Enough for the workers to stay ahead of it,
 // few enough that the listings held never add up to much.
 constexpr int kReadyLimit = 64;
+// How often a long read or wait asks whether to go on.
+constexpr std::uint32_t kEntriesPerPoll = 256;
+constexpr std::chrono::milliseconds kPollInterval{4};
 
 int workerCount()
 {
@@ -55,7 +59,7 @@ TreeReader::~TreeReader()
 {
     {
         std::lock_guard lock(mutex_);
-        ending_ = true;
+        ending_.store(true, std::memory_order_relaxed);
     }
     changed_.notify_all();
     for (std::thread& worker : workers_)
@@ -69,13 +73,13 @@ std::shared_ptr<TreeReader::Node> TreeReader::start(std::string windowsPattern)
     return node;
 }
 
-TreeReader::Listing TreeReader::take(Node& node)
+TreeReader::Listing TreeReader::take(Node& node, const std::function<bool()>& poll)
 {
     std::unique_lock lock(mutex_);
     if (node.state == State::Queued) {
         node.state = State::Reading;
         lock.unlock();
-        Listing listing = read(node);
+        Listing listing = read(node, poll);
         lock.lock();
         node.state = State::Taken;
         queueBelow(listing);
@@ -83,7 +87,15 @@ TreeReader::Listing TreeReader::take(Node& node)
         changed_.notify_all();
         return listing;
     }
-    changed_.wait(lock, [&] { return node.state == State::Ready; });
+    // A worker is reading the folder; a very large one takes a while, during which the walk
+    // still answers.
+    while (!changed_.wait_for(lock, kPollInterval, [&] { return node.state == State::Ready; })) {
+        lock.unlock();
+        const bool goOn = poll();
+        lock.lock();
+        if (!goOn)
+            return {}; // the walk ends: the listing, once read, is left to the destructor
+    }
     node.state = State::Taken;
     --readyCount_;
     Listing listing = std::move(node.listing);
@@ -92,7 +104,7 @@ TreeReader::Listing TreeReader::take(Node& node)
     return listing;
 }
 
-TreeReader::Listing TreeReader::read(const Node& node)
+TreeReader::Listing TreeReader::read(const Node& node, const std::function<bool()>& poll)
 {
     Listing listing;
     platform::FileSearch search;
@@ -100,6 +112,8 @@ TreeReader::Listing TreeReader::read(const Node& node)
                                                 : search.findFirst(node.windowsPattern);
     for (bool more = listing.found; more; more = search.findNext()) {
         const auto place = std::uint32_t(listing.entries.size());
+        if (place % kEntriesPerPoll == kEntriesPerPoll - 1 && !poll())
+            break;
         Entry entry;
         entry.name = search.name();
         entry.isDirectory = search.isDirectory();
@@ -156,7 +170,7 @@ void TreeReader::work()
             continue; // the walk read it itself
         node->state = State::Reading;
         lock.unlock();
-        Listing listing = read(*node);
+        Listing listing = read(*node, [this] { return !ending_.load(std::memory_order_relaxed); });
         lock.lock();
         queueBelow(listing);
         node->listing = std::move(listing);

@@ -2,6 +2,7 @@
 
 #include "platform/VirtualFilesystems.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -58,13 +59,17 @@ public:
     // The start of the walk: a Windows search pattern such as "c:\photos\*.*".
     std::shared_ptr<Node> start(std::string windowsPattern);
     // The listing of a folder, read here if no worker has begun it, or waited for if one has.
-    // The listing belongs to the caller; the folder is not read again.
-    Listing take(Node& node);
+    // The listing belongs to the caller; the folder is not read again. While it reads or waits,
+    // take() calls poll every few milliseconds (or every few hundred entries), so that the
+    // caller can handle its messages; when poll answers false, take() gives up and returns what
+    // it has, possibly nothing.
+    Listing take(Node& node, const std::function<bool()>& poll);
 
 private:
     enum class State { Queued, Reading, Ready, Taken };
 
-    Listing read(const Node& node);
+    // Lists a folder; stops early when poll, asked every few hundred entries, answers false.
+    Listing read(const Node& node, const std::function<bool()>& poll);
     void queueBelow(const Listing& listing);
     void work();
 
@@ -78,6 +83,7 @@ private:
     // Folders still to read, as a heap with the one the walk will enter first on top.
     std::vector<std::shared_ptr<Node>> queue_;
     int readyCount_ = 0;
-    bool ending_ = false;
+    // Also read outside the lock, by workers in the middle of a folder.
+    std::atomic<bool> ending_{false};
     std::vector<std::thread> workers_;
 };
