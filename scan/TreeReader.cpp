@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 
 namespace {
 
@@ -50,9 +51,15 @@ TreeReader::TreeReader(std::function<bool(std::string_view)> wanted, bool recurs
     : wanted_(std::move(wanted)), recursive_(recursive),
       virtualFilesystems_(std::move(virtualFilesystems))
 {
-    if (recursive_)
+    if (!recursive_)
+        return;
+    try {
         for (int i = workerCount(); i > 0; --i)
             workers_.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+        // No more threads to be had (a process limit): the walk reads what the workers that
+        // did start leave, or everything itself.
+    }
 }
 
 TreeReader::~TreeReader()
