@@ -100,16 +100,22 @@ std::vector<TMultiMask> TFilesScan::ParseMaskList(std::string_view maskList)
 
 std::string TFilesScan::JoinPath(const std::string& dir, std::string_view name)
 {
-    // Paths are UTF-8, where no byte of a multi-byte character can be taken for a backslash.
-    if (dir.empty())
-        return {};
     std::string joined;
+    joinPathInto(joined, dir, name);
+    return joined;
+}
+
+void TFilesScan::joinPathInto(std::string& joined, const std::string& dir, std::string_view name)
+{
+    // Paths are UTF-8, where no byte of a multi-byte character can be taken for a backslash.
+    joined.clear();
+    if (dir.empty())
+        return;
     joined.reserve(dir.size() + 1 + name.size());
     joined = dir;
     if (joined.back() != '\\')
         joined += '\\';
     joined += name;
-    return joined;
 }
 
 void TFilesScan::addFound(std::string_view path)
@@ -204,11 +210,8 @@ void TFilesScan::scanDirectory(Walk& walk, const std::string& dir, TreeReader::N
             filesSize_ += entry.size;
             if (buildList_) {
                 // Built in one buffer kept for the whole walk: the list copies the bytes.
-                foundPath_.assign(dir);
-                if (!foundPath_.empty() && foundPath_.back() != '\\')
-                    foundPath_ += '\\';
-                foundPath_ += entry.name;
-                addFound(dir.empty() ? std::string_view() : std::string_view(foundPath_));
+                joinPathInto(foundPath_, dir, entry.name);
+                addFound(foundPath_);
             }
         }
         if (entry.below)

@@ -112,6 +112,8 @@ private:
 
     void scanDrive(Walk& walk, const std::string& dir);
     void scanDirectory(Walk& walk, const std::string& dir, TreeReader::Node& folder);
+    // JoinPath into a buffer that keeps its room from one path to the next.
+    static void joinPathInto(std::string& joined, const std::string& dir, std::string_view name);
     void addFound(std::string_view path);
     void flushPending();
     void pumpMessages();
