@@ -451,7 +451,6 @@ TEST_F(OemSystemTest, SheetsShowWhatEachGenerationShows)
     EXPECT_EQ(sheet.logoFile, "C:\\WINDOWS\\system\\oemlogo.bmp");
 }
 
-
 // Wine itself reads the registry that a save leaves.
 TEST_F(OemSystemTest, WineReadsTheSavedRegistry)
 {
@@ -499,4 +498,3 @@ TEST_F(OemSystemTest, WineReadsTheSavedRegistry)
     EXPECT_TRUE(output.contains("Logo    REG_SZ    C:\\windows\\system32\\oemlogo.bmp"))
         << output.toStdString();
 }
-

@@ -141,4 +141,3 @@ TEST_F(WineServerTest, ARealWineServerIsSeenWhileItRuns)
         fs::remove_all(fs::path("/tmp") / folder, ec);
     }
 }
-
