@@ -27,7 +27,31 @@ summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$l
 [ -n "$summary" ] || { echo "ctest ran no test"; exit 1; }
 total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
 failed=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$summary")
-[ "$status" -eq 0 ] && [ "$failed" -eq 0 ] || { echo "tests: $((total - failed)) passed, $failed failed"; exit 1; }
+# ctest counts a skipped test among those that did not fail; it lists each one as "(Skipped)".
+skipped_tests=$(sed -n '/^The following tests did not run:/,/^$/p' "$log" |
+    sed -nE 's/^[[:space:]]*[0-9]+ - (.+) \(Skipped\)$/\1/p')
+skipped=$(grep -c . <<<"$skipped_tests" || true)
+passed=$((total - failed - skipped))
+
+# Each skipped test with the first line of its reason, from ctest's full record of the run:
+# the line after Google Test's "Skipped", or a script's own "SKIPPED:" line.
+report() {
+    if [ "$skipped" -gt 0 ]; then
+        echo "Skipped tests:"
+        while IFS= read -r name; do
+            reason=$(awk -v name="$name" '
+                /^[0-9]+\/[0-9]+ Test: / { sub(/^[0-9]+\/[0-9]+ Test: /, ""); current = $0; next }
+                current != name { next }
+                want && NF { print; exit }
+                /: Skipped$/ { want = 1; next }
+                /^SKIPPED: / { sub(/^SKIPPED: /, ""); print; exit }
+            ' "$build/Testing/Temporary/LastTest.log")
+            echo "  $name: ${reason:-(no reason given)}"
+        done <<<"$skipped_tests"
+    fi
+    echo "tests: $passed passed, $failed failed, $skipped skipped"
+}
+[ "$status" -eq 0 ] && [ "$failed" -eq 0 ] || { report; exit 1; }
 
 if [ "${1:-}" = "--sanitize" ]; then
     for target in "$build"/fuzz/fuzz_*; do
@@ -42,4 +66,4 @@ if [ "${1:-}" = "--sanitize" ]; then
     done
     echo "Every fuzz target ran clean."
 fi
-echo "tests: $((total - failed)) passed, $failed failed"
+report

@@ -1,14 +1,17 @@
 // Random bytes as an INI file, with a random lookup and a random edit: nothing may crash, an
-// edit must read back as written, and every other value must read as it did before.
+// edit must read back as written, every other value must read as it did before, and a value
+// read into a small buffer is the start of the whole value.
 
 #include "core/AsciiCase.h"
 #include "platform/ProfileText.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,12 +22,18 @@ namespace {
 
 using Entries = std::map<std::pair<std::string, std::string>, std::string>;
 
-// Every value that a lookup can reach, by section and key in lower case.
+// Every value that a lookup can reach, by section and key in lower case; the section without
+// a name holds the keys before the first header.
 Entries readable(std::string_view text)
 {
     Entries entries;
-    for (const std::string& section : ProfileText::sectionNames(text)) {
-        for (const std::string& key : ProfileText::keyNames(text, section)) {
+    std::vector<std::string> sections = ProfileText::sectionNames(text);
+    sections.insert(sections.begin(), "");
+    for (const std::string& section : sections) {
+        const std::optional<std::vector<std::string>> keys = ProfileText::keyNames(text, section);
+        if (!keys)
+            std::abort(); // a listed section must be found
+        for (const std::string& key : *keys) {
             std::optional<std::string> value = ProfileText::value(text, section, key);
             if (!value)
                 std::abort(); // a listed key must be found
@@ -91,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::string> sections = ProfileText::sectionNames(text);
         if (!sections.empty()) {
             section = core::AsciiUpperCase(sections[pick % sections.size()]);
-            const std::vector<std::string> keys = ProfileText::keyNames(text, section);
+            const std::vector<std::string> keys =
+                ProfileText::keyNames(text, section).value_or(std::vector<std::string>{});
             if (!keys.empty())
                 key = " " + keys[(pick / 7) % keys.size()];
         }
@@ -101,6 +111,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string lowerSection = core::AsciiLowerCase(trimmed(section));
     const std::string lowerKey = core::AsciiLowerCase(trimmed(key));
     const std::optional<std::string> old = ProfileText::value(text, section, key);
+
+    // Into a buffer of limit characters a value comes cut: the start of the whole value, one
+    // character shorter still when its quotes came off after the cut.
+    const std::size_t limit = pick % 40;
+    const std::optional<std::string> cut = ProfileText::value(text, section, key, limit);
+    if (cut.has_value() != old.has_value())
+        std::abort();
+    if (old && (cut->size() > limit || !old->starts_with(*cut) ||
+                (limit > 0 && cut->size() < std::min(old->size(), limit - 1))))
+        std::abort();
 
     switch (operation) {
     case 0: {
@@ -126,7 +146,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
     default: {
+        // The name of a section to delete is taken as it is: with spaces around it, it is no
+        // header's name.
         const std::optional<std::string> edited = ProfileText::deleteSection(text, section);
+        if (edited && trimmed(section) != section)
+            std::abort();
         if (edited)
             expectOthersKept(before, readable(*edited), lowerSection, nullptr);
         break;

@@ -82,10 +82,12 @@ unsigned copyList(const std::vector<std::string>& names, char* buffer, unsigned 
     return unsigned(pos);
 }
 
+// The default as a reader receives it: without its trailing spaces, except that a default made
+// only of spaces keeps its first one, as Windows gives it.
 std::string_view withoutTrailingSpaces(const char* text)
 {
     std::string_view s = text ? text : "";
-    while (!s.empty() && s.back() == ' ')
+    while (s.size() > 1 && s.back() == ' ')
         s.remove_suffix(1);
     return s;
 }
@@ -104,12 +106,14 @@ unsigned GetPrivateProfileStringA(const char* section, const char* key, const ch
     if (!section)
         return copyList(loaded ? ProfileText::sectionNames(bytes) : std::vector<std::string>{},
                         buffer, size);
-    if (!key)
-        return copyList(loaded ? ProfileText::keyNames(bytes, section) : std::vector<std::string>{},
-                        buffer, size);
     if (loaded) {
-        if (std::optional<std::string> value = ProfileText::value(bytes, section, key))
+        // A key list of a section that is not there is the default, like a missing value.
+        if (!key) {
+            if (const auto names = ProfileText::keyNames(bytes, section))
+                return copyList(*names, buffer, size);
+        } else if (const auto value = ProfileText::value(bytes, section, key, size - 1)) {
             return copyText(*value, buffer, size);
+        }
     }
     return copyText(withoutTrailingSpaces(defaultValue), buffer, size);
 }

@@ -7,11 +7,13 @@ namespace platform {
 // there. The file is read afresh at every call and never cached.
 
 // Copies the value of key in section into buffer, at most size - 1 characters followed by a
-// NUL, and returns the number of characters copied. A missing file, section or key gives
-// defaultValue without its trailing spaces (a null default is empty).
-// A null key copies the names of the section's keys instead, and a null section the names of
-// the sections, each followed by a NUL and the list by one more; a list that does not fit is
-// cut, still ends in two NULs, and the result is then size - 2.
+// NUL, and returns the number of characters copied; a quoted value is cut before its quotes
+// come off, so it keeps at most size - 2. A missing file, section or key gives defaultValue
+// without its trailing spaces (a null default is empty; one made only of spaces keeps one).
+// A null key copies the names of the section's keys instead (the default when the file or the
+// section is not there), and a null section the names of the sections, each followed by a NUL
+// and the list by one more; a list that does not fit is cut, still ends in two NULs, and the
+// result is then size - 2.
 unsigned GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                   char* buffer, unsigned size, const char* fileName);
 

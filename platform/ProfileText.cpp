@@ -2,6 +2,7 @@
 
 #include "core/AsciiCase.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace platform {
@@ -87,10 +88,12 @@ ParsedLine parse(std::string_view text, const Line& line)
     if (lead == content.size()) {
         parsed.kind = LineKind::Blank;
     } else if (content[lead] == '[') {
-        parsed.kind = LineKind::Header;
-        const std::size_t close = content.find(']', lead + 1);
-        const std::size_t nameEnd = close == std::string_view::npos ? content.size() : close;
-        parsed.name = trim(content.substr(lead + 1, nameEnd - lead - 1));
+        // Without its "]" the line is no header: the section before it goes on.
+        if (const std::size_t close = content.find(']', lead + 1);
+            close != std::string_view::npos) {
+            parsed.kind = LineKind::Header;
+            parsed.name = trim(content.substr(lead + 1, close - lead - 1));
+        }
     } else if (content[lead] == ';') {
         parsed.kind = LineKind::Comment;
     } else if (const std::size_t equals = content.find('=', lead);
@@ -102,9 +105,11 @@ ParsedLine parse(std::string_view text, const Line& line)
     return parsed;
 }
 
-// The value as a reader sees it: up to a NUL byte, if it holds one, trimmed, and without one
-// pair of matching quotes around it.
-std::string_view readValue(std::string_view text, const Line& line, const ParsedLine& parsed)
+// The value as a reader with room for limit characters sees it: up to a NUL byte, if it holds
+// one, trimmed, cut to the limit, and without one pair of matching quotes around it. The quotes
+// come off after the cut, so the closing quote of a long quoted value is cut off with the rest.
+std::string_view readValue(std::string_view text, const Line& line, const ParsedLine& parsed,
+                           std::size_t limit)
 {
     std::string_view value = text.substr(parsed.valueBegin, line.contentEnd - parsed.valueBegin);
     if (const std::size_t nul = value.find('\0'); nul != std::string_view::npos)
@@ -112,15 +117,15 @@ std::string_view readValue(std::string_view text, const Line& line, const Parsed
     value = trim(value);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
-    return value;
+        value = value.substr(1, std::min(value.size() - 2, limit == 0 ? 0 : limit - 1));
+    return value.substr(0, limit);
 }
 
 // Where the first occurrence of a section lies and, when a key is asked for, where its first
 // occurrence lies within it.
 struct SectionPlace {
     bool found = false;
-    Line header;
+    Line header; // for the section before the first header, an empty line where the text begins
     Line lastContent;    // the last line that is neither blank nor a comment (the header at least)
     std::size_t end = 0; // the next header's first byte, or the end of the text
     bool keyFound = false;
@@ -129,14 +134,21 @@ struct SectionPlace {
 };
 
 // Scans up to the end of the section's first occurrence, or up to the key when it is found.
+// The section's name is compared as given, the key's without its surrounding spaces.
 SectionPlace locate(std::string_view text, std::string_view section,
                     std::optional<std::string_view> key)
 {
-    section = trim(section);
     if (key)
         key = trim(*key);
     SectionPlace place;
     place.end = text.size();
+    if (section.empty()) {
+        // The section without a name is there in every text, up to the first header.
+        const std::size_t start = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
+        place.found = true;
+        place.header = Line{start, start, start};
+        place.lastContent = place.header;
+    }
     LineReader reader(text);
     Line line;
     while (reader.next(line)) {
@@ -187,12 +199,12 @@ void appendLine(std::string& out, std::string_view key, std::string_view value)
 } // namespace
 
 std::optional<std::string> ProfileText::value(std::string_view text, std::string_view section,
-                                              std::string_view key)
+                                              std::string_view key, std::size_t limit)
 {
-    const SectionPlace place = locate(text, section, key);
+    const SectionPlace place = locate(text, trim(section), key);
     if (!place.keyFound)
         return std::nullopt;
-    return std::string(readValue(text, place.keyLine, place.keyParsed));
+    return std::string(readValue(text, place.keyLine, place.keyParsed, limit));
 }
 
 std::vector<std::string> ProfileText::sectionNames(std::string_view text)
@@ -209,17 +221,18 @@ std::vector<std::string> ProfileText::sectionNames(std::string_view text)
     return names;
 }
 
-std::vector<std::string> ProfileText::keyNames(std::string_view text, std::string_view section)
+std::optional<std::vector<std::string>> ProfileText::keyNames(std::string_view text,
+                                                              std::string_view section)
 {
-    std::vector<std::string> names;
     const SectionPlace place = locate(text, section, std::nullopt);
     if (!place.found)
-        return names;
+        return std::nullopt;
+    std::vector<std::string> names;
     std::unordered_set<std::string> seen;
     LineReader reader(text.substr(0, place.end));
     Line line;
     while (reader.next(line)) {
-        if (line.begin <= place.header.begin)
+        if (line.begin < place.header.end)
             continue;
         const ParsedLine parsed = parse(text, line);
         if (parsed.kind == LineKind::Key)
@@ -237,14 +250,17 @@ bool ProfileText::canStore(std::string_view section, std::string_view key, std::
         return false;
     if (section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos)
         return false;
+    // A key of the section "" may become the file's first line, where a byte-order mark at its
+    // start would be taken for the file's own.
     const std::string_view trimmedKey = trim(key);
-    return trimmedKey.empty() || (trimmedKey.front() != ';' && trimmedKey.front() != '[');
+    return trimmedKey.empty() || (trimmedKey.front() != ';' && trimmedKey.front() != '[' &&
+                                  !trimmedKey.starts_with(kByteOrderMark));
 }
 
 std::string ProfileText::writeValue(std::string_view text, std::string_view section,
                                     std::string_view key, std::string_view value)
 {
-    const SectionPlace place = locate(text, section, key);
+    const SectionPlace place = locate(text, trim(section), key);
     std::string out;
     out.reserve(text.size() + section.size() + key.size() + value.size() + 8);
 
@@ -259,7 +275,8 @@ std::string ProfileText::writeValue(std::string_view text, std::string_view sect
     if (place.found) {
         const Line& after = place.lastContent;
         out.append(text.substr(0, after.end));
-        if (!after.hasLineEnding())
+        // The section without a name may have no line at all to follow.
+        if (after.end > after.begin && !after.hasLineEnding())
             out.append(kNewLine);
         appendLine(out, trim(key), value);
         out.append(text.substr(after.end));
@@ -281,7 +298,7 @@ std::string ProfileText::writeValue(std::string_view text, std::string_view sect
 std::optional<std::string> ProfileText::deleteKey(std::string_view text, std::string_view section,
                                                   std::string_view key)
 {
-    const SectionPlace place = locate(text, section, key);
+    const SectionPlace place = locate(text, trim(section), key);
     if (!place.keyFound)
         return std::nullopt;
     std::string out;
@@ -295,7 +312,7 @@ std::optional<std::string> ProfileText::deleteSection(std::string_view text,
                                                       std::string_view section)
 {
     const SectionPlace place = locate(text, section, std::nullopt);
-    if (!place.found)
+    if (!place.found || place.end == place.header.begin)
         return std::nullopt;
     std::string out;
     out.reserve(text.size());

@@ -58,5 +58,5 @@ convert -size 180x114 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 22 -gr
 
 # The System Properties program on a copy of a stock Wine prefix, after the smoke test's saves.
 "$here/tests/smoke/stock-prefix.sh" "$build/app/crestwick" "$build/sysprops/crestwick-sysprops" \
-    "$here/../shared/testdata" "$out/sysprops-nt.png" >/dev/null
+    "$here/tests/data" "$out/sysprops-nt.png" >/dev/null
 echo "screenshots written to $out"

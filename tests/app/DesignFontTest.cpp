@@ -22,6 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The tests run on Qt's offscreen screen, whose ratio is 1 unless the environment scales it.
+constexpr const char* kRatioOne = "the bitmap face is used at a device pixel ratio of 1 only: "
+                                  "unset QT_SCALE_FACTOR and QT_SCREEN_SCALE_FACTORS";
+
 bool bitmapFaceInstalled()
 {
     return fs::exists(fs::path(DesignFont::kWineFontDirectory) / DesignFont::kBitmapFontFile);
@@ -91,10 +95,10 @@ protected:
 TEST_F(DesignFontTest, EveryCaptionFitsItsBoxInTheBitmapFace)
 {
     if (!bitmapFaceInstalled())
-        GTEST_SKIP() << "fonts-wine is not installed: no " << DesignFont::kWineFontDirectory << "/"
-                     << DesignFont::kBitmapFontFile;
+        GTEST_SKIP() << "fonts-wine is not installed (apt-get install fonts-wine): no "
+                     << DesignFont::kWineFontDirectory << "/" << DesignFont::kBitmapFontFile;
     if (qApp->devicePixelRatio() != 1.0)
-        GTEST_SKIP() << "the bitmap face is used at a device pixel ratio of 1 only";
+        GTEST_SKIP() << kRatioOne;
     ASSERT_TRUE(DesignFont::Install(1.0));
     TForm1 form;
 
@@ -136,9 +140,9 @@ TEST_F(DesignFontTest, EveryCaptionFitsItsBoxInTheBitmapFace)
 TEST_F(DesignFontTest, BoldTextInTheBitmapFaceIsDrawnTwiceOnePixelApart)
 {
     if (!bitmapFaceInstalled())
-        GTEST_SKIP() << "fonts-wine is not installed";
+        GTEST_SKIP() << "fonts-wine is not installed: apt-get install fonts-wine";
     if (qApp->devicePixelRatio() != 1.0)
-        GTEST_SKIP() << "the bitmap face is used at a device pixel ratio of 1 only";
+        GTEST_SKIP() << kRatioOne;
     ASSERT_TRUE(DesignFont::Install(1.0));
 
     // A bold label, drawn by Qt's own label through the application's style.
@@ -180,7 +184,8 @@ TEST_F(DesignFontTest, BoldTextInTheBitmapFaceIsDrawnTwiceOnePixelApart)
 TEST_F(DesignFontTest, WithoutTheFileOrOnAHighDensityScreenTheScalableFaceStandsIn)
 {
     if (DesignFont::BitmapFaceLoaded())
-        GTEST_SKIP() << "the bitmap face is loaded in this process already";
+        GTEST_SKIP() << "the bitmap face is loaded in this process already: run this test "
+                        "in a process of its own (--gtest_filter), as ctest does";
     // A screen of ratio 2 never loads the bitmap face, and that is no fault to report.
     testing::internal::CaptureStderr();
     EXPECT_FALSE(DesignFont::Install(2.0));

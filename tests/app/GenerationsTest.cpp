@@ -20,10 +20,6 @@ namespace fs = std::filesystem;
 // Save Info and Save Logo leave on disk, in the registry and in the System Properties sheet.
 namespace {
 
-#define REQUIRE_STOCK_PREFIX()                                                                     \
-    if (stock::dataFolder().empty())                                                               \
-    GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository"
-
 // The header and "#time=" lines of a key changed at the second that header names.
 std::pair<std::string, std::string> timeLinesOf(const std::string& header)
 {
@@ -107,7 +103,6 @@ protected:
 
 TEST_F(GenerationsTest, StockWinePrefixKeepsMakerAndModelInTheRegistry)
 {
-    REQUIRE_STOCK_PREFIX();
     stock::makeNt6(prefix());
     const std::string stockReg = readFile(systemReg());
 
@@ -156,7 +151,6 @@ TEST_F(GenerationsTest, StockWinePrefixKeepsMakerAndModelInTheRegistry)
 
 TEST_F(GenerationsTest, StockWinePrefixShowsTheMakersSupportValues)
 {
-    REQUIRE_STOCK_PREFIX();
     stock::makeNt6(prefix());
     writeFile(prefix() / "drive_c" / "OEM" / "brand.bmp", stock::redBitmap());
     stock::insertAfterSection(prefix(), "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] ",
@@ -193,7 +187,6 @@ TEST_F(GenerationsTest, StockWinePrefixShowsTheMakersSupportValues)
 
 TEST_F(GenerationsTest, WindowsXpKeepsEverythingInSystem32)
 {
-    REQUIRE_STOCK_PREFIX();
     stock::makeNt5(prefix());
     const std::string stockReg = readFile(systemReg());
     const fs::path folder = prefix() / "drive_c" / "windows" / "System32";
@@ -246,7 +239,6 @@ TEST_F(GenerationsTest, TheProgramsOwn9xPrefixKeepsEverythingInSystem)
 
 TEST_F(GenerationsTest, WithoutAnySystemRootTheFilesAreAtTheRootOfTheCurrentDrive)
 {
-    REQUIRE_STOCK_PREFIX();
     stock::makeWithoutSystemRoot(prefix());
     const std::string stockReg = readFile(systemReg());
     fs::create_directories(prefix() / "drive_c" / "system");
@@ -268,7 +260,6 @@ TEST_F(GenerationsTest, WithoutAnySystemRootTheFilesAreAtTheRootOfTheCurrentDriv
 
 TEST_F(GenerationsTest, NothingIsSavedWhileWineRunsInTheStockPrefix)
 {
-    REQUIRE_STOCK_PREFIX();
     stock::makeNt6(prefix());
     const std::string stockReg = readFile(systemReg());
     stock::FakeWineServer server(prefix());
@@ -294,7 +285,6 @@ TEST_F(GenerationsTest, NothingIsSavedWhileWineRunsInTheStockPrefix)
 
 TEST_F(GenerationsTest, ReadOnlySystem32GivesTheSaveErrorsAndWritesNothing)
 {
-    REQUIRE_STOCK_PREFIX();
     stock::makeNt6(prefix());
     const std::string stockReg = readFile(systemReg());
     auto form = makeForm();

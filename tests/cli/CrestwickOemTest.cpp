@@ -87,15 +87,12 @@ std::string registryString(const std::string& name)
 // OEMInformation values).
 class CrestwickOemTest : public TempPrefixTest, public ::testing::WithParamInterface<Kind> {
 protected:
-    // False when the stock prefix is missing; the test then skips.
-    bool makeSystem(Kind kind)
+    void makeSystem(Kind kind)
     {
         if (kind == Kind::Nt9x) {
             createDefaultPrefix();
             systemFolder = windowsDir() / "system";
         } else {
-            if (stock::dataFolder().empty())
-                return false;
             if (kind == Kind::Nt5) {
                 stock::makeNt5(prefix());
                 systemFolder = prefix() / "drive_c" / "windows" / "System32";
@@ -108,7 +105,6 @@ protected:
         }
         fs::create_directories(systemFolder);
         writeFile(infoFile(), kInfo);
-        return true;
     }
     bool setValues()
     {
@@ -132,13 +128,9 @@ protected:
     fs::path systemFolder;
 };
 
-#define MAKE_SYSTEM(kind)                                                                          \
-    if (!makeSystem(kind))                                                                         \
-    GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository"
-
 TEST_P(CrestwickOemTest, ShowPrintsTheGenerationAndTheValuesAsTextAndJson)
 {
-    MAKE_SYSTEM(GetParam());
+    makeSystem(GetParam());
     const char* generation = GetParam() == Kind::Nt9x  ? "9x"
                              : GetParam() == Kind::Nt5 ? "NT 5"
                                                        : "NT 6+";
@@ -166,7 +158,7 @@ TEST_P(CrestwickOemTest, ShowPrintsTheGenerationAndTheValuesAsTextAndJson)
 
 TEST_P(CrestwickOemTest, SetChangesOnlyTheGivenFieldAndKeepsItsBytes)
 {
-    MAKE_SYSTEM(GetParam());
+    makeSystem(GetParam());
     // Text from the command line is UTF-8; oeminfo.ini holds it in the system's code page.
     const Result result = runTool({"set", "--model", "Mod\xc3\xa8le 2"});
     ASSERT_EQ(result.status, 0) << result.err;
@@ -189,7 +181,7 @@ TEST_P(CrestwickOemTest, SetChangesOnlyTheGivenFieldAndKeepsItsBytes)
 
 TEST_P(CrestwickOemTest, SetReadsAnArgumentThatIsNotUtf8InTheSystemsCodePage)
 {
-    MAKE_SYSTEM(GetParam());
+    makeSystem(GetParam());
     // Latin-1 "Müller" from a terminal of a Western system, a UTF-8 "Café" beside a Latin-1
     // "ü", and a byte that Windows-1252 does not define.
     const Result result = runTool(
@@ -212,7 +204,7 @@ TEST_P(CrestwickOemTest, SetReadsAnArgumentThatIsNotUtf8InTheSystemsCodePage)
 
 TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheOriginalBytes)
 {
-    MAKE_SYSTEM(GetParam());
+    makeSystem(GetParam());
     const std::string before = state();
     const fs::path folder = temp() / "backup";
     const Result backup = runTool({"backup", folder.string()});
@@ -239,7 +231,7 @@ TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheOriginalBytes)
 
 TEST_P(CrestwickOemTest, BadInputChangesNothing)
 {
-    MAKE_SYSTEM(GetParam());
+    makeSystem(GetParam());
     writeFile(temp() / "notapicture.bmp", "This is text, not a bitmap.\n");
     struct Case {
         std::vector<std::string> args;
@@ -268,7 +260,7 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
 
 TEST_P(CrestwickOemTest, UnwritableOemFilesAreReportedAndNothingChanges)
 {
-    MAKE_SYSTEM(GetParam());
+    makeSystem(GetParam());
     writeFile(temp() / "new.bmp", makeBmp(BmpSpec{}));
     const std::vector<std::vector<std::string>> commands = {
         {"set", "--model", "X"}, {"logo", (temp() / "new.bmp").string()}};
@@ -309,8 +301,6 @@ INSTANTIATE_TEST_SUITE_P(Generations, CrestwickOemTest,
 
 TEST_F(TempPrefixTest, CrestwickOemRefusesWhileWineRunsOnNt6)
 {
-    if (stock::dataFolder().empty())
-        GTEST_SKIP() << "testdata/wine8-prefix is not beside the repository";
     stock::makeNt6(prefix());
     const std::string before = readFile(prefix() / "system.reg");
     stock::FakeWineServer server(prefix());

@@ -170,10 +170,9 @@ TEST_F(CodePageRegistryTest, SystemAnsiCodePageComesFromTheMachineRegistry)
 
     // The stock Wine prefix names 1252 itself.
     const std::filesystem::path stock = CRESTWICK_TESTDATA_DIR "/wine8-prefix/system.reg";
-    if (std::filesystem::exists(stock)) {
-        writeFile(prefix() / "system.reg", readFile(stock));
-        EXPECT_EQ(CodePage::systemAnsi().number(), 1252u);
-    }
+    ASSERT_TRUE(std::filesystem::exists(stock));
+    writeFile(prefix() / "system.reg", readFile(stock));
+    EXPECT_EQ(CodePage::systemAnsi().number(), 1252u);
 
     const struct {
         const char* line;

@@ -43,7 +43,7 @@ TEST_F(FileAttributesTest, ReadsTheStoredHexTextAsWineAndSambaWriteIt)
     };
     for (const auto& c : cases) {
         if (::setxattr((temp() / "f").c_str(), "user.DOSATTRIB", c.stored, c.length, 0) != 0)
-            GTEST_SKIP() << "no extended attributes";
+            GTEST_SKIP() << kNoExtendedAttributes;
         EXPECT_EQ(FileAttributes::get(temp() / "f"), c.expected) << c.stored;
     }
 }
@@ -52,7 +52,7 @@ TEST_F(FileAttributesTest, SettingStoresTheTextAndTheWritePermission)
 {
     writeFile(temp() / "f", "x");
     if (!FileAttributes::set(temp() / "f", 0x21))
-        GTEST_SKIP() << "no extended attributes";
+        GTEST_SKIP() << kNoExtendedAttributes;
     char buffer[32] = {};
     const ssize_t n = ::getxattr((temp() / "f").c_str(), "user.DOSATTRIB", buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, std::size_t(std::max<ssize_t>(n, 0))), "0x21");

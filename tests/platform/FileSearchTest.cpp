@@ -112,7 +112,7 @@ TEST_F(FileSearchTest, ReportsSizesOfFourGibibytesAndMore)
         std::ofstream out(root / "big.bin");
     }
     if (::truncate((root / "big.bin").c_str(), big) != 0)
-        GTEST_SKIP() << "no sparse files";
+        GTEST_SKIP() << kNoSparseFiles;
     EXPECT_EQ(list("c:\\dir\\big.bin").at("big.bin").size, big);
 }
 
@@ -120,7 +120,7 @@ TEST_F(FileSearchTest, TakesStoredAttributesButKeepsTheRealDirectoryBit)
 {
     if (!platform::FileAttributes::set(root / "a.txt", 0x16) ||
         !platform::FileAttributes::set(root / "Sub", 0x02))
-        GTEST_SKIP() << "no extended attributes";
+        GTEST_SKIP() << kNoExtendedAttributes;
     const auto seen = list("c:\\dir\\*");
     EXPECT_EQ(seen.at("a.txt").attributes, 0x06u);
     EXPECT_EQ(seen.at("Sub").attributes, 0x12u);

@@ -91,8 +91,16 @@ TEST_F(ProfileTest, ParsesLinesHeadersKeysQuotesCommentsAndDuplicates)
         {"[\tsection1\t]\r\na=1\r\n", "section1", "a", "1"},
         {"[s] trailing ; text\r\na=1\r\n", "s", "a", "1"},
         {"  [s]\r\na=1\r\n", "s", "a", "1"},
-        {"[s\r\na=1\r\n", "s", "a", "1"},
-        {"[]\r\na=1\r\n", "", "a", "1"},
+        // A line without its "]" is no header: the keys after it stay in the section before.
+        {"[s]\r\n[nobracket\r\na=1\r\n", "s", "a", "1"},
+        {"[s]\r\n[nobracket\r\na=1\r\n", "nobracket", "a", "dflt"},
+        {"[s\r\na=1\r\n", "s", "a", "dflt"},
+        // Section "" holds the keys before the first header; a header "[]" comes after it.
+        {"a=1\r\n[s]\r\n", "", "a", "1"},
+        {"a=1\r\n[s]\r\n", "  ", "a", "1"},
+        {"[]\r\na=1\r\n", "", "a", "dflt"},
+        // The caller's section name is trimmed for a key, as the file's is.
+        {"[ a ]\r\nk=1\r\n", " a ", "k", "1"},
         // Case of ASCII letters is ignored; other bytes must match exactly.
         {"[GENERAL]\r\nMODEL=1\r\n", "general", "model", "1"},
         {"[general]\r\nmodel=1\r\n", "GeNeRaL", "MoDeL", "1"},
@@ -111,7 +119,7 @@ TEST_F(ProfileTest, ParsesLinesHeadersKeysQuotesCommentsAndDuplicates)
         {"[s]\r\n;a=1\r\n", "s", ";a", "dflt"},
         {"[s]\r\n  ;a=1\r\n", "s", "a", "dflt"},
         {"[s]\r\nlonely\r\n", "s", "lonely", "dflt"},
-        // Keys before the first header belong to no section.
+        // Keys before the first header belong to no named section.
         {"a=1\r\n[s]\r\n", "s", "a", "dflt"},
         // The first occurrence of a key and of a section wins.
         {"[s]\r\na=1\r\na=2\r\n", "s", "a", "1"},
@@ -151,7 +159,11 @@ TEST_F(ProfileTest, MissingFileSectionOrKeyGiveTheDefaultWithoutTrailingSpaces)
         {"[s]\r\na=1\r\n", "t", "a", "  default", "  default"},
         {"[s]\r\na=1\r\n", "s", "b", "de fault\t", "de fault\t"},
         {"[s]\r\na=1\r\n", "s", "b", nullptr, ""},
-        {"[s]\r\na=1\r\n", "s", "b", "   ", ""},
+        // A default made only of spaces keeps one, as Windows returns it: the trailing spaces
+        // go, but not the whole default. A caller that passes spaces as its default gets what it
+        // gets on Windows, and the program's own defaults hold no such value.
+        {"[s]\r\na=1\r\n", "s", "b", "   ", " "},
+        {"[s]\r\na=1\r\n", "s", "b", " ", " "},
     };
     for (const auto& c : cases) {
         fs::remove(ini());
@@ -176,6 +188,16 @@ TEST_F(ProfileTest, CopiesAtMostSizeMinusOneCharactersFollowedByANul)
     EXPECT_EQ(read("s", "short", "dflt", 1), "");
     EXPECT_EQ(read("s", "missing", "default", 4), "def");
 
+    // A quoted value is cut to the buffer first and loses its quotes afterwards: one character
+    // fewer than a plain value fits.
+    writeFile(ini(), "[s]\r\nq=\"abcd\"\r\n");
+    const struct {
+        unsigned size;
+        const char* expected;
+    } quoted[] = {{5, "abc"}, {6, "abcd"}, {7, "abcd"}, {3, "a"}, {2, ""}, {1, ""}};
+    for (const auto& c : quoted)
+        EXPECT_EQ(read("s", "q", "dflt", c.size), c.expected) << "size " << c.size;
+
     char untouched[2] = {'#', '#'};
     EXPECT_EQ(GetPrivateProfileStringA("s", "short", "d", untouched, 0, kFile), 0u);
     EXPECT_EQ(untouched[0], '#');
@@ -183,17 +205,44 @@ TEST_F(ProfileTest, CopiesAtMostSizeMinusOneCharactersFollowedByANul)
 
 TEST_F(ProfileTest, NullSectionOrKeyListsTheNamesEachEndingInANul)
 {
-    writeFile(ini(), "[one]\r\na=1\r\nB=2\r\nA=3\r\n[Two]\r\n[ONE]\r\nc=4\r\n");
     using namespace std::string_literals;
-    EXPECT_EQ(read(nullptr, nullptr, "d", 64), "one\0Two\0"s);
-    EXPECT_EQ(read("one", nullptr, "d", 64), "a\0B\0"s);
-    EXPECT_EQ(read("two", nullptr, "d", 64), "");
-
-    // Empty names are left out, so that a list never begins with the NUL that ends it.
-    writeFile(ini(), "[]\r\n=v\r\n[s]\r\n=v\r\n  =w\r\nk=1\r\n=x\r\n");
-    EXPECT_EQ(read(nullptr, nullptr, "d", 64), "s\0"s);
-    EXPECT_EQ(read("s", nullptr, "d", 64), "k\0"s);
-    EXPECT_EQ(read("", nullptr, "d", 64), "");
+    const char* names = "[one]\r\na=1\r\nB=2\r\nA=3\r\n[Two]\r\n[ONE]\r\nc=4\r\n";
+    const char* empties = "[]\r\n=v\r\n[s]\r\n=v\r\n  =w\r\nk=1\r\n=x\r\n";
+    struct {
+        const char* file; // nullptr: no file
+        const char* section;
+        const char* defaultValue;
+        std::string expected;
+    } const cases[] = {
+        {names, nullptr, "d", "one\0Two\0"s},
+        {names, "one", "d", "a\0B\0"s},
+        {names, "two", "d", ""},
+        // The key list of a section or a file that is not there is the default, as a value's is.
+        {names, "three", "dflt", "dflt"},
+        {names, "three", nullptr, ""},
+        {nullptr, "one", "dflt", "dflt"},
+        {nullptr, nullptr, "dflt", ""},
+        // The section of a key list is compared as given: " a " is not the file's "[ a ]".
+        {"[ a ]\r\nk=1\r\n", "a", "d", "k\0"s},
+        {"[ a ]\r\nk=1\r\n", " a ", nullptr, ""},
+        // Section "" lists the keys before the first header.
+        {"a=1\r\n[s]\r\n", "", "d", "a\0"s},
+        {empties, "", "d", ""},
+        // Empty names are left out. Windows puts an empty key name into the list, which ends the
+        // list at its start (result 0) and hides every name after it; its documentation promises
+        // the names of all keys and says nothing of empty ones, so the rule that leaves them out
+        // stays: "=v" before "k=w" lists "k".
+        {empties, nullptr, "d", "s\0"s},
+        {empties, "s", "d", "k\0"s},
+        {"[s]\r\n=v\r\nk=w\r\n", "s", "d", "k\0"s},
+    };
+    for (const auto& c : cases) {
+        fs::remove(ini());
+        if (c.file)
+            writeFile(ini(), c.file);
+        EXPECT_EQ(read(c.section, nullptr, c.defaultValue, 64), c.expected)
+            << (c.file ? c.file : "(no file)") << " " << (c.section ? c.section : "(null)");
+    }
 }
 
 TEST_F(ProfileTest, ListsThatDoNotFitOrFitExactlyAreCutToTwoBelowTheSize)
@@ -262,6 +311,11 @@ TEST_F(ProfileTest, NewKeysFollowTheSectionsLastLineAndNewSectionsGoAtTheEnd)
         {"[s]\ra=1\r", "new", "[s]\ra=1\r[new]\r\nk=v\r\n"},
         {"; only a comment", "new", "; only a comment\r\n[new]\r\nk=v\r\n"},
         {"\xEF\xBB\xBF", "new", "\xEF\xBB\xBF[new]\r\nk=v\r\n"},
+        // Section "" is the part before the first header; it has no header to write.
+        {"a=1\r\n; c\r\n[s]\r\n", "", "a=1\r\nk=v\r\n; c\r\n[s]\r\n"},
+        {"\xEF\xBB\xBF[s]\r\n", "", "\xEF\xBB\xBFk=v\r\n[s]\r\n"},
+        {"a=1", "", "a=1\r\nk=v\r\n"},
+        {"", "", "k=v\r\n"},
     };
     for (const auto& c : cases) {
         writeFile(ini(), c.before);
@@ -328,12 +382,21 @@ TEST_F(ProfileTest, NullValueDeletesTheKeyAndNullKeyTheSection)
         {"s", nullptr, "[t]\r\nc=4\r\n"},
         {"T", nullptr, "[s]\r\na=1\r\nb=2\r\na=3\r\n"},
         {"missing", nullptr, file},
+        // A key's section is trimmed, a section to delete is taken as it is.
+        {" s ", "b", "[s]\r\na=1\r\na=3\r\n[t]\r\nc=4\r\n"},
+        {" t ", nullptr, file},
+        // Section "" is the part before the first header, here empty.
+        {"", nullptr, file},
     };
     for (const auto& c : cases) {
         writeFile(ini(), file);
         EXPECT_TRUE(write(c.section, c.key, nullptr));
         EXPECT_EQ(readFile(ini()), c.after);
     }
+    // Deleting section "" takes the lines before the first header.
+    writeFile(ini(), "a=1\r\n; c\r\n[s]\r\nb=2\r\n");
+    EXPECT_TRUE(write("", nullptr, nullptr));
+    EXPECT_EQ(readFile(ini()), "[s]\r\nb=2\r\n");
     // A null key deletes the section whatever the value.
     writeFile(ini(), file);
     EXPECT_TRUE(write("s", nullptr, "ignored"));
@@ -386,6 +449,7 @@ TEST_F(ProfileTest, WritesThatCannotBeDoneFailAndChangeNothing)
         {"C:\\WINDOWS\\fresh.ini", "s", "a=b", "2"},
         {"C:\\WINDOWS\\fresh.ini", "s", ";a", "2"},
         {"C:\\WINDOWS\\fresh.ini", "s", " [a", "2"},
+        {"C:\\WINDOWS\\fresh.ini", "", "\xEF\xBB\xBFk", "2"},
     };
     for (const auto& c : cases)
         EXPECT_FALSE(write(c.section, c.key, c.value, c.file)) << c.file << " " << c.key;
@@ -445,5 +509,5 @@ TEST(ProfileTextTest, EditsOfHugeFilesStayLinear)
     // A single line of a million bytes with no line break at all.
     const std::string junk(1000000, '[');
     EXPECT_EQ(ProfileText::value(junk, std::string(999999, '['), "a"), std::nullopt);
-    EXPECT_EQ(ProfileText::keyNames(junk, "x").size(), 0u);
+    EXPECT_EQ(ProfileText::keyNames(junk, "x"), std::nullopt);
 }

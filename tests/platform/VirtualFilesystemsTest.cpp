@@ -42,7 +42,7 @@ TEST(VirtualFilesystems, ThisMachinesProcIsOneOfThem)
 {
     const VirtualFilesystems table = VirtualFilesystems::current();
     if (table.empty())
-        GTEST_SKIP() << "/proc/self/mountinfo lists no virtual filesystem here";
+        GTEST_SKIP() << "/proc/self/mountinfo lists no virtual filesystem here: mount /proc";
     EXPECT_TRUE(table.mayBeMountPoint("proc"));
     EXPECT_TRUE(table.holds("/proc"));
     EXPECT_TRUE(table.holds("/proc/self"));

@@ -211,7 +211,7 @@ TEST_F(TFilesScanTest, CountsOnlyEntriesCarryingEverySelectedAttribute)
     file("dir.bmp/inner.bmp");
     if (!setDosAttrib(c() / "noarchive.bmp", "0x0") ||
         !setDosAttrib(c() / "hiddenarchive.bmp", "0x22") || !setDosAttrib(c() / "x.bmp", "0x30"))
-        GTEST_SKIP() << "no extended attributes here";
+        GTEST_SKIP() << kNoExtendedAttributes;
     scan.SetFileMask("*.bmp");
     scan.StartScan();
     // dir.bmp lacks the archive bit: not counted, but walked into.
@@ -346,7 +346,7 @@ TEST_F(TFilesScanTest, SumsSizesPastFourGibibytes)
         std::ofstream out(c() / "huge.bmp");
     }
     if (::truncate((c() / "huge.bmp").c_str(), big) != 0)
-        GTEST_SKIP() << "no sparse files here";
+        GTEST_SKIP() << kNoSparseFiles;
     file("small.bmp", 3);
     scan.SetFileMask("*.bmp");
     scan.StartScan();
@@ -433,7 +433,7 @@ TEST_F(TFilesScanTest, NeverWalksIntoTheKernelsOwnFilesystems)
     fs::create_directories(c() / "sys" / "x");
     if (::mount("proc", (c() / "proc").c_str(), "proc", 0, nullptr) != 0)
         GTEST_SKIP() << "cannot mount proc here (" << std::strerror(errno)
-                     << "); the rule is tested on the mount table alone";
+                     << "): run the tests as root, or in a container started with CAP_SYS_ADMIN";
     const bool sysfs = ::mount("sysfs", (c() / "sys").c_str(), "sysfs", 0, nullptr) == 0;
     scan.SetFileMask("*");
     scan.SetAttributes({});

@@ -345,7 +345,7 @@ TEST_F(TFileOperationsTest, WritesTheDateAndAttributesOfTheDetailFile)
     EXPECT_EQ(ops.DetailFileDateTime(), text);
 
     if (!platform::FileAttributes::set(c() / "d" / "pic.bmp", 0x20))
-        GTEST_SKIP() << "no extended attributes";
+        GTEST_SKIP() << kNoExtendedAttributes;
     ops.SetDetailFileAttr({ftHidden, ftSystem, ftReadOnly});
     EXPECT_EQ(ops.DetailFileAttr(), (TMyFileType{ftHidden, ftSystem, ftReadOnly}));
     EXPECT_EQ(platform::FileAttributes::get(c() / "d" / "pic.bmp"), 0x07u);

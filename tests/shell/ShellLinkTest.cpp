@@ -286,7 +286,7 @@ TEST_F(ShellLinkTest, LnkinfoReadsTargetWorkingDirectoryAndIcon)
     ASSERT_TRUE(link.Save(temp() / "Crestwick.lnk"));
     const std::string info = lnkinfo(temp() / "Crestwick.lnk");
     if (info.empty())
-        GTEST_SKIP() << "lnkinfo is not installed";
+        GTEST_SKIP() << "lnkinfo is not installed: apt-get install liblnk-utils";
     EXPECT_NE(info.find("Local path\t\t\t: Z:\\opt\\crestwick\\crestwick\n"), std::string::npos)
         << info;
     EXPECT_NE(info.find("Working directory\t\t: Z:\\opt\\crestwick\\\n"), std::string::npos)

@@ -9,8 +9,9 @@
 #   encodings.sh <crestwick> <output folder>
 # Exits with 77 (skipped) when Xvfb, xdotool, xwininfo or ImageMagick is not installed.
 set -euo pipefail
-for tool in Xvfb xdotool xwininfo import convert; do
-    command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is not installed"; exit 77; }
+for tool in Xvfb:xvfb xdotool:xdotool xwininfo:x11-utils import:imagemagick convert:imagemagick; do
+    command -v "${tool%%:*}" >/dev/null ||
+        { echo "SKIPPED: ${tool%%:*} is not installed: apt-get install ${tool#*:}"; exit 77; }
 done
 source "$(dirname "$0")/../support/xvfb.sh"
 program=$(realpath "$1")

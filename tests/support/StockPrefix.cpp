@@ -37,7 +37,6 @@ void write(const fs::path& path, std::string_view bytes)
 void makeStock(const fs::path& prefix, const char* systemFolder)
 {
     const fs::path data = dataFolder();
-    ASSERT_FALSE(data.empty());
     fs::create_directories(prefix / "dosdevices");
     fs::create_directories(prefix / "drive_c" / "windows" / systemFolder);
     fs::create_directories(prefix / "drive_c" / "users" / "Public" / "Desktop");
@@ -45,7 +44,7 @@ void makeStock(const fs::path& prefix, const char* systemFolder)
     fs::create_directory_symlink("/", prefix / "dosdevices" / "z:");
     for (const char* file : {"system.reg", "user.reg", "userdef.reg"}) {
         fs::copy_file(data / file, prefix / file);
-        // The shared copies are read-only; the prefix's own are not.
+        // The prefix's own copies are writable whatever the checkout's permissions.
         fs::permissions(prefix / file, fs::perms::owner_read | fs::perms::owner_write);
     }
 }
@@ -54,13 +53,7 @@ void makeStock(const fs::path& prefix, const char* systemFolder)
 
 fs::path dataFolder()
 {
-#ifdef CRESTWICK_TESTDATA_DIR
-    const fs::path folder = fs::path(CRESTWICK_TESTDATA_DIR) / "wine8-prefix";
-    std::error_code ec;
-    if (fs::is_regular_file(folder / "system.reg", ec))
-        return folder;
-#endif
-    return {};
+    return fs::path(CRESTWICK_TESTDATA_DIR) / "wine8-prefix";
 }
 
 void makeNt6(const fs::path& prefix)

@@ -9,7 +9,7 @@
 #include <vector>
 
 // Machines of every Windows generation, made from the registry files of a stock Wine 8 prefix
-// (testdata/wine8-prefix): drives c: (drive_c) and z: (/), the registry files as Wine wrote
+// (tests/data/wine8-prefix): drives c: (drive_c) and z: (/), the registry files as Wine wrote
 // them, and a Windows folder with its system folder.
 namespace stock {
 
@@ -23,8 +23,7 @@ inline constexpr const char* kWineRunning =
 // A 4 by 2 bitmap file, 24 bits a pixel, every pixel red: the logo the tests save.
 std::string redBitmap();
 
-// The folder of the stock prefix's files; empty when the test data is not there (the test
-// then skips).
+// The folder of the stock prefix's files in the repository's test data.
 std::filesystem::path dataFolder();
 
 // The stock prefix: Windows 7 as Wine 8 describes itself (NT 6.1), SystemRoot "C:\windows",

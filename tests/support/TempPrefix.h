@@ -7,6 +7,15 @@
 
 #include <gtest/gtest.h>
 
+// Why a test skips when the filesystem of the temporary folder lacks what it checks, and how
+// a contributor gets it.
+inline constexpr const char* kNoExtendedAttributes =
+    "the temporary folder's filesystem keeps no user extended attributes: point TMPDIR at a "
+    "folder on ext4, xfs or btrfs";
+inline constexpr const char* kNoSparseFiles =
+    "the temporary folder's filesystem has no sparse files: point TMPDIR at a folder on ext4, "
+    "xfs, btrfs or tmpfs";
+
 // A test case's own machine: a temporary folder holding a prefix (WINEPREFIX points at it)
 // and a home, both removed afterwards. The error box records its reports instead of showing.
 class TempPrefixTest : public ::testing::Test {

@@ -11,7 +11,7 @@
 // Windows disks for tests: SOFTWARE hives made from the public minimal hive, with keys and
 // values added through libhivex, and read back whole.
 
-// The minimal hive of the public test data; tests skip when it is not there.
+// The minimal hive of the repository's test data.
 extern const std::filesystem::path kMinimalHive;
 
 struct Value {
