@@ -557,10 +557,10 @@ void TForm1::RxSpeedButton6Click(QObject*) { Image1->FitToRect(Image1->ClientRec
 
 void TForm1::LedButton2Click(QObject*)
 {
-    const TGraphic* graphic = Image1->Picture().Graphic();
-    if (!graphic || graphic->Empty())
-        throw Exception("There is no picture to save.");
-    system_.writeLogo(Image1->Picture(), oem::OemSystem::isJpegName(Image1->ImageName()));
+    // A picture loaded from a JPEG file is decoded into a new bitmap and the preview keeps the
+    // JPEG; a bitmap is written as it is. What decides is the picture the preview holds, not
+    // the name it came from, so a picture of either kind is never written as an empty file.
+    system_.writeLogo(Image1->Picture());
 }
 
 void TForm1::Button1Click(QObject*) { SaveOemInfo(); }

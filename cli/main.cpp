@@ -180,14 +180,13 @@ int logo(const std::string& picturePath, bool fit)
     std::string windowsPath = platform::WinPath::fromHost(fs::absolute(picturePath, error));
     if (windowsPath.empty())
         windowsPath = picturePath;
+    // A picture named by hand may carry any extension (.jpeg, .jpe, a JPEG called .bmp): it
+    // is read as what its bytes say it is.
     TPicture picture;
-    picture.LoadFromFile(windowsPath);
-    bool jpeg = oem::OemSystem::isJpegName(picturePath);
-    if (fit) {
+    picture.LoadFromFileByContent(windowsPath);
+    if (fit)
         oem::OemSystem::fitLogo(picture);
-        jpeg = false; // the fitted picture is a bitmap
-    }
-    system.writeLogo(picture, jpeg);
+    system.writeLogo(picture);
     say("Saved the logo as " + system.logoFile());
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
+#include "imaging/TStream.h"
 #include "oem/TIniFile.h"
 #include "oem/WineServer.h"
 #include "platform/Prefix.h"
@@ -161,6 +162,27 @@ std::string iniBytes(const TIniFile& ini, const char* section, const char* key,
             return stored;
     }
     return ansi.encode(text);
+}
+
+constexpr const char* kNoPicture = "There is no picture to save.";
+
+// Refuses a logo that is empty or whose file form would not load back as the same picture,
+// before anything is written: such a file would replace a good logo with nothing.
+void ensureLoadsBack(TBitmap& bitmap)
+{
+    if (bitmap.Empty())
+        throw Exception(kNoPicture);
+    TMemoryStream bytes;
+    bitmap.SaveToStream(bytes);
+    bytes.SetPosition(0);
+    TBitmap loaded;
+    try {
+        loaded.LoadFromStream(bytes);
+    } catch (const Exception&) {
+        throw Exception(kNoPicture);
+    }
+    if (loaded.Empty() || loaded.Width() != bitmap.Width() || loaded.Height() != bitmap.Height())
+        throw Exception(kNoPicture);
 }
 
 } // namespace
@@ -355,6 +377,11 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     if (further == FurtherSupportLines::Remove)
         for (const char* key : kFurtherLines)
             ini.DeleteKey(kSupport, key);
+    // Writes that left no file where the system looks for it are no save.
+    const bool wroteText =
+        info.manufacturer || info.model || info.supportLine1 || info.supportLine2;
+    if (wroteText && !isRegularFile(infoFile()))
+        throw EIniFileException(core::Format("Unable to write to %s", {infoFile()}));
 
     if (!keepsInfoInRegistry() || !firstValue)
         return;
@@ -373,6 +400,9 @@ void OemSystem::writeLogo(const std::function<void(const std::string& target)>& 
     ensureWritable(kLogo);
     const std::string target = logoFile();
     save(target);
+    // A save that left no file where the system looks for it is no save.
+    if (!isRegularFile(target))
+        throw EFCreateError(core::Format("Cannot create file %s", {target}));
     if (!keepsInfoInRegistry())
         return;
     TRegistry registry;
@@ -387,28 +417,27 @@ void OemSystem::writeLogo(TBitmap& bitmap) const
     writeLogo([&](const std::string& target) { bitmap.SaveToFile(target); });
 }
 
-void OemSystem::writeLogo(TPicture& picture, bool loadedFromJpeg) const
+void OemSystem::writeLogo(TPicture& picture) const
 {
+    const TGraphic* graphic = picture.Graphic();
+    if (!graphic || graphic->Empty())
+        throw Exception(kNoPicture);
     writeLogo([&](const std::string& target) {
-        if (loadedFromJpeg) {
-            TBitmap bitmap;
-            bitmap.Assign(picture.Graphic());
-            bitmap.SaveToFile(target);
+        TBitmap bitmap;
+        if (dynamic_cast<TBitmap*>(picture.Graphic())) {
+            // A bitmap is written as the bitmap it is, and the picture holds the copy.
+            bitmap.Assign(&picture.Bitmap());
+            ensureLoadsBack(bitmap);
+            picture.SetGraphic(&bitmap);
+            picture.SaveToFile(target);
             return;
         }
-        TBitmap bitmap;
-        bitmap.Assign(&picture.Bitmap());
-        picture.SetGraphic(&bitmap);
-        picture.SaveToFile(target);
+        // Whatever else was loaded, whatever its file was called, is decoded into a bitmap
+        // of its full size; the picture keeps what it holds.
+        bitmap.Assign(picture.Graphic());
+        ensureLoadsBack(bitmap);
+        bitmap.SaveToFile(target);
     });
-}
-
-bool OemSystem::isJpegName(const std::string& fileName)
-{
-    const std::size_t dot = fileName.find_last_of(".\\:");
-    if (dot == std::string::npos || fileName[dot] != '.')
-        return false;
-    return core::AsciiUpperCase(fileName.substr(dot)) == ".JPG";
 }
 
 void OemSystem::fitLogo(TPicture& picture)

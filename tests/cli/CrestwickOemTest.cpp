@@ -2,12 +2,14 @@
 #include "controls/TRxSpeedButton.h"
 #include "imaging/AdvImage.h"
 #include "oem/OemSystem.h"
+#include "platform/TApplication.h"
 #include "platform/TRegistry.h"
 #include "tests/imaging/BmpBytes.h"
 #include "tests/imaging/JpegFixtures.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
 
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -368,4 +370,102 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
             fs::remove(logo);
         }
     }
+}
+
+namespace {
+
+// The largest difference in any colour channel between two pictures of the same size; -1 when
+// the sizes differ or a picture is missing.
+int worstDifference(const QImage& a, const QImage& b)
+{
+    if (a.isNull() || b.isNull() || a.size() != b.size())
+        return -1;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
+// A picture file as an independent reader (Qt's) sees it.
+QImage decoded(const std::string& bytes, const char* format)
+{
+    return QImage::fromData(QByteArray::fromStdString(bytes), format);
+}
+
+} // namespace
+
+// Whatever its name, a picture that is loaded becomes a logo with the picture's pixels; one
+// that is not loaded leaves the old logo. The tool reads a picture by its content; the window
+// loads by the extension, so a misnamed file previews as "Empty" there and Save Logo refuses.
+TEST_F(TempPrefixTest, EveryLoadedPictureBecomesALogoWithItsPixels)
+{
+    createDefaultPrefix();
+    const std::string jpeg = makeJpeg({48, 32, false, false, 100});
+    BmpSpec spec;
+    spec.width = 7;
+    spec.height = 5;
+    const std::string bmp = makeBmp(spec);
+    const std::string oldLogo = makeBmp(BmpSpec{});
+    const fs::path logo = windowsDir() / "system" / "oemlogo.bmp";
+    struct Case {
+        const char* name;
+        const std::string& bytes;
+        const char* format; // for the independent reader
+        bool windowLoadsIt;
+    };
+    const Case cases[] = {
+        {"photo.jpeg", jpeg, "JPEG", true},
+        {"photo.jpe", jpeg, "JPEG", false},
+        {"photo-jpeg.bmp", jpeg, "JPEG", false},
+        {"picture-bmp.jpg", bmp, "BMP", false},
+    };
+    // Lossy compression moves a pixel by a few steps, nothing more.
+    const auto tolerance = [](const Case& c) { return std::string(c.format) == "JPEG" ? 8 : 0; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path picture = temp() / "pictures" / c.name;
+        writeFile(picture, c.bytes);
+        const QImage expected = decoded(c.bytes, c.format);
+        ASSERT_FALSE(expected.isNull());
+
+        writeFile(logo, oldLogo);
+        const Result result = runTool({"logo", picture.string()});
+        EXPECT_EQ(result.status, 0) << result.err;
+        const int toolDifference = worstDifference(decoded(readFile(logo), "BMP"), expected);
+        EXPECT_GE(toolDifference, 0);
+        EXPECT_LE(toolDifference, tolerance(c));
+
+        writeFile(logo, oldLogo);
+        errors.clear();
+        {
+            TForm1 form;
+            form.Image1->SetImageName("Z:" + picture.string());
+            Application().Guard([&] { form.LedButton2Click(form.LedButton2); });
+        }
+        if (c.windowLoadsIt) {
+            EXPECT_TRUE(errors.empty()) << errors.front();
+            const int windowDifference = worstDifference(decoded(readFile(logo), "BMP"), expected);
+            EXPECT_GE(windowDifference, 0);
+            EXPECT_LE(windowDifference, tolerance(c));
+        } else {
+            EXPECT_EQ(errors, std::vector<std::string>{"There is no picture to save."});
+            EXPECT_EQ(readFile(logo), oldLogo);
+        }
+    }
+
+    // A JPEG in the preview without a name of its own (as the logo at start-up comes in) is
+    // decoded too, not written as an empty bitmap.
+    writeFile(logo, oldLogo);
+    TForm1 form;
+    form.Image1->Picture().LoadFromFile("Z:" + (temp() / "pictures" / "photo.jpeg").string());
+    ASSERT_EQ(form.Image1->ImageName(), "");
+    form.LedButton2Click(form.LedButton2);
+    const int difference = worstDifference(decoded(readFile(logo), "BMP"), decoded(jpeg, "JPEG"));
+    EXPECT_GE(difference, 0);
+    EXPECT_LE(difference, 8);
 }
