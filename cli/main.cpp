@@ -376,9 +376,16 @@ int run(const std::vector<std::string>& args)
     const std::string& command = args[0];
     const auto requireSystem = [] {
         // Without its folder WINEPREFIX names no system: nothing is created in its place.
+        const fs::path root = platform::Prefix::root();
         std::error_code error;
-        if (!fs::is_directory(platform::Prefix::root(), error))
-            throw Exception("Cannot open file " + platform::Prefix::root().string());
+        if (!fs::is_directory(root, error))
+            throw Exception("Cannot open file " + root.string());
+        // Nor in a folder that holds none: its Windows paths would lead nowhere, and what a
+        // save wrote would land in no system.
+        if (!platform::Prefix::holdsSystem())
+            throw Exception(root.string() +
+                            " is not a Windows system (no system.reg, no Windows volume, no "
+                            "drives)");
     };
     std::vector<std::string> positional;
     bool json = false;

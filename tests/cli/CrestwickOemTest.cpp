@@ -469,3 +469,50 @@ TEST_F(TempPrefixTest, EveryLoadedPictureBecomesALogoWithItsPixels)
     EXPECT_GE(difference, 0);
     EXPECT_LE(difference, 8);
 }
+
+namespace {
+
+// Every file below folder, as relative paths, except the tool's collected output.
+std::vector<std::string> filesBelow(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (!entry.path().filename().string().starts_with("tool."))
+            names.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// A folder that holds no Windows system is refused by every command, which writes nothing in
+// it or anywhere else; a folder with only an empty dosdevices/ has no drives either.
+TEST_F(TempPrefixTest, AFolderThatHoldsNoSystemIsRefusedAndNothingIsWritten)
+{
+    writeFile(temp() / "pictures" / "logo.bmp", makeBmp(BmpSpec{}));
+    const std::string picture = (temp() / "pictures" / "logo.bmp").string();
+    const std::string expected =
+        "crestwick-oem: " + prefix().string() +
+        " is not a Windows system (no system.reg, no Windows volume, no drives)\n";
+    const std::vector<std::vector<std::string>> commands = {
+        {"show"},
+        {"show", "--json"},
+        {"set", "--model", "X"},
+        {"logo", picture, "--verbose"},
+        {"backup", (temp() / "backup").string()},
+    };
+    for (const bool withEmptyDrives : {false, true}) {
+        fs::create_directories(prefix());
+        if (withEmptyDrives)
+            fs::create_directories(prefix() / "dosdevices");
+        const std::vector<std::string> before = filesBelow(temp());
+        for (const auto& args : commands) {
+            SCOPED_TRACE(args[0] + (withEmptyDrives ? " with dosdevices/" : ""));
+            const Result result = runTool(args);
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.err, expected);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(filesBelow(temp()), before);
+        }
+    }
+}
