@@ -164,6 +164,45 @@ std::string iniBytes(const TIniFile& ini, const char* section, const char* key,
     return ansi.encode(text);
 }
 
+// "Failed to set data for '%s'" naming the value, followed by the system's reason when it
+// tells one ("Permission denied").
+[[noreturn]] void failedToSet(const char* name)
+{
+    std::string message = core::Format("Failed to set data for '%s'", {name});
+    if (const std::string why =
+            platform::registryWriteFailureReason(platform::HKEY_LOCAL_MACHINE);
+        !why.empty())
+        message += ": " + why;
+    throw ERegistryException(message);
+}
+
+// Stores a string value of the open key, or fails as above.
+void setString(TRegistry& registry, const char* name, const std::string& text)
+{
+    try {
+        registry.WriteString(name, text);
+    } catch (const ERegistryException&) {
+        failedToSet(name);
+    }
+}
+
+// Opens the key of the NT 6 values for writing, creating it when missing, or fails as above
+// naming the first value to be written.
+void createOemInformation(TRegistry& registry, const char* firstValue)
+{
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
+        failedToSet(firstValue);
+}
+
+// Refuses text that oeminfo.ini cannot store: a value of an INI file ends at its line's end.
+void ensureOneLine(const char* key, const std::optional<std::string>& text)
+{
+    if (text && text->find_first_of("\r\n") != std::string::npos)
+        throw EIniFileException(core::Format(
+            "The text for '%s' holds a line break, which an INI file cannot store", {key}));
+}
+
 constexpr const char* kNoPicture = "There is no picture to save.";
 
 // Refuses a logo that is empty or whose file form would not load back as the same picture,
@@ -354,12 +393,16 @@ void OemSystem::ensureWritable(const char* firstValue) const
     if (platform::RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, "Software", 0,
                                 platform::KEY_SET_VALUE | platform::KEY_CREATE_SUB_KEY,
                                 &software) != platform::ERROR_SUCCESS)
-        throw ERegistryException(core::Format("Failed to set data for '%s'", {firstValue}));
+        failedToSet(firstValue);
     platform::RegCloseKey(software);
 }
 
 void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) const
 {
+    ensureOneLine(kManufacturer, info.manufacturer);
+    ensureOneLine(kModel, info.model);
+    ensureOneLine("Line1", info.supportLine1);
+    ensureOneLine("Line2", info.supportLine2);
     const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
     ensureWritable(firstValue);
 
@@ -386,13 +429,11 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     if (!keepsInfoInRegistry() || !firstValue)
         return;
     TRegistry registry;
-    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
-        throw ERegistryException(core::Format("Failed to set data for '%s'", {firstValue}));
+    createOemInformation(registry, firstValue);
     if (info.manufacturer)
-        registry.WriteString(kManufacturer, *info.manufacturer);
+        setString(registry, kManufacturer, *info.manufacturer);
     if (info.model)
-        registry.WriteString(kModel, *info.model);
+        setString(registry, kModel, *info.model);
 }
 
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
@@ -406,10 +447,8 @@ void OemSystem::writeLogo(const std::function<void(const std::string& target)>& 
     if (!keepsInfoInRegistry())
         return;
     TRegistry registry;
-    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
-        throw ERegistryException(core::Format("Failed to set data for '%s'", {kLogo}));
-    registry.WriteString(kLogo, target);
+    createOemInformation(registry, kLogo);
+    setString(registry, kLogo, target);
 }
 
 void OemSystem::writeLogo(TBitmap& bitmap) const

@@ -113,10 +113,12 @@ public:
     // Writes the items that have a value: to oeminfo.ini ("general" Manufacturer and Model,
     // "Support Information" Line1 and Line2, in that order, then the removal of Line3 to
     // Line6 when asked), and on NT 6 then manufacturer and model to the registry as string
-    // values. On NT 6 nothing at all is written while Wine runs in the prefix (EWineRunning)
-    // or while the registry cannot be written ("Failed to set data for '%s'"). A refused file
-    // write raises EIniFileException "Unable to write to %s"; what came before it stays. So
-    // do writes after which no regular file stands at infoFile().
+    // values. Nothing at all is written when a text holds a line break, which an INI value
+    // cannot hold (EIniFileException naming the key). On NT 6 nothing at all is written while
+    // Wine runs in the prefix (EWineRunning) or while the registry cannot be written
+    // ("Failed to set data for '%s'", followed by the system's reason when there is one). A
+    // refused file write raises EIniFileException "Unable to write to %s"; what came before
+    // it stays. So do writes after which no regular file stands at infoFile().
     void writeInfo(const OemInfo& info, FurtherSupportLines further) const;
 
     // Saves the logo: save is called with logoFile() and writes the file (raising its own

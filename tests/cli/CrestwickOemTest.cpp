@@ -302,6 +302,39 @@ TEST_P(CrestwickOemTest, UnwritableOemFilesAreReportedAndNothingChanges)
     }
 }
 
+TEST_P(CrestwickOemTest, TextsThatCannotBeStoredAreRefusedWithTheirReason)
+{
+    MAKE_SYSTEM(GetParam());
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::string lineBreak = "' holds a line break, which an INI file cannot store\n";
+    const std::vector<Case> cases = {
+        {{"set", "--manufacturer", "Acme\nCorp"}, "The text for 'Manufacturer" + lineBreak},
+        {{"set", "--model", "Box\r\n2"}, "The text for 'Model" + lineBreak},
+        {{"set", "--model", "Box 2", "--line1", "Call\r"}, "The text for 'Line1" + lineBreak},
+        {{"set", "--line2", "\nAny day"}, "The text for 'Line2" + lineBreak},
+    };
+    const std::string before = state();
+    for (const Case& c : cases) {
+        const Result result = runTool(c.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "crestwick-oem: " + c.message);
+        EXPECT_EQ(state(), before);
+    }
+    if (GetParam() != Kind::Nt6)
+        return;
+    // A registry the user may not change: the system's reason follows the message.
+    fs::permissions(prefix() / "system.reg",
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const Result result = runTool({"set", "--model", "X"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "crestwick-oem: Failed to set data for 'Model': Permission denied\n");
+    EXPECT_EQ(state(), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, CrestwickOemTest,
                          ::testing::Values(Kind::Nt9x, Kind::Nt5, Kind::Nt6), [](const auto& info) {
                              return info.param == Kind::Nt9x  ? std::string("Win9x")

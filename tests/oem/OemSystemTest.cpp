@@ -427,8 +427,9 @@ TEST_F(OemSystemTest, Nt6RefusedWritesLeaveNothingHalfWritten)
     EXPECT_EQ(errorOf([&] {
                   system.writeInfo({"a", "b", "c", "d"}, oem::FurtherSupportLines::Remove);
               }),
-              "Failed to set data for 'Manufacturer'");
-    EXPECT_EQ(errorOf([&] { system.writeLogo(bitmap); }), "Failed to set data for 'Logo'");
+              "Failed to set data for 'Manufacturer': Permission denied");
+    EXPECT_EQ(errorOf([&] { system.writeLogo(bitmap); }),
+              "Failed to set data for 'Logo': Permission denied");
     EXPECT_FALSE(fs::exists(system32() / "oeminfo.ini"));
     EXPECT_FALSE(fs::exists(system32() / "oemlogo.bmp"));
     EXPECT_EQ(readFile(systemReg()), stockReg);
