@@ -243,27 +243,53 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
 {
     MAKE_SYSTEM(GetParam());
     writeFile(temp() / "notapicture.bmp", "This is text, not a bitmap.\n");
+    writeFile(temp() / "notapicture.jpg", "This is text, not a JPEG.\n");
+    const std::string more = " --help' for more information.\n";
+    const auto usage = [&](const std::string& command, const std::string& what) {
+        return "crestwick-oem: " + what + "\nTry 'crestwick-oem" +
+               (command.empty() ? "" : " " + command) + more;
+    };
     struct Case {
         std::vector<std::string> args;
         int status;
-        std::string message;
+        std::string message; // the whole of standard error; for status 1 its start
     };
     const std::vector<Case> cases = {
-        {{"logo", (temp() / "missing.bmp").string()}, 1, "Cannot open file "},
-        {{"logo", (temp() / "notapicture.bmp").string()}, 1, ""},
-        {{"set", "--colour", "red"}, 2, "Usage:"},
-        {{"set", "--model"}, 2, "Usage:"},
-        {{"logo"}, 2, "Usage:"},
-        {{"frobnicate"}, 2, "Usage:"},
-        {{}, 2, "Usage:"},
-        {{"restore", (temp() / "nowhere").string()}, 1, "Cannot open file "},
+        {{"logo", (temp() / "missing.bmp").string()}, 1, "crestwick-oem: Cannot open file "},
+        {{"logo", (temp() / "notapicture.bmp").string()}, 1, "crestwick-oem: "},
+        // The JPEG library's own words, not its message number.
+        {{"logo", (temp() / "notapicture.jpg").string()},
+         1,
+         "crestwick-oem: " + (temp() / "notapicture.jpg").string() +
+             ": Not a JPEG file: starts with 0x54 0x68\n"},
+        {{"restore", (temp() / "nowhere").string()}, 1, "crestwick-oem: Cannot open file "},
+        {{"set", "--colour", "red"}, 2, usage("set", "unknown option '--colour'")},
+        {{"set", "--colour=red"}, 2, usage("set", "unknown option '--colour'")},
+        {{"set", "-m", "red"}, 2, usage("set", "unknown option '-m'")},
+        {{"set", "--model"}, 2, usage("set", "option '--model' needs TEXT")},
+        {{"set", "--model=A", "--model", "B"}, 2, usage("set", "option '--model' is given twice")},
+        {{"set", "--verbose"},
+         2,
+         usage("set", "nothing to set: give --manufacturer, --model, --line1 or --line2")},
+        {{"show", "--verbose"}, 2, usage("show", "unknown option '--verbose'")},
+        {{"show", "now"}, 2, usage("show", "unexpected argument 'now'")},
+        {{"logo"}, 2, usage("logo", "missing PICTURE")},
+        {{"logo", "--fit=yes", "a.bmp"}, 2, usage("logo", "option '--fit' takes no value")},
+        {{"logo", "a.bmp", "b.bmp"}, 2, usage("logo", "unexpected argument 'b.bmp'")},
+        {{"frobnicate"}, 2, usage("", "unknown command 'frobnicate'")},
+        {{"--frobnicate"}, 2, usage("", "unknown option '--frobnicate'")},
+        {{}, 2, usage("", "no command given")},
     };
     const std::string before = state();
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "(nothing)" : c.args.back());
         const Result result = runTool(c.args);
-        EXPECT_EQ(result.status, c.status) << c.args.size();
-        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
-        EXPECT_FALSE(result.err.empty());
+        EXPECT_EQ(result.status, c.status);
+        if (c.status == 2 || c.message.ends_with('\n'))
+            EXPECT_EQ(result.err, c.message);
+        else
+            EXPECT_EQ(result.err.rfind(c.message, 0), 0u) << result.err;
+        EXPECT_EQ(result.out, "");
         EXPECT_EQ(state(), before);
     }
 }
@@ -357,14 +383,75 @@ TEST_F(TempPrefixTest, CrestwickOemRefusesWhileWineRunsOnNt6)
     EXPECT_EQ(readFile(prefix() / "system.reg"), before);
 }
 
-TEST_F(TempPrefixTest, CrestwickOemHelpAndVersion)
+TEST_F(TempPrefixTest, CrestwickOemHelpAndVersionGoToStandardOutput)
 {
-    const Result help = runTool({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("crestwick-oem logo PICTURE [--fit]"), std::string::npos);
-    const Result version = runTool({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("crestwick-oem ", 0), 0u);
+    const struct {
+        std::vector<std::string> args;
+        const char* start;
+    } cases[] = {
+        {{"--help"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"-h"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"set", "--help"}, "Usage: crestwick-oem set [--manufacturer TEXT]"},
+        {{"logo", "x.bmp", "-h"}, "Usage: crestwick-oem logo PICTURE [--fit] [--verbose]\n"},
+        // Help wins over what would be wrong without it.
+        {{"show", "--frobnicate", "-h"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"--version"}, "crestwick-oem "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const Result result = runTool(c.args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out.rfind(c.start, 0), 0u) << result.out;
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_NE(runTool({"--help"}).out.find("crestwick-oem logo PICTURE [--fit]"),
+              std::string::npos);
+    EXPECT_NE(runTool({"set", "-h"}).out.find("  --line2 TEXT"), std::string::npos);
+}
+
+// Options take their values after "=" as well; "--" ends the options.
+TEST_F(TempPrefixTest, CrestwickOemTakesValuesAfterAnEqualsSign)
+{
+    createDefaultPrefix();
+    writeFile(temp() / "-logo.bmp", makeBmp(BmpSpec{}));
+    const Result set = runTool({"set", "--manufacturer=Acme=Best", "--model", "--x"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(readFile(windowsDir() / "system" / "oeminfo.ini"),
+              "[general]\r\nManufacturer=Acme=Best\r\nModel=--x\r\n");
+    const Result logo = runTool({"logo", "--", "-logo.bmp"});
+    EXPECT_EQ(logo.status, 0) << logo.err;
+    EXPECT_EQ(readFile(windowsDir() / "system" / "oemlogo.bmp"), makeBmp(BmpSpec{}));
+}
+
+// A system whose files are there but cannot be read is not shown as one without them.
+TEST_F(TempPrefixTest, CrestwickOemShowRefusesFilesItCannotRead)
+{
+    createDefaultPrefix();
+    const fs::path system = windowsDir() / "system";
+    const struct {
+        fs::path unreadable;
+        std::string named;
+    } cases[] = {
+        {system / "oeminfo.ini", "C:\\WINDOWS\\system\\oeminfo.ini"},
+        {system / "oemlogo.bmp", "C:\\WINDOWS\\system\\oemlogo.bmp"},
+        {prefix() / "system.reg", (prefix() / "system.reg").string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        // Not even the superuser reads a folder in a file's place.
+        const std::string kept = fs::exists(c.unreadable) ? readFile(c.unreadable) : "";
+        fs::remove(c.unreadable);
+        fs::create_directory(c.unreadable);
+        const Result result = runTool({"show"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err,
+                  "crestwick-oem: Cannot open file " + c.named + ": Permission denied\n");
+        EXPECT_EQ(result.out, "");
+        fs::remove(c.unreadable);
+        if (!kept.empty())
+            writeFile(c.unreadable, kept);
+    }
+    EXPECT_EQ(runTool({"show"}).status, 0);
 }
 
 // The logo that the program writes is the one the window's Save Logo writes for the same
