@@ -16,6 +16,7 @@
 #include "imaging/AdvImage.h"
 #include "imaging/TPicture.h"
 #include "platform/DesignFont.h"
+#include "platform/FreeMemory.h"
 #include "platform/TApplication.h"
 #include "platform/WinExec.h"
 #include "platform/WinPath.h"
@@ -499,6 +500,9 @@ void TForm1::RxSpeedButton2Click(QObject*)
     start += ":\\";
     FilesScan1->SetScanDir(start);
     FilesScan1->StartScan();
+    // The scan's listings, read on worker threads, are freed by now; without this the C
+    // library would keep their memory, and each further scan would add to it.
+    platform::releaseFreeMemory();
 }
 
 void TForm1::FilesScan1Process(TFilesScan*, const std::string& Dir, std::int64_t, std::int64_t)
