@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/ElidedPathDelegate.h"
 #include "app/TBevel.h"
 #include "app/TShape.h"
 #include "app/TStatusBar.h"
@@ -257,6 +258,8 @@ void TForm1::createLogoPage()
     ListBox1 = named(new QListWidget(page), "ListBox1");
     ListBox1->setGeometry(288, 34, 212, 173);
     ListBox1->setUniformItemSizes(true);
+    // The list is narrow and its paths long: each row keeps its file name in view.
+    ListBox1->setItemDelegate(new ElidedPathDelegate(ListBox1));
     ListBox1->hide();
     RxSpeedButton1 =
         makeGlyphButton(page, "RxSpeedButton1", "ControlPanel", "Control", "Panel", {290, 224});
