@@ -53,6 +53,8 @@ struct CommandSpec {
 };
 
 const OptionSpec kVerbose = {"--verbose", nullptr, "tell what was done"};
+// Where a synopsis line breaks.
+constexpr std::size_t kSynopsisWidth = 92;
 
 const std::vector<CommandSpec>& commands()
 {
@@ -110,7 +112,7 @@ std::string synopsis(const CommandSpec& command, const std::string& lead)
         if (option.valueName)
             word += std::string(" ") + option.valueName;
         word += "]";
-        if (line.size() + 1 + word.size() > 92) {
+        if (line.size() + 1 + word.size() > kSynopsisWidth) {
             out += line + "\n";
             line = indent + word;
         } else {
