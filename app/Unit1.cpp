@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/ElidedPathDelegate.h"
 #include "app/TBevel.h"
 #include "app/TShape.h"
 #include "app/TStatusBar.h"
@@ -16,6 +17,7 @@
 #include "imaging/AdvImage.h"
 #include "imaging/TPicture.h"
 #include "platform/DesignFont.h"
+#include "platform/FreeMemory.h"
 #include "platform/TApplication.h"
 #include "platform/WinExec.h"
 #include "platform/WinPath.h"
@@ -256,6 +258,8 @@ void TForm1::createLogoPage()
     ListBox1 = named(new QListWidget(page), "ListBox1");
     ListBox1->setGeometry(288, 34, 212, 173);
     ListBox1->setUniformItemSizes(true);
+    // The list is narrow and its paths long: each row keeps its file name in view.
+    ListBox1->setItemDelegate(new ElidedPathDelegate(ListBox1));
     ListBox1->hide();
     RxSpeedButton1 =
         makeGlyphButton(page, "RxSpeedButton1", "ControlPanel", "Control", "Panel", {290, 224});
@@ -499,6 +503,9 @@ void TForm1::RxSpeedButton2Click(QObject*)
     start += ":\\";
     FilesScan1->SetScanDir(start);
     FilesScan1->StartScan();
+    // The scan's listings, read on worker threads, are freed by now; without this the C
+    // library would keep their memory, and each further scan would add to it.
+    platform::releaseFreeMemory();
 }
 
 void TForm1::FilesScan1Process(TFilesScan*, const std::string& Dir, std::int64_t, std::int64_t)
@@ -557,10 +564,10 @@ void TForm1::RxSpeedButton6Click(QObject*) { Image1->FitToRect(Image1->ClientRec
 
 void TForm1::LedButton2Click(QObject*)
 {
-    const TGraphic* graphic = Image1->Picture().Graphic();
-    if (!graphic || graphic->Empty())
-        throw Exception("There is no picture to save.");
-    system_.writeLogo(Image1->Picture(), oem::OemSystem::isJpegName(Image1->ImageName()));
+    // A picture loaded from a JPEG file is decoded into a new bitmap and the preview keeps the
+    // JPEG; a bitmap is written as it is. What decides is the picture the preview holds, not
+    // the name it came from, so a picture of either kind is never written as an empty file.
+    system_.writeLogo(Image1->Picture());
 }
 
 void TForm1::Button1Click(QObject*) { SaveOemInfo(); }

@@ -2,7 +2,8 @@
 // names, for scripts and for preparing many machines. Every read and write goes through
 // oem::OemSystem, as the main window's do. Names from the command line are bytes and stay
 // bytes; texts are read as UTF-8 where they are valid UTF-8 and in the system's ANSI code page
-// elsewhere. Errors go to stderr with status 1; a usage error prints the usage with status 2.
+// elsewhere. Errors go to stderr with status 1; a usage error is told in one line, with a hint
+// where to look, and status 2.
 #include "core/Exceptions.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
@@ -10,15 +11,23 @@
 #include "oem/WineServer.h"
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
+#include "platform/OpenRegularFile.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
 #include "platform/WinPath.h"
 
 #include <QGuiApplication>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -28,22 +37,128 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: crestwick-oem show [--json]\n"
-    "       crestwick-oem set [--manufacturer TEXT] [--model TEXT] [--line1 TEXT] [--line2 TEXT]\n"
-    "                         [--verbose]\n"
-    "       crestwick-oem logo PICTURE [--fit] [--verbose]\n"
-    "       crestwick-oem backup FOLDER [--verbose]\n"
-    "       crestwick-oem restore FOLDER [--verbose]\n"
-    "       crestwick-oem --help | --version\n"
-    "Acts on the system that WINEPREFIX names.\n";
+// One option of a command: a flag, or one that takes a value (written "--name VALUE" or
+// "--name=VALUE").
+struct OptionSpec {
+    const char* name;
+    const char* valueName; // null for a flag
+    const char* help;
+};
+
+struct CommandSpec {
+    const char* name;
+    const char* operand; // the one name the command takes, or null
+    const char* summary;
+    std::vector<OptionSpec> options;
+};
+
+const OptionSpec kVerbose = {"--verbose", nullptr, "tell what was done"};
+// Where a synopsis line breaks.
+constexpr std::size_t kSynopsisWidth = 92;
+
+const std::vector<CommandSpec>& commands()
+{
+    static const std::vector<CommandSpec> list = {
+        {"show",
+         nullptr,
+         "Prints the system's generation, its Windows directory, where its OEM information\n"
+         "lives, the manufacturer, the model, the two support lines and the logo.",
+         {{"--json", nullptr, "print the same facts as one JSON object"}}},
+        {"set",
+         nullptr,
+         "Changes the given items of the OEM information, and only those; at least one is\n"
+         "needed. Texts go to oeminfo.ini in the system's code page.",
+         {{"--manufacturer", "TEXT", "the computer's manufacturer"},
+          {"--model", "TEXT", "the computer's model"},
+          {"--line1", "TEXT", "the first support line"},
+          {"--line2", "TEXT", "the second support line"},
+          kVerbose}},
+        {"logo",
+         "PICTURE",
+         "Saves a BMP or JPEG picture, whatever its name, as the OEM logo (a bitmap).",
+         {{"--fit", nullptr, "first shrink the picture to fit 180x114"}, kVerbose}},
+        {"backup",
+         "FOLDER",
+         "Copies the OEM files (and on NT 6 and later the OEM registry values) into FOLDER.",
+         {kVerbose}},
+        {"restore",
+         "FOLDER",
+         "Writes a backup back; files that did not exist at backup time are removed.",
+         {kVerbose}},
+    };
+    return list;
+}
+
+const CommandSpec* findCommand(std::string_view name)
+{
+    for (const CommandSpec& command : commands())
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+// "crestwick-oem set [--manufacturer TEXT] ... [--verbose]", wrapped under its own start.
+std::string synopsis(const CommandSpec& command, const std::string& lead)
+{
+    std::string line = lead + "crestwick-oem " + command.name;
+    if (command.operand)
+        line += std::string(" ") + command.operand;
+    const std::string indent(lead.size() + std::strlen("crestwick-oem ") +
+                                 std::strlen(command.name) + 1,
+                             ' ');
+    std::string out;
+    for (const OptionSpec& option : command.options) {
+        std::string word = std::string("[") + option.name;
+        if (option.valueName)
+            word += std::string(" ") + option.valueName;
+        word += "]";
+        if (line.size() + 1 + word.size() > kSynopsisWidth) {
+            out += line + "\n";
+            line = indent + word;
+        } else {
+            line += " " + word;
+        }
+    }
+    return out + line + "\n";
+}
+
+std::string usage()
+{
+    std::string out;
+    for (const CommandSpec& command : commands())
+        out += synopsis(command, out.empty() ? "Usage: " : "       ");
+    out += "       crestwick-oem -h | --help | --version\n"
+           "Shows and changes the OEM information and logo of the Windows system that\n"
+           "WINEPREFIX names. 'crestwick-oem COMMAND --help' tells more about a command.\n";
+    return out;
+}
+
+std::string commandHelp(const CommandSpec& command)
+{
+    std::string out = synopsis(command, "Usage: ") + command.summary +
+                      "\nActs on the system that WINEPREFIX names.\n\n";
+    const auto item = [&](std::string left, const char* help) {
+        left.resize(std::max<std::size_t>(left.size() + 2, 24), ' ');
+        out += "  " + left + help + "\n";
+    };
+    for (const OptionSpec& option : command.options)
+        item(std::string(option.name) + (option.valueName ? std::string(" ") + option.valueName
+                                                         : std::string()),
+             option.help);
+    item("-h, --help", "print this help");
+    return out;
+}
+
+// What is wrong with the command line, in one line, and the command whose help tells more.
+struct UsageError {
+    std::string message;
+    const CommandSpec* command = nullptr;
+};
 
 constexpr const char* kManifest = "manifest.txt";
 constexpr const char* kManifestHeader = "crestwick-oem backup 1";
 // The OEMInformation values that set and logo write on NT 6.
 const std::vector<std::string> kValues = {"Manufacturer", "Model", "Logo"};
-
-struct UsageError {};
 
 bool verbose = false;
 
@@ -85,11 +200,27 @@ std::string jsonOptional(const std::optional<std::string>& text)
     return text ? jsonString(*text) : "null";
 }
 
+// Refuses a file that exists but cannot be read: what it holds would be taken for missing.
+void ensureReadable(const fs::path& path, const std::string& shownAs)
+{
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0 && errno == ENOENT)
+        return;
+    const int fd = platform::openRegularFile(path, platform::FileAccess::ReadOnly);
+    if (fd < 0)
+        throw Exception("Cannot open file " + shownAs + ": " + std::strerror(errno));
+    ::close(fd);
+}
+
 int show(bool json)
 {
     const oem::OemSystem system = oem::OemSystem::describe();
-    const oem::OemInfo info = system.readInfo();
     const std::string logo = system.currentLogoFile();
+    // A file that is there but cannot be read would show as "(none)", as if it were absent.
+    for (const std::string& file : {system.infoFile(), logo})
+        if (const auto path = platform::WinPath::toHost(file))
+            ensureReadable(*path, file);
+    const oem::OemInfo info = system.readInfo();
     std::optional<std::uintmax_t> logoSize;
     int width = 0;
     int height = 0;
@@ -180,14 +311,20 @@ int logo(const std::string& picturePath, bool fit)
     std::string windowsPath = platform::WinPath::fromHost(fs::absolute(picturePath, error));
     if (windowsPath.empty())
         windowsPath = picturePath;
+    // A picture named by hand may carry any extension (.jpeg, .jpe, a JPEG called .bmp): it
+    // is read as what its bytes say it is.
     TPicture picture;
-    picture.LoadFromFile(windowsPath);
-    bool jpeg = oem::OemSystem::isJpegName(picturePath);
-    if (fit) {
-        oem::OemSystem::fitLogo(picture);
-        jpeg = false; // the fitted picture is a bitmap
+    try {
+        picture.LoadFromFileByContent(windowsPath);
+        if (fit)
+            oem::OemSystem::fitLogo(picture);
+        system.writeLogo(picture);
+    } catch (const EJPEG& error) {
+        // The library's words tell a user more than its message number.
+        if (error.LibraryText.empty())
+            throw;
+        throw Exception(picturePath + ": " + error.LibraryText);
     }
-    system.writeLogo(picture, jpeg);
     say("Saved the logo as " + system.logoFile());
     return 0;
 }
@@ -362,76 +499,130 @@ int restore(const fs::path& folder)
     return 0;
 }
 
+// A command line taken apart: the command, the options given (a flag with no value) and the
+// names.
+struct Invocation {
+    const CommandSpec* command = nullptr;
+    std::map<std::string, std::optional<std::string>> options;
+    std::vector<std::string> names;
+
+    bool has(const char* name) const { return options.contains(name); }
+    std::optional<std::string> value(const char* name) const
+    {
+        const auto it = options.find(name);
+        return it == options.end() ? std::nullopt : it->second;
+    }
+};
+
+// Reads the arguments after the command, as GNU programs do: "--name VALUE" and
+// "--name=VALUE" alike, "--" before names that begin with "-". Help is looked for first.
+Invocation parse(const CommandSpec& command, const std::vector<std::string>& args)
+{
+    Invocation call;
+    call.command = &command;
+    bool namesOnly = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (namesOnly || arg == "-" || !arg.starts_with("-")) {
+            call.names.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            namesOnly = true;
+            continue;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const auto option =
+            std::find_if(command.options.begin(), command.options.end(),
+                         [&](const OptionSpec& spec) { return name == spec.name; });
+        if (!arg.starts_with("--") || option == command.options.end())
+            throw UsageError{"unknown option '" + name + "'", &command};
+        std::optional<std::string> value;
+        if (option->valueName && equals != std::string::npos)
+            value = arg.substr(equals + 1);
+        else if (option->valueName && i + 1 < args.size())
+            value = args[++i];
+        else if (option->valueName)
+            throw UsageError{"option '" + name + "' needs " + option->valueName, &command};
+        else if (equals != std::string::npos)
+            throw UsageError{"option '" + name + "' takes no value", &command};
+        if (option->valueName && call.has(option->name))
+            throw UsageError{"option '" + name + "' is given twice", &command};
+        call.options[option->name] = value;
+    }
+    return call;
+}
+
+// Refuses to work on a folder that holds no Windows system, or whose registry cannot be read.
+void requireSystem()
+{
+    // Without its folder WINEPREFIX names no system: nothing is created in its place.
+    const fs::path root = platform::Prefix::root();
+    std::error_code error;
+    if (!fs::is_directory(root, error))
+        throw Exception("Cannot open file " + root.string());
+    // Nor in a folder that holds none: its Windows paths would lead nowhere, and what a save
+    // wrote would land in no system.
+    if (!platform::Prefix::holdsSystem())
+        throw Exception(root.string() +
+                        " is not a Windows system (no system.reg, no Windows volume, no drives)");
+    // A registry that cannot be read would read as empty, and the system as another one.
+    ensureReadable(platform::Prefix::systemReg(), platform::Prefix::systemReg().string());
+    if (const auto hive = platform::Prefix::softwareHive())
+        ensureReadable(*hive, hive->string());
+}
+
 int run(const std::vector<std::string>& args)
 {
     if (args.empty())
-        throw UsageError{};
-    if (args.size() == 1 && args[0] == "--help") {
-        std::fputs(kUsage, stdout);
+        throw UsageError{"no command given"};
+    if (args[0] == "-h" || args[0] == "--help") {
+        std::fputs(usage().c_str(), stdout);
         return 0;
     }
-    if (args.size() == 1 && args[0] == "--version") {
+    if (args[0] == "--version") {
         std::printf("crestwick-oem %s\n", CRESTWICK_VERSION);
         return 0;
     }
-    const std::string& command = args[0];
-    const auto requireSystem = [] {
-        // Without its folder WINEPREFIX names no system: nothing is created in its place.
-        std::error_code error;
-        if (!fs::is_directory(platform::Prefix::root(), error))
-            throw Exception("Cannot open file " + platform::Prefix::root().string());
-    };
-    std::vector<std::string> positional;
-    bool json = false;
-    bool fit = false;
-    oem::OemInfo info;
-    bool namesOnly = false; // after "--", a name may start with "-"
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (namesOnly) {
-            positional.push_back(arg);
-            continue;
-        }
-        const auto takeText = [&](std::optional<std::string>& into) {
-            if (command != "set" || i + 1 >= args.size() || into)
-                throw UsageError{};
-            into = args[++i];
-        };
-        if (arg == "--")
-            namesOnly = true;
-        else if (arg == "--json" && command == "show")
-            json = true;
-        else if (arg == "--fit" && command == "logo")
-            fit = true;
-        else if (arg == "--verbose" && command != "show")
-            verbose = true;
-        else if (arg == "--manufacturer")
-            takeText(info.manufacturer);
-        else if (arg == "--model")
-            takeText(info.model);
-        else if (arg == "--line1")
-            takeText(info.supportLine1);
-        else if (arg == "--line2")
-            takeText(info.supportLine2);
-        else if (arg.size() > 1 && arg[0] == '-')
-            throw UsageError{};
-        else
-            positional.push_back(arg);
+    const CommandSpec* command = findCommand(args[0]);
+    if (!command)
+        throw UsageError{(args[0].starts_with("-") ? "unknown option '" : "unknown command '") +
+                         args[0] + "'"};
+    // Help wins over whatever else the line holds, right or wrong.
+    const auto end = std::find(args.begin(), args.end(), "--");
+    if (std::find(args.begin(), end, "-h") != end || std::find(args.begin(), end, "--help") != end) {
+        std::fputs(commandHelp(*command).c_str(), stdout);
+        return 0;
     }
-    const bool takesNoName = command == "show" || command == "set";
-    const bool takesOneName = command == "logo" || command == "backup" || command == "restore";
-    if (!(takesNoName && positional.empty()) && !(takesOneName && positional.size() == 1))
-        throw UsageError{};
+    const Invocation call = parse(*command, args);
+    const std::size_t names = command->operand ? 1 : 0;
+    if (call.names.size() < names)
+        throw UsageError{std::string("missing ") + command->operand, command};
+    if (call.names.size() > names)
+        throw UsageError{"unexpected argument '" + call.names[names] + "'", command};
+    oem::OemInfo info;
+    info.manufacturer = call.value("--manufacturer");
+    info.model = call.value("--model");
+    info.supportLine1 = call.value("--line1");
+    info.supportLine2 = call.value("--line2");
+    if (command->name == std::string_view("set") && !info.manufacturer && !info.model &&
+        !info.supportLine1 && !info.supportLine2)
+        throw UsageError{"nothing to set: give --manufacturer, --model, --line1 or --line2",
+                         command};
+    verbose = call.has("--verbose");
+
     requireSystem();
-    if (command == "show")
-        return show(json);
-    if (command == "set")
+    const std::string_view name = command->name;
+    if (name == "show")
+        return show(call.has("--json"));
+    if (name == "set")
         return set(info);
-    if (command == "logo")
-        return logo(positional[0], fit);
-    if (command == "backup")
-        return backup(positional[0]);
-    return restore(positional[0]);
+    if (name == "logo")
+        return logo(call.names[0], call.has("--fit"));
+    if (name == "backup")
+        return backup(call.names[0]);
+    return restore(call.names[0]);
 }
 
 } // namespace
@@ -447,8 +638,10 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     try {
         return run(args);
-    } catch (const UsageError&) {
-        std::fputs(kUsage, stderr);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "crestwick-oem: %s\nTry 'crestwick-oem%s%s --help' for more information.\n",
+                     error.message.c_str(), error.command ? " " : "",
+                     error.command ? error.command->name : "");
         return 2;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "crestwick-oem: %s\n", error.what());

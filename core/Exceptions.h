@@ -39,7 +39,14 @@ CRESTWICK_DECLARE_EXCEPTION(ERegistryException, Exception);
 CRESTWICK_DECLARE_EXCEPTION(EIniFileException, Exception);
 CRESTWICK_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 CRESTWICK_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
-CRESTWICK_DECLARE_EXCEPTION(EJPEG, EInvalidGraphic);
+// A fatal error of the JPEG library. The message gives the library's message code; the
+// library's own words for it come beside it, for a reader who is not a programmer.
+class EJPEG : public EInvalidGraphic {
+public:
+    explicit EJPEG(std::string message, std::string libraryText = {})
+        : EInvalidGraphic(std::move(message)), LibraryText(std::move(libraryText)) {}
+    std::string LibraryText;
+};
 
 // An operating-system input/output error, with the platform's error code.
 class EInOutError : public Exception {

@@ -4,7 +4,9 @@
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "imaging/TBitmap.h"
+#include "imaging/TStream.h"
 #include "imaging/jpeg.h"
+#include "platform/WinPath.h"
 
 #include <algorithm>
 
@@ -71,6 +73,18 @@ std::vector<TFileFormat> builtInFormats()
     return formats;
 }
 
+// The extension whose registered class reads files that begin with head, or nullptr.
+const char* extensionOfContent(std::string_view head)
+{
+    if (head.starts_with("BM"))
+        return "bmp";
+    if (head.starts_with("\xFF\xD8\xFF"))
+        return "jpg";
+    if (head.starts_with("GIF87a") || head.starts_with("GIF89a"))
+        return "gif";
+    return nullptr;
+}
+
 // The registered file formats, made on first use.
 std::vector<TFileFormat>& fileFormats()
 {
@@ -134,7 +148,29 @@ void TPicture::LoadFromFile(const std::string& fileName)
     if (format == nullptr)
         throw EInvalidGraphic(core::Format("Unknown picture file extension (.%s)",
                                            {core::AsciiLowerCase(FileExtension(fileName))}));
-    std::unique_ptr<TGraphic> graphic = format->GraphicClass.Create();
+    load(*format, fileName);
+}
+
+void TPicture::LoadFromFileByContent(const std::string& fileName)
+{
+    char head[6] = {};
+    std::int64_t count = 0;
+    const auto host = platform::WinPath::toHost(fileName);
+    if (auto stream = TFileStream::OpenRead(host ? *host : std::filesystem::path(fileName)))
+        count = std::max<std::int64_t>(stream->Read(head, sizeof head), 0);
+    const char* extension = extensionOfContent({head, std::size_t(count)});
+    const TFileFormat* format =
+        extension ? FindFileFormat(std::string("picture.") + extension) : nullptr;
+    if (format == nullptr) {
+        LoadFromFile(fileName);
+        return;
+    }
+    load(*format, fileName);
+}
+
+void TPicture::load(const TFileFormat& format, const std::string& fileName)
+{
+    std::unique_ptr<TGraphic> graphic = format.GraphicClass.Create();
     graphic->OnProgress = [this](TPersistent* sender, TProgressStage stage, std::uint8_t percent,
                                  bool redrawNow, const TRect& r, const std::string& msg) {
         Progress(sender, stage, percent, redrawNow, r, msg);

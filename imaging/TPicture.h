@@ -50,6 +50,11 @@ public:
 
     // Loads a file by its extension; on failure the picture keeps the graphic it had.
     void LoadFromFile(const std::string& fileName);
+    // Loads a file as the registered class of the format that its first bytes announce (a
+    // bitmap's "BM", a JPEG's FF D8 FF, a GIF's "GIF87a" or "GIF89a"), whatever its name says;
+    // a file that announces none of them, or a format that is not registered, loads by its
+    // extension. For files that a user names by hand, whose extensions may be anything.
+    void LoadFromFileByContent(const std::string& fileName);
     // Saves the graphic with its own file save; with no graphic nothing happens.
     void SaveToFile(const std::string& fileName);
 
@@ -80,6 +85,7 @@ protected:
                           bool redrawNow, const TRect& r, const std::string& msg);
 
 private:
+    void load(const TFileFormat& format, const std::string& fileName);
     void install(std::unique_ptr<TGraphic> graphic);
 
     std::unique_ptr<TGraphic> graphic_;

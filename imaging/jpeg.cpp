@@ -31,9 +31,9 @@ std::uint32_t tickCount()
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-[[noreturn]] void raiseJpegError(int code)
+[[noreturn]] void raiseJpegError(int code, std::string libraryText = {})
 {
-    throw EJPEG(core::Format("JPEG error #%d", {code}));
+    throw EJPEG(core::Format("JPEG error #%d", {code}), std::move(libraryText));
 }
 
 } // namespace
@@ -142,7 +142,10 @@ template <class Calls> void guarded(Context& context, Calls&& calls)
             context.pending = nullptr;
             std::rethrow_exception(pending);
         }
-        raiseJpegError(context.error.pub.msg_code);
+        // The library's own words for the error, made while its parameters are still there.
+        char text[JMSG_LENGTH_MAX] = {};
+        context.error.pub.format_message(reinterpret_cast<j_common_ptr>(&context.d), text);
+        raiseJpegError(context.error.pub.msg_code, text);
     }
     calls();
 }
@@ -694,7 +697,8 @@ void TJPEGImage::prepareDecoder(Context& context, bool reportProgress)
     const std::uint64_t pixels = std::uint64_t(d.image_width) * d.image_height;
     if (pixels * 4 > kMaxPixelBytes ||
         pixels * std::uint64_t(d.num_components) * 2 > kMaxPixelBytes)
-        raiseJpegError(JERR_IMAGE_TOO_BIG);
+        raiseJpegError(JERR_IMAGE_TOO_BIG, core::Format("Picture of %ux%u pixels is too large",
+                                                        {d.image_width, d.image_height}));
 
     d.scale_num = 1;
     d.scale_denom = 1u << scale;

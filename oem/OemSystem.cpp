@@ -6,6 +6,7 @@
 #include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
+#include "imaging/TStream.h"
 #include "oem/TIniFile.h"
 #include "oem/WineServer.h"
 #include "platform/Prefix.h"
@@ -161,6 +162,66 @@ std::string iniBytes(const TIniFile& ini, const char* section, const char* key,
             return stored;
     }
     return ansi.encode(text);
+}
+
+// "Failed to set data for '%s'" naming the value, followed by the system's reason when it
+// tells one ("Permission denied").
+[[noreturn]] void failedToSet(const char* name)
+{
+    std::string message = core::Format("Failed to set data for '%s'", {name});
+    if (const std::string why =
+            platform::registryWriteFailureReason(platform::HKEY_LOCAL_MACHINE);
+        !why.empty())
+        message += ": " + why;
+    throw ERegistryException(message);
+}
+
+// Stores a string value of the open key, or fails as above.
+void setString(TRegistry& registry, const char* name, const std::string& text)
+{
+    try {
+        registry.WriteString(name, text);
+    } catch (const ERegistryException&) {
+        failedToSet(name);
+    }
+}
+
+// Opens the key of the NT 6 values for writing, creating it when missing, or fails as above
+// naming the first value to be written.
+void createOemInformation(TRegistry& registry, const char* firstValue)
+{
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
+        failedToSet(firstValue);
+}
+
+// Refuses text that oeminfo.ini cannot store: a value of an INI file ends at its line's end.
+void ensureOneLine(const char* key, const std::optional<std::string>& text)
+{
+    if (text && text->find_first_of("\r\n") != std::string::npos)
+        throw EIniFileException(core::Format(
+            "The text for '%s' holds a line break, which an INI file cannot store", {key}));
+}
+
+constexpr const char* kNoPicture = "There is no picture to save.";
+
+// Refuses a logo that is empty or whose file form would not load back as the same picture,
+// before anything is written: such a file would replace a good logo with nothing.
+void ensureLoadsBack(TBitmap& bitmap)
+{
+    if (bitmap.Empty())
+        throw Exception(kNoPicture);
+    TMemoryStream bytes;
+    bitmap.SaveToStream(bytes);
+    bytes.SetPosition(0);
+    TBitmap loaded;
+    try {
+        loaded.LoadFromStream(bytes);
+    } catch (const Exception&) {
+        throw Exception(kNoPicture);
+    }
+    if (loaded.Empty() || loaded.Width() != bitmap.Width() || loaded.Height() != bitmap.Height())
+        throw Exception(kNoPicture);
 }
 
 } // namespace
@@ -332,12 +393,16 @@ void OemSystem::ensureWritable(const char* firstValue) const
     if (platform::RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, "Software", 0,
                                 platform::KEY_SET_VALUE | platform::KEY_CREATE_SUB_KEY,
                                 &software) != platform::ERROR_SUCCESS)
-        throw ERegistryException(core::Format("Failed to set data for '%s'", {firstValue}));
+        failedToSet(firstValue);
     platform::RegCloseKey(software);
 }
 
 void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) const
 {
+    ensureOneLine(kManufacturer, info.manufacturer);
+    ensureOneLine(kModel, info.model);
+    ensureOneLine("Line1", info.supportLine1);
+    ensureOneLine("Line2", info.supportLine2);
     const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
     ensureWritable(firstValue);
 
@@ -355,17 +420,20 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     if (further == FurtherSupportLines::Remove)
         for (const char* key : kFurtherLines)
             ini.DeleteKey(kSupport, key);
+    // Writes that left no file where the system looks for it are no save.
+    const bool wroteText =
+        info.manufacturer || info.model || info.supportLine1 || info.supportLine2;
+    if (wroteText && !isRegularFile(infoFile()))
+        throw EIniFileException(core::Format("Unable to write to %s", {infoFile()}));
 
     if (!keepsInfoInRegistry() || !firstValue)
         return;
     TRegistry registry;
-    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
-        throw ERegistryException(core::Format("Failed to set data for '%s'", {firstValue}));
+    createOemInformation(registry, firstValue);
     if (info.manufacturer)
-        registry.WriteString(kManufacturer, *info.manufacturer);
+        setString(registry, kManufacturer, *info.manufacturer);
     if (info.model)
-        registry.WriteString(kModel, *info.model);
+        setString(registry, kModel, *info.model);
 }
 
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
@@ -373,13 +441,14 @@ void OemSystem::writeLogo(const std::function<void(const std::string& target)>& 
     ensureWritable(kLogo);
     const std::string target = logoFile();
     save(target);
+    // A save that left no file where the system looks for it is no save.
+    if (!isRegularFile(target))
+        throw EFCreateError(core::Format("Cannot create file %s", {target}));
     if (!keepsInfoInRegistry())
         return;
     TRegistry registry;
-    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(std::string("\\") + kOemInformationKey, true))
-        throw ERegistryException(core::Format("Failed to set data for '%s'", {kLogo}));
-    registry.WriteString(kLogo, target);
+    createOemInformation(registry, kLogo);
+    setString(registry, kLogo, target);
 }
 
 void OemSystem::writeLogo(TBitmap& bitmap) const
@@ -387,28 +456,27 @@ void OemSystem::writeLogo(TBitmap& bitmap) const
     writeLogo([&](const std::string& target) { bitmap.SaveToFile(target); });
 }
 
-void OemSystem::writeLogo(TPicture& picture, bool loadedFromJpeg) const
+void OemSystem::writeLogo(TPicture& picture) const
 {
+    const TGraphic* graphic = picture.Graphic();
+    if (!graphic || graphic->Empty())
+        throw Exception(kNoPicture);
     writeLogo([&](const std::string& target) {
-        if (loadedFromJpeg) {
-            TBitmap bitmap;
-            bitmap.Assign(picture.Graphic());
-            bitmap.SaveToFile(target);
+        TBitmap bitmap;
+        if (dynamic_cast<TBitmap*>(picture.Graphic())) {
+            // A bitmap is written as the bitmap it is, and the picture holds the copy.
+            bitmap.Assign(&picture.Bitmap());
+            ensureLoadsBack(bitmap);
+            picture.SetGraphic(&bitmap);
+            picture.SaveToFile(target);
             return;
         }
-        TBitmap bitmap;
-        bitmap.Assign(&picture.Bitmap());
-        picture.SetGraphic(&bitmap);
-        picture.SaveToFile(target);
+        // Whatever else was loaded, whatever its file was called, is decoded into a bitmap
+        // of its full size; the picture keeps what it holds.
+        bitmap.Assign(picture.Graphic());
+        ensureLoadsBack(bitmap);
+        bitmap.SaveToFile(target);
     });
-}
-
-bool OemSystem::isJpegName(const std::string& fileName)
-{
-    const std::size_t dot = fileName.find_last_of(".\\:");
-    if (dot == std::string::npos || fileName[dot] != '.')
-        return false;
-    return core::AsciiUpperCase(fileName.substr(dot)) == ".JPG";
 }
 
 void OemSystem::fitLogo(TPicture& picture)

@@ -113,24 +113,27 @@ public:
     // Writes the items that have a value: to oeminfo.ini ("general" Manufacturer and Model,
     // "Support Information" Line1 and Line2, in that order, then the removal of Line3 to
     // Line6 when asked), and on NT 6 then manufacturer and model to the registry as string
-    // values. On NT 6 nothing at all is written while Wine runs in the prefix (EWineRunning)
-    // or while the registry cannot be written ("Failed to set data for '%s'"). A refused file
-    // write raises EIniFileException "Unable to write to %s"; what came before it stays.
+    // values. Nothing at all is written when a text holds a line break, which an INI value
+    // cannot hold (EIniFileException naming the key). On NT 6 nothing at all is written while
+    // Wine runs in the prefix (EWineRunning) or while the registry cannot be written
+    // ("Failed to set data for '%s'", followed by the system's reason when there is one). A
+    // refused file write raises EIniFileException "Unable to write to %s"; what came before
+    // it stays. So do writes after which no regular file stands at infoFile().
     void writeInfo(const OemInfo& info, FurtherSupportLines further) const;
 
     // Saves the logo: save is called with logoFile() and writes the file (raising its own
     // errors); on NT 6 the Logo value then names that file. The NT 6 checks of writeInfo come
-    // first, so that a refusal writes nothing.
+    // first, so that a refusal writes nothing. A save after which no regular file stands at
+    // logoFile() raises EFCreateError "Cannot create file %s" and changes no registry value.
     void writeLogo(const std::function<void(const std::string& target)>& save) const;
     void writeLogo(TBitmap& bitmap) const;
-    // Saves a picture as the logo, the way the main window's Save Logo does: a picture loaded
-    // from a JPEG file is decoded into a bitmap that is written; any other picture is first
-    // replaced by a copy of its bitmap form (so the picture changes), which is written.
-    void writeLogo(TPicture& picture, bool loadedFromJpeg) const;
-    // True when a picture loaded from the file of that name counts as a JPEG for writeLogo:
-    // its extension (after the last ".", in a name part after "\" or ":") is ".JPG" in any
-    // letter case.
-    static bool isJpegName(const std::string& fileName);
+    // Saves a picture as the logo, the way the main window's Save Logo does, deciding by the
+    // kind of graphic the picture holds: a bitmap is first replaced by a copy of itself (so
+    // the picture changes), which is written; any other kind (a JPEG, a GIF) is decoded into
+    // a new bitmap that is written, and the picture keeps it. A picture without a graphic, or
+    // one that gives an empty bitmap, raises "There is no picture to save." and writes
+    // nothing; so does a bitmap whose file form would not load back.
+    void writeLogo(TPicture& picture) const;
 
     // The size of the logo area of the System Properties sheet, and of the window's viewer.
     static constexpr int kLogoWidth = 180;

@@ -88,6 +88,21 @@ bool Prefix::isWindowsVolume()
     return !hasSystemReg(top) && hiveOfVolume(top).has_value();
 }
 
+bool Prefix::holdsSystem()
+{
+    const fs::path top = root();
+    if (hasSystemReg(top) || hiveOfVolume(top))
+        return true;
+    std::error_code ec;
+    for (fs::directory_iterator it(top / "dosdevices", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == 2 && isDriveLetter(name[0]) && name[1] == ':')
+            return true;
+    }
+    return false;
+}
+
 std::optional<fs::path> Prefix::softwareHive()
 {
     const fs::path top = root();

@@ -21,6 +21,12 @@ public:
     // folder is drive c:, z: is "/", and nothing is ever created in it.
     static bool isWindowsVolume();
 
+    // True when the folder holds a Windows system of some kind: a system.reg, a Windows
+    // volume, or at least one drive in dosdevices/. An empty folder, or one that holds
+    // anything else, is none: its registry would read as empty and its Windows paths would
+    // lead nowhere.
+    static bool holdsSystem();
+
     // The SOFTWARE hive of the Windows installation whose registry stands for
     // HKEY_LOCAL_MACHINE\Software: present when the prefix has no system.reg and either is a
     // Windows volume or has a drive c: that leads to one. Nothing for a Wine-style prefix.

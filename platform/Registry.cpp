@@ -6,8 +6,11 @@
 #include "platform/Prefix.h"
 #include "platform/WineRegistry.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -167,6 +170,28 @@ LONG checkWritable(const Hive& hive)
     if (hive.exists && !isWritable(hive.file))
         return ERROR_ACCESS_DENIED;
     return isWritable(hive.file.parent_path()) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// Why path may not be written, as the C library words it; empty when it may. A file without
+// any write permission counts as refused for the superuser too, as isWritable has it.
+std::string unwritableReason(const fs::path& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), W_OK) != 0)
+        return std::strerror(errno);
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+        return std::strerror(EACCES);
+    return {};
+}
+
+// Why a hive file that exists could not be read.
+std::string unreadableReason(const fs::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    ::close(fd);
+    return path.filename().string() + " is not a file that can be read";
 }
 
 // Writes the changed hive back. On failure the copy in memory no longer matches the file and
@@ -423,6 +448,26 @@ std::string registryWriteRefusal(HKEY key)
         return {};
     HiveFile* software = softwareHive();
     return software ? software->writeRefusal() : std::string();
+}
+
+std::string registryWriteFailureReason(HKEY key)
+{
+    std::lock_guard lock(state().mutex);
+    const std::optional<OpenKey> open = lookup(key);
+    if (!open)
+        return {};
+    if (open->root == HKEY_LOCAL_MACHINE)
+        if (HiveFile* software = softwareHive())
+            return software->writeRefusal();
+    const Hive& hive = loadHive(open->root);
+    if (hive.exists && !hive.readable)
+        return unreadableReason(hive.file);
+    if (hive.exists && !hive.registry.recognized())
+        return hive.file.filename().string() + " is not in Wine's registry format";
+    if (hive.exists)
+        if (std::string why = unwritableReason(hive.file); !why.empty())
+            return why;
+    return unwritableReason(hive.file.parent_path());
 }
 
 std::size_t registryOpenHandleCount()

@@ -100,6 +100,12 @@ LONG RegCloseKey(HKEY key);
 // hive are then refused with ERROR_ACCESS_DENIED. Looks at the disk afresh on every call.
 std::string registryWriteRefusal(HKEY key);
 
+// Why a change of key's hive is refused now, in the system's words ("Permission denied",
+// "Read-only file system"), to follow a message that names what could not be changed; a
+// Windows disk gives its own reason (as registryWriteRefusal does). Empty when no reason is
+// known, as when the hive may be written. Looks at the disk afresh on every call.
+std::string registryWriteFailureReason(HKEY key);
+
 // How many handles are open now; lets tests find handles that were never closed.
 std::size_t registryOpenHandleCount();
 

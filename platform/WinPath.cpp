@@ -70,6 +70,11 @@ char WinPath::currentDrive()
 
 std::optional<fs::path> WinPath::toHost(std::string_view windowsPath)
 {
+    // No Windows name holds a NUL, and the host's calls would end the path at it, so that
+    // "\0:\sub" (a drive list with no drive selected) would stand for the current folder
+    // below every one of its own subfolders.
+    if (windowsPath.find('\0') != std::string_view::npos)
+        return std::nullopt;
     fs::path base;
     std::string_view rest = windowsPath;
     if (rest.size() >= 2 && rest[1] == ':' && isDriveLetter(rest[0])) {

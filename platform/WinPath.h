@@ -15,7 +15,8 @@ namespace platform {
 // that exist in neither form are kept as written, so that a new file can be named.
 class WinPath {
 public:
-    // The host path, or nothing when the path names a drive that does not exist.
+    // The host path, or nothing when the path names a drive that does not exist or holds a
+    // NUL byte.
     static std::optional<std::filesystem::path> toHost(std::string_view windowsPath);
 
     // The Windows form of a host path: the drive whose target is its longest prefix, then the

@@ -308,17 +308,31 @@ TEST_F(Form1Test, SaveRemovesLinesThreeToSixAndKeepsEverythingElse)
               "[Other]\r\nLine3=keep\r\n");
 }
 
-TEST_F(Form1Test, RefusedSaveReportsThePathAndLeavesFileAndEditsAlone)
+TEST_F(Form1Test, RefusedSaveReportsWhyAndLeavesFileAndEditsAlone)
 {
-    writeFile(oemInfo(), "[general]\r\nManufacturer=Kept\r\n");
-    auto form = makeForm();
-    form->Edit1->setText("Typed");
-    ::chmod((windowsDir() / "system").c_str(), 0555);
-    QTest::mouseClick(form->Button1, Qt::LeftButton, {}, QPoint(30, 30));
-    EXPECT_EQ(errors, std::vector<std::string>{
-                          "Unable to write to C:\\WINDOWS\\system\\oeminfo.ini."});
-    EXPECT_EQ(readFile(oemInfo()), "[general]\r\nManufacturer=Kept\r\n");
-    EXPECT_EQ(form->Edit1->text(), "Typed");
+    const struct {
+        const char* model;
+        mode_t folderMode;
+        const char* message;
+    } cases[] = {
+        {"Box", 0555, "Unable to write to C:\\WINDOWS\\system\\oeminfo.ini."},
+        {"Box\nTwo lines", 0755,
+         "The text for 'Model' holds a line break, which an INI file cannot store."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        writeFile(oemInfo(), "[general]\r\nManufacturer=Kept\r\n");
+        auto form = makeForm();
+        errors.clear();
+        form->Edit1->setText("Typed");
+        form->Edit2->setText(c.model);
+        ::chmod((windowsDir() / "system").c_str(), c.folderMode);
+        QTest::mouseClick(form->Button1, Qt::LeftButton, {}, QPoint(30, 30));
+        EXPECT_EQ(errors, std::vector<std::string>{c.message});
+        EXPECT_EQ(readFile(oemInfo()), "[general]\r\nManufacturer=Kept\r\n");
+        EXPECT_EQ(form->Edit1->text(), "Typed");
+        ::chmod((windowsDir() / "system").c_str(), 0755);
+    }
 }
 
 TEST_F(Form1Test, WithoutSystemRootTheFilesAreLookedForAtTheRootOfTheCurrentDrive)

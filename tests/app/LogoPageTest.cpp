@@ -1,3 +1,4 @@
+#include "app/ElidedPathDelegate.h"
 #include "app/TStatusBar.h"
 #include "app/Unit1.h"
 #include "controls/TRxSpeedButton.h"
@@ -7,6 +8,7 @@
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "imaging/jpeg.h"
+#include "platform/DesignFont.h"
 #include "platform/FileAttributes.h"
 #include "platform/ScreenDepth.h"
 #include "platform/TApplication.h"
@@ -16,10 +18,14 @@
 #include "tests/imaging/JpegFixtures.h"
 #include "tests/support/TempPrefix.h"
 
+#include <QFontMetrics>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 
 #include <sys/stat.h>
 
@@ -397,4 +403,55 @@ TEST_F(LogoPageTest, ANameThatIsNotUtf8IsListedReadablyAndOpenedByItsBytes)
     clickRow(*form, QString::fromUtf8("d:\\café.bmp"));
     EXPECT_EQ(form->Image1->ImageName(), "d:\\caf\xC3\xA9.bmp");
     EXPECT_TRUE(errors.empty());
+}
+
+TEST(ElidedPathDelegate, ALongPathLosesTheMiddleOfItsFoldersAndKeepsItsFileName)
+{
+    const QFontMetrics metrics(DesignFont::Font());
+    const QString ellipsis(QChar(0x2026));
+    const QString deep = "z:\\home\\ann\\pictures\\2019\\summer\\by the sea\\beach-at-dusk.jpg";
+    const QString longName = "d:\\a-picture-whose-name-alone-is-far-too-long-for-the-list.jpg";
+    const struct {
+        QString path;
+        QString start; // what the shown text begins with
+        QString end;   // and ends with
+        bool shortened;
+    } cases[] = {
+        {"d:\\short.bmp", "d:\\short.bmp", "d:\\short.bmp", false},
+        {deep, "z:\\", "\\beach-at-dusk.jpg", true},
+        {longName, "a-picture", ".jpg", true},
+        {"no-folders-at-all-but-a-very-long-name-indeed-here.jpg", "no-folders", ".jpg", true},
+    };
+    const int width = 200;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        const QString shown = ElidedPathDelegate::elide(c.path, metrics, width);
+        EXPECT_LE(metrics.horizontalAdvance(shown), width);
+        EXPECT_TRUE(shown.startsWith(c.start)) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(c.end)) << shown.toStdString();
+        EXPECT_EQ(shown.contains(ellipsis), c.shortened) << shown.toStdString();
+    }
+}
+
+TEST_F(LogoPageTest, LongPathsShowTheirFileNamesAndTheWholePathAsTooltip)
+{
+    const fs::path deep = drive / "a folder with a long name" / "another long folder name" / "2019";
+    writeFile(deep / "beach-at-dusk.jpg", makeJpeg({20, 10, false, false, 90}));
+    auto form = makeForm();
+    selectDrive(*form, 'd');
+    form->RxSpeedButton2Click(form->RxSpeedButton2);
+    const QString path = "d:\\a folder with a long name\\another long folder name\\2019\\beach-at-dusk.jpg";
+    ASSERT_EQ(listed(*form), QStringList{path});
+    // The list keeps its place and size, and its rows fit it: nothing scrolls sideways.
+    EXPECT_EQ(form->ListBox1->geometry(), QRect(288, 34, 212, 173));
+    const QModelIndex row = form->ListBox1->model()->index(0, 0);
+    EXPECT_LE(form->ListBox1->visualRect(row).width(), form->ListBox1->viewport()->width());
+    EXPECT_EQ(form->ListBox1->horizontalScrollBar()->maximum(), 0);
+    // The row still holds the whole path, and shows it as its tooltip.
+    const QPoint at = form->ListBox1->visualRect(row).center();
+    QHelpEvent tip(QEvent::ToolTip, at, form->ListBox1->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(form->ListBox1->viewport(), &tip);
+    EXPECT_EQ(QToolTip::text(), path);
+    clickRow(*form, path);
+    EXPECT_EQ(form->Image1->ImageName(), path.toStdString());
 }

@@ -2,12 +2,14 @@
 #include "controls/TRxSpeedButton.h"
 #include "imaging/AdvImage.h"
 #include "oem/OemSystem.h"
+#include "platform/TApplication.h"
 #include "platform/TRegistry.h"
 #include "tests/imaging/BmpBytes.h"
 #include "tests/imaging/JpegFixtures.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
 
+#include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -233,27 +235,53 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
 {
     makeSystem(GetParam());
     writeFile(temp() / "notapicture.bmp", "This is text, not a bitmap.\n");
+    writeFile(temp() / "notapicture.jpg", "This is text, not a JPEG.\n");
+    const std::string more = " --help' for more information.\n";
+    const auto usage = [&](const std::string& command, const std::string& what) {
+        return "crestwick-oem: " + what + "\nTry 'crestwick-oem" +
+               (command.empty() ? "" : " " + command) + more;
+    };
     struct Case {
         std::vector<std::string> args;
         int status;
-        std::string message;
+        std::string message; // the whole of standard error; for status 1 its start
     };
     const std::vector<Case> cases = {
-        {{"logo", (temp() / "missing.bmp").string()}, 1, "Cannot open file "},
-        {{"logo", (temp() / "notapicture.bmp").string()}, 1, ""},
-        {{"set", "--colour", "red"}, 2, "Usage:"},
-        {{"set", "--model"}, 2, "Usage:"},
-        {{"logo"}, 2, "Usage:"},
-        {{"frobnicate"}, 2, "Usage:"},
-        {{}, 2, "Usage:"},
-        {{"restore", (temp() / "nowhere").string()}, 1, "Cannot open file "},
+        {{"logo", (temp() / "missing.bmp").string()}, 1, "crestwick-oem: Cannot open file "},
+        {{"logo", (temp() / "notapicture.bmp").string()}, 1, "crestwick-oem: "},
+        // The JPEG library's own words, not its message number.
+        {{"logo", (temp() / "notapicture.jpg").string()},
+         1,
+         "crestwick-oem: " + (temp() / "notapicture.jpg").string() +
+             ": Not a JPEG file: starts with 0x54 0x68\n"},
+        {{"restore", (temp() / "nowhere").string()}, 1, "crestwick-oem: Cannot open file "},
+        {{"set", "--colour", "red"}, 2, usage("set", "unknown option '--colour'")},
+        {{"set", "--colour=red"}, 2, usage("set", "unknown option '--colour'")},
+        {{"set", "-m", "red"}, 2, usage("set", "unknown option '-m'")},
+        {{"set", "--model"}, 2, usage("set", "option '--model' needs TEXT")},
+        {{"set", "--model=A", "--model", "B"}, 2, usage("set", "option '--model' is given twice")},
+        {{"set", "--verbose"},
+         2,
+         usage("set", "nothing to set: give --manufacturer, --model, --line1 or --line2")},
+        {{"show", "--verbose"}, 2, usage("show", "unknown option '--verbose'")},
+        {{"show", "now"}, 2, usage("show", "unexpected argument 'now'")},
+        {{"logo"}, 2, usage("logo", "missing PICTURE")},
+        {{"logo", "--fit=yes", "a.bmp"}, 2, usage("logo", "option '--fit' takes no value")},
+        {{"logo", "a.bmp", "b.bmp"}, 2, usage("logo", "unexpected argument 'b.bmp'")},
+        {{"frobnicate"}, 2, usage("", "unknown command 'frobnicate'")},
+        {{"--frobnicate"}, 2, usage("", "unknown option '--frobnicate'")},
+        {{}, 2, usage("", "no command given")},
     };
     const std::string before = state();
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "(nothing)" : c.args.back());
         const Result result = runTool(c.args);
-        EXPECT_EQ(result.status, c.status) << c.args.size();
-        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
-        EXPECT_FALSE(result.err.empty());
+        EXPECT_EQ(result.status, c.status);
+        if (c.status == 2 || c.message.ends_with('\n'))
+            EXPECT_EQ(result.err, c.message);
+        else
+            EXPECT_EQ(result.err.rfind(c.message, 0), 0u) << result.err;
+        EXPECT_EQ(result.out, "");
         EXPECT_EQ(state(), before);
     }
 }
@@ -292,6 +320,39 @@ TEST_P(CrestwickOemTest, UnwritableOemFilesAreReportedAndNothingChanges)
     }
 }
 
+TEST_P(CrestwickOemTest, TextsThatCannotBeStoredAreRefusedWithTheirReason)
+{
+    MAKE_SYSTEM(GetParam());
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::string lineBreak = "' holds a line break, which an INI file cannot store\n";
+    const std::vector<Case> cases = {
+        {{"set", "--manufacturer", "Acme\nCorp"}, "The text for 'Manufacturer" + lineBreak},
+        {{"set", "--model", "Box\r\n2"}, "The text for 'Model" + lineBreak},
+        {{"set", "--model", "Box 2", "--line1", "Call\r"}, "The text for 'Line1" + lineBreak},
+        {{"set", "--line2", "\nAny day"}, "The text for 'Line2" + lineBreak},
+    };
+    const std::string before = state();
+    for (const Case& c : cases) {
+        const Result result = runTool(c.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, "crestwick-oem: " + c.message);
+        EXPECT_EQ(state(), before);
+    }
+    if (GetParam() != Kind::Nt6)
+        return;
+    // A registry the user may not change: the system's reason follows the message.
+    fs::permissions(prefix() / "system.reg",
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    const Result result = runTool({"set", "--model", "X"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "crestwick-oem: Failed to set data for 'Model': Permission denied\n");
+    EXPECT_EQ(state(), before);
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, CrestwickOemTest,
                          ::testing::Values(Kind::Nt9x, Kind::Nt5, Kind::Nt6), [](const auto& info) {
                              return info.param == Kind::Nt9x  ? std::string("Win9x")
@@ -312,14 +373,75 @@ TEST_F(TempPrefixTest, CrestwickOemRefusesWhileWineRunsOnNt6)
     EXPECT_EQ(readFile(prefix() / "system.reg"), before);
 }
 
-TEST_F(TempPrefixTest, CrestwickOemHelpAndVersion)
+TEST_F(TempPrefixTest, CrestwickOemHelpAndVersionGoToStandardOutput)
 {
-    const Result help = runTool({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("crestwick-oem logo PICTURE [--fit]"), std::string::npos);
-    const Result version = runTool({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("crestwick-oem ", 0), 0u);
+    const struct {
+        std::vector<std::string> args;
+        const char* start;
+    } cases[] = {
+        {{"--help"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"-h"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"set", "--help"}, "Usage: crestwick-oem set [--manufacturer TEXT]"},
+        {{"logo", "x.bmp", "-h"}, "Usage: crestwick-oem logo PICTURE [--fit] [--verbose]\n"},
+        // Help wins over what would be wrong without it.
+        {{"show", "--frobnicate", "-h"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"--version"}, "crestwick-oem "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const Result result = runTool(c.args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out.rfind(c.start, 0), 0u) << result.out;
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_NE(runTool({"--help"}).out.find("crestwick-oem logo PICTURE [--fit]"),
+              std::string::npos);
+    EXPECT_NE(runTool({"set", "-h"}).out.find("  --line2 TEXT"), std::string::npos);
+}
+
+// Options take their values after "=" as well; "--" ends the options.
+TEST_F(TempPrefixTest, CrestwickOemTakesValuesAfterAnEqualsSign)
+{
+    createDefaultPrefix();
+    writeFile(temp() / "-logo.bmp", makeBmp(BmpSpec{}));
+    const Result set = runTool({"set", "--manufacturer=Acme=Best", "--model", "--x"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(readFile(windowsDir() / "system" / "oeminfo.ini"),
+              "[general]\r\nManufacturer=Acme=Best\r\nModel=--x\r\n");
+    const Result logo = runTool({"logo", "--", "-logo.bmp"});
+    EXPECT_EQ(logo.status, 0) << logo.err;
+    EXPECT_EQ(readFile(windowsDir() / "system" / "oemlogo.bmp"), makeBmp(BmpSpec{}));
+}
+
+// A system whose files are there but cannot be read is not shown as one without them.
+TEST_F(TempPrefixTest, CrestwickOemShowRefusesFilesItCannotRead)
+{
+    createDefaultPrefix();
+    const fs::path system = windowsDir() / "system";
+    const struct {
+        fs::path unreadable;
+        std::string named;
+    } cases[] = {
+        {system / "oeminfo.ini", "C:\\WINDOWS\\system\\oeminfo.ini"},
+        {system / "oemlogo.bmp", "C:\\WINDOWS\\system\\oemlogo.bmp"},
+        {prefix() / "system.reg", (prefix() / "system.reg").string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.named);
+        // Not even the superuser reads a folder in a file's place.
+        const std::string kept = fs::exists(c.unreadable) ? readFile(c.unreadable) : "";
+        fs::remove(c.unreadable);
+        fs::create_directory(c.unreadable);
+        const Result result = runTool({"show"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err,
+                  "crestwick-oem: Cannot open file " + c.named + ": Permission denied\n");
+        EXPECT_EQ(result.out, "");
+        fs::remove(c.unreadable);
+        if (!kept.empty())
+            writeFile(c.unreadable, kept);
+    }
+    EXPECT_EQ(runTool({"show"}).status, 0);
 }
 
 // The logo that the program writes is the one the window's Save Logo writes for the same
@@ -356,6 +478,151 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
             EXPECT_FALSE(reference.empty());
             EXPECT_TRUE(readFile(logo) == reference) << name << (fit ? " fitted" : "");
             fs::remove(logo);
+        }
+    }
+}
+
+namespace {
+
+// The largest difference in any colour channel between two pictures of the same size; -1 when
+// the sizes differ or a picture is missing.
+int worstDifference(const QImage& a, const QImage& b)
+{
+    if (a.isNull() || b.isNull() || a.size() != b.size())
+        return -1;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
+// A picture file as an independent reader (Qt's) sees it.
+QImage decoded(const std::string& bytes, const char* format)
+{
+    return QImage::fromData(QByteArray::fromStdString(bytes), format);
+}
+
+} // namespace
+
+// Whatever its name, a picture that is loaded becomes a logo with the picture's pixels; one
+// that is not loaded leaves the old logo. The tool reads a picture by its content; the window
+// loads by the extension, so a misnamed file previews as "Empty" there and Save Logo refuses.
+TEST_F(TempPrefixTest, EveryLoadedPictureBecomesALogoWithItsPixels)
+{
+    createDefaultPrefix();
+    const std::string jpeg = makeJpeg({48, 32, false, false, 100});
+    BmpSpec spec;
+    spec.width = 7;
+    spec.height = 5;
+    const std::string bmp = makeBmp(spec);
+    const std::string oldLogo = makeBmp(BmpSpec{});
+    const fs::path logo = windowsDir() / "system" / "oemlogo.bmp";
+    struct Case {
+        const char* name;
+        const std::string& bytes;
+        const char* format; // for the independent reader
+        bool windowLoadsIt;
+    };
+    const Case cases[] = {
+        {"photo.jpeg", jpeg, "JPEG", true},
+        {"photo.jpe", jpeg, "JPEG", false},
+        {"photo-jpeg.bmp", jpeg, "JPEG", false},
+        {"picture-bmp.jpg", bmp, "BMP", false},
+    };
+    // Lossy compression moves a pixel by a few steps, nothing more.
+    const auto tolerance = [](const Case& c) { return std::string(c.format) == "JPEG" ? 8 : 0; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path picture = temp() / "pictures" / c.name;
+        writeFile(picture, c.bytes);
+        const QImage expected = decoded(c.bytes, c.format);
+        ASSERT_FALSE(expected.isNull());
+
+        writeFile(logo, oldLogo);
+        const Result result = runTool({"logo", picture.string()});
+        EXPECT_EQ(result.status, 0) << result.err;
+        const int toolDifference = worstDifference(decoded(readFile(logo), "BMP"), expected);
+        EXPECT_GE(toolDifference, 0);
+        EXPECT_LE(toolDifference, tolerance(c));
+
+        writeFile(logo, oldLogo);
+        errors.clear();
+        {
+            TForm1 form;
+            form.Image1->SetImageName("Z:" + picture.string());
+            Application().Guard([&] { form.LedButton2Click(form.LedButton2); });
+        }
+        if (c.windowLoadsIt) {
+            EXPECT_TRUE(errors.empty()) << errors.front();
+            const int windowDifference = worstDifference(decoded(readFile(logo), "BMP"), expected);
+            EXPECT_GE(windowDifference, 0);
+            EXPECT_LE(windowDifference, tolerance(c));
+        } else {
+            EXPECT_EQ(errors, std::vector<std::string>{"There is no picture to save."});
+            EXPECT_EQ(readFile(logo), oldLogo);
+        }
+    }
+
+    // A JPEG in the preview without a name of its own (as the logo at start-up comes in) is
+    // decoded too, not written as an empty bitmap.
+    writeFile(logo, oldLogo);
+    TForm1 form;
+    form.Image1->Picture().LoadFromFile("Z:" + (temp() / "pictures" / "photo.jpeg").string());
+    ASSERT_EQ(form.Image1->ImageName(), "");
+    form.LedButton2Click(form.LedButton2);
+    const int difference = worstDifference(decoded(readFile(logo), "BMP"), decoded(jpeg, "JPEG"));
+    EXPECT_GE(difference, 0);
+    EXPECT_LE(difference, 8);
+}
+
+namespace {
+
+// Every file below folder, as relative paths, except the tool's collected output.
+std::vector<std::string> filesBelow(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (!entry.path().filename().string().starts_with("tool."))
+            names.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// A folder that holds no Windows system is refused by every command, which writes nothing in
+// it or anywhere else; a folder with only an empty dosdevices/ has no drives either.
+TEST_F(TempPrefixTest, AFolderThatHoldsNoSystemIsRefusedAndNothingIsWritten)
+{
+    writeFile(temp() / "pictures" / "logo.bmp", makeBmp(BmpSpec{}));
+    const std::string picture = (temp() / "pictures" / "logo.bmp").string();
+    const std::string expected =
+        "crestwick-oem: " + prefix().string() +
+        " is not a Windows system (no system.reg, no Windows volume, no drives)\n";
+    const std::vector<std::vector<std::string>> commands = {
+        {"show"},
+        {"show", "--json"},
+        {"set", "--model", "X"},
+        {"logo", picture, "--verbose"},
+        {"backup", (temp() / "backup").string()},
+    };
+    for (const bool withEmptyDrives : {false, true}) {
+        fs::create_directories(prefix());
+        if (withEmptyDrives)
+            fs::create_directories(prefix() / "dosdevices");
+        const std::vector<std::string> before = filesBelow(temp());
+        for (const auto& args : commands) {
+            SCOPED_TRACE(args[0] + (withEmptyDrives ? " with dosdevices/" : ""));
+            const Result result = runTool(args);
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.err, expected);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(filesBelow(temp()), before);
         }
     }
 }

@@ -29,11 +29,15 @@ protected:
         TPicture::UnregisterGraphicClass("TFakeGraphic");
         TempPrefixTest::TearDown();
     }
-    std::string loadError(const std::string& name)
+    enum class By { Extension, Content };
+    std::string loadError(const std::string& name, By by = By::Extension)
     {
         TPicture picture;
         try {
-            picture.LoadFromFile(name);
+            if (by == By::Content)
+                picture.LoadFromFileByContent(name);
+            else
+                picture.LoadFromFile(name);
         } catch (const Exception& e) {
             return e.Message;
         }
@@ -80,6 +84,31 @@ TEST_F(Picture, TheExtensionChoosesTheClass)
     };
     for (const auto& [name, outcome] : cases)
         EXPECT_EQ(loadError(name), outcome) << name;
+}
+
+TEST_F(Picture, LoadingByContentTakesTheClassThatTheFirstBytesAnnounce)
+{
+    const std::string bmp = makeBmp({5, 3, 24, 0, {}, {}, false, 0});
+    writeFile(temp() / "bitmap.jpg", bmp);
+    writeFile(temp() / "bitmap", bmp);
+    writeFile(temp() / "jpeg.bmp", "\xFF\xD8\xFF truncated");
+    writeFile(temp() / "animation.bmp", "GIF89a no GIF class is registered");
+    writeFile(temp() / "text.bmp", "neither");
+    writeFile(temp() / "text.tif", "neither");
+    writeFile(temp() / "empty.jpe", "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"bitmap.jpg", "TBitmap"},
+        {"bitmap", "TBitmap"},
+        // The JPEG class reads the header, so its own error tells that the class was chosen.
+        {"jpeg.bmp", "JPEG error #"},
+        {"animation.bmp", "Bitmap image is not valid"},
+        {"text.bmp", "Stream read error"},
+        {"text.tif", "Unknown picture file extension (.tif)"},
+        {"empty.jpe", "Unknown picture file extension (.jpe)"},
+        {"missing.bmp", "Cannot open file missing.bmp"},
+    };
+    for (const auto& [name, outcome] : cases)
+        EXPECT_EQ(loadError(name, By::Content).rfind(outcome, 0), 0u) << name;
 }
 
 TEST_F(Picture, ALaterRegistrationOfAnExtensionWins)

@@ -414,11 +414,28 @@ TEST_F(OemSystemTest, Nt6RefusedWritesLeaveNothingHalfWritten)
     EXPECT_EQ(errorOf([&] {
                   system.writeInfo({"a", "b", "c", "d"}, oem::FurtherSupportLines::Remove);
               }),
-              "Failed to set data for 'Manufacturer'");
-    EXPECT_EQ(errorOf([&] { system.writeLogo(bitmap); }), "Failed to set data for 'Logo'");
+              "Failed to set data for 'Manufacturer': Permission denied");
+    EXPECT_EQ(errorOf([&] { system.writeLogo(bitmap); }),
+              "Failed to set data for 'Logo': Permission denied");
     EXPECT_FALSE(fs::exists(system32() / "oeminfo.ini"));
     EXPECT_FALSE(fs::exists(system32() / "oemlogo.bmp"));
     EXPECT_EQ(readFile(systemReg()), stockReg);
+}
+
+TEST_F(OemSystemTest, ASaveThatLeavesNoFileWhereTheSystemLooksIsAnError)
+{
+    // A 9x system whose drive C: is gone: its Windows paths lead to no file of the prefix.
+    createDefaultPrefix();
+    fs::remove(prefix() / "dosdevices" / "c:");
+    const OemSystem system = OemSystem::describe();
+    EXPECT_EQ(errorOf([&] {
+                  system.writeInfo({"a", "b", "c", "d"}, oem::FurtherSupportLines::Remove);
+              }),
+              "Unable to write to C:\\WINDOWS\\system\\oeminfo.ini");
+    // A save that writes nothing, on a system that is whole.
+    fs::create_directory_symlink("../drive_c", prefix() / "dosdevices" / "c:");
+    EXPECT_EQ(errorOf([&] { system.writeLogo([](const std::string&) {}); }),
+              "Cannot create file C:\\WINDOWS\\system\\oemlogo.bmp");
 }
 
 TEST_F(OemSystemTest, SheetsShowWhatEachGenerationShows)

@@ -235,8 +235,12 @@ TEST_F(RegistryTest, ReadOnlyHiveRefusesChangesButAllowsReading)
         EXPECT_FALSE(registry.OpenKey("\\Software\\New", true));
         registry.CloseKey();
 
+        // The system's reason, for the messages of those who write.
+        EXPECT_EQ(registryWriteFailureReason(HKEY_LOCAL_MACHINE), "Permission denied");
+
         EXPECT_EQ(readFile(prefix() / "system.reg"), before);
         fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
+        EXPECT_EQ(registryWriteFailureReason(HKEY_LOCAL_MACHINE), "");
     }
 }
 
@@ -273,6 +277,8 @@ TEST_F(RegistryTest, HiveNotInWineFormatReadsEmptyAndIsNeverReplaced)
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Test", 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(registryWriteFailureReason(HKEY_CURRENT_USER),
+              "user.reg is not in Wine's registry format");
     EXPECT_EQ(readFile(prefix() / "user.reg"), foreign);
 }
 

@@ -240,14 +240,23 @@ TEST_F(TFilesScanTest, KeepsNamesThatAreNotUtf8AsTheirBytes)
               (std::vector<std::string>{"c:\\ok.bmp", "c:\\\xff\xfe.bmp"}));
 }
 
-TEST_F(TFilesScanTest, EmptyStartDirectoryReportsOnceAndFindsNothing)
+TEST_F(TFilesScanTest, AStartDirectoryThatNamesNoDriveReportsOnceAndFindsNothing)
 {
-    scan.SetScanDir("");
-    scan.StartScan();
-    EXPECT_EQ(processed, (std::vector<std::string>{""}));
-    ASSERT_EQ(ends.size(), 1u);
-    EXPECT_EQ(ends[0].count, 0);
-    EXPECT_EQ(ends[0].size, 0);
+    // The current folder has pictures below it, which neither start may reach: an empty
+    // start, and the one that a drive list without a selected drive (letter 0) gives.
+    file("a.bmp");
+    fs::current_path(prefix());
+    for (const std::string& start : {std::string(), std::string("\0:\\", 3)}) {
+        processed.clear();
+        ends.clear();
+        scan.SetFileMask("*.bmp");
+        scan.SetScanDir(start);
+        scan.StartScan();
+        EXPECT_EQ(processed, (std::vector<std::string>{start}));
+        ASSERT_EQ(ends.size(), 1u);
+        EXPECT_EQ(ends[0].count, 0);
+        EXPECT_EQ(ends[0].size, 0);
+    }
 }
 
 TEST_F(TFilesScanTest, MissingStartDirectoryIsReportedAndSkippedSilently)
