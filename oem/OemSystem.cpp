@@ -330,7 +330,15 @@ std::filesystem::path OemSystem::hostFile(const std::string& windowsPath)
 
 void OemSystem::refuseLink(const std::string& windowsPath)
 {
-    if (platform::refusesLink(hostFile(windowsPath)))
+    const std::filesystem::path host = hostFile(windowsPath);
+    // A folder on the way that another user turned into a link out of the system is refused
+    // too; a missing folder is left to the write, which reports it as usual.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::canonical(host.parent_path(), ec);
+    if (!ec && !platform::Prefix::inSystemTree(folder))
+        throw Exception(core::Format("%s leads out of this system; not followed",
+                                     {windowsPath.substr(0, windowsPath.find_last_of('\\'))}));
+    if (platform::refusesLink(host))
         throw Exception(core::Format("%s is a symbolic link; not followed", {windowsPath}));
 }
 

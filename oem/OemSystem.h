@@ -141,7 +141,8 @@ public:
     // a link that the system's files are never read or written through: one owned by another
     // user, or one that leads out of the system's tree. The file layer refuses such a link at
     // every write, copy and delete anyway; this gives the refusal its words before anything
-    // is written.
+    // is written. Raises "<folder> leads out of this system; not followed" when the file's
+    // folder exists but lies outside the system's tree (a folder replaced by a link).
     static void refuseLink(const std::string& windowsPath);
 
     // The size of the logo area of the System Properties sheet, and of the window's viewer.

@@ -75,19 +75,9 @@ struct Place {
     struct stat status {};
 };
 
-bool inside(const fs::path& path, const fs::path& root)
-{
-    if (path.empty() || root.empty())
-        return false;
-    const fs::path relative = path.lexically_relative(root);
-    return !relative.empty() && *relative.begin() != "..";
-}
-
 bool insideSystem(const fs::path& path)
 {
-    const std::vector<fs::path> roots = Prefix::systemTree();
-    return std::any_of(roots.begin(), roots.end(),
-                       [&](const fs::path& root) { return inside(path, root); });
+    return Prefix::inSystemTree(path);
 }
 
 // Opens the folder of path and looks at its last component without following it.

@@ -131,6 +131,16 @@ std::vector<fs::path> Prefix::systemTree()
     return roots;
 }
 
+bool Prefix::inSystemTree(const fs::path& resolved)
+{
+    for (const fs::path& folder : systemTree()) {
+        const fs::path relative = resolved.lexically_relative(folder);
+        if (!resolved.empty() && !relative.empty() && *relative.begin() != "..")
+            return true;
+    }
+    return false;
+}
+
 bool Prefix::ensureExists()
 {
     const fs::path top = root();

@@ -40,6 +40,8 @@ public:
     // here, for each step that asks, never again between a check and the step itself. Other
     // drives (z: is the whole Linux root) are not part of the system.
     static std::vector<std::filesystem::path> systemTree();
+    // True when a resolved path lies inside one of the folders of systemTree().
+    static bool inSystemTree(const std::filesystem::path& resolved);
 
     // Creates a missing prefix as a fresh one: drives c: and z:, the Windows folders and a
     // system.reg that names C:\WINDOWS as the system root. An existing prefix is left alone.

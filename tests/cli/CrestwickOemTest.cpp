@@ -381,6 +381,16 @@ TEST_P(CrestwickOemTest, LinksThatAnotherUserPutInTheSystemFolderAreNeverFollowe
     for (const std::string& error : errors)
         EXPECT_NE(error.find("is a symbolic link; not followed"), std::string::npos) << error;
     expectUntouched("the window's saves");
+
+    // The system folder itself turned into a link to a root-only folder.
+    fs::rename(systemFolder, temp() / "moved");
+    fs::create_directory_symlink(temp() / "root-only", systemFolder);
+    ASSERT_EQ(::lchown(systemFolder.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const Result result = runTool({"set", "--model", "X"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("leads out of this system; not followed"), std::string::npos)
+        << result.err;
+    EXPECT_FALSE(fs::exists(temp() / "root-only" / "oeminfo.ini"));
 }
 
 // A backup is private to its owner and is never written through links; restore takes only
