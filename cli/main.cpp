@@ -423,8 +423,9 @@ int restore(const fs::path& folder)
             const std::string taken = line.substr(11);
             const std::string here = oem::generationName(system.generation());
             if (taken != here)
-                throw Exception("The backup in " + folder.string() + " was taken from a " +
-                                taken + " system; this system is " + here);
+                throw Exception("The backup in " + folder.string() +
+                                " was taken from a system of generation " + taken +
+                                "; this system is of generation " + here);
             continue;
         }
         std::istringstream words(line);

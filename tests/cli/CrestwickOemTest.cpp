@@ -451,7 +451,8 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
          },
          "oemlogo.bmp is larger than 64 MiB"},
         {"another generation", withManifest("crestwick-oem backup 1\ngeneration " + other + "\n"),
-         "was taken from a " + other + " system; this system is " + generation},
+         "was taken from a system of generation " + other + "; this system is of generation " +
+             generation},
     };
     const std::string before = state();
     for (const Case& c : cases) {

@@ -15,14 +15,8 @@ for tool in Xvfb xdotool xwininfo; do
 done
 make_work
 
-prefix=$work/prefix
-mkdir -p "$prefix/dosdevices" "$prefix/drive_c/windows/system32"
-ln -s ../drive_c "$prefix/dosdevices/c:"
-ln -s / "$prefix/dosdevices/z:"
-cp "$data/system.reg" "$data/user.reg" "$data/userdef.reg" "$prefix/"
-chmod u+w "$prefix"/*.reg
-key='[Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation]'
-printf '\n%s 1796689520\n"Manufacturer"=dword:0000002a\n"Model"="Stored Model"\n' "$key" \
+make_stock_prefix "$data"
+printf '\n%s 1796689520\n"Manufacturer"=dword:0000002a\n"Model"="Stored Model"\n' "$oem_key" \
     >>"$prefix/system.reg"
 info=$prefix/drive_c/windows/system32/oeminfo.ini
 printf '[general]\r\nManufacturer=Stored Maker\r\nModel=Stored Model\r\n[Support Information]\r\nLine1=Stored line 1\r\nLine2=Stored line 2\r\nLine3=Stored line 3\r\n' \
