@@ -80,8 +80,10 @@ bool insideSystem(const fs::path& path)
     return Prefix::inSystemTree(path);
 }
 
-// Opens the folder of path and looks at its last component without following it.
-std::optional<Place> lookAt(const fs::path& path)
+// Opens the folder of path and looks at its last component without following it. Under
+// Links::WithinSystem a path inside the system stays inside it: a folder on the way that has
+// become a link out of the system (after a caller's check, say) is refused with ELOOP.
+std::optional<Place> lookAt(const fs::path& path, Links links)
 {
     const std::string name = path.filename().string();
     if (name.empty() || name == "." || name == "..") {
@@ -91,6 +93,13 @@ std::optional<Place> lookAt(const fs::path& path)
     Place at{OpenFolder(path.has_parent_path() ? path.parent_path() : fs::path(".")), name};
     if (!at.folder.valid())
         return std::nullopt;
+    std::error_code ec;
+    if (links == Links::WithinSystem &&
+        insideSystem(fs::absolute(path, ec).lexically_normal().parent_path()) &&
+        !insideSystem(at.folder.realPath())) {
+        errno = ELOOP;
+        return std::nullopt;
+    }
     if (::fstatat(at.folder.fd(), name.c_str(), &at.status, AT_SYMLINK_NOFOLLOW) == 0)
         at.exists = true;
     else if (errno != ENOENT)
@@ -120,12 +129,12 @@ std::optional<fs::path> linkTarget(const Place& at, Links links)
 // meanwhile is refused). Nothing with errno ELOOP for a refused link.
 std::optional<Place> locate(const fs::path& path, Links links)
 {
-    std::optional<Place> at = lookAt(path);
+    std::optional<Place> at = lookAt(path, links);
     if (!at || !at->exists || !S_ISLNK(at->status.st_mode))
         return at;
     const std::optional<fs::path> target = linkTarget(*at, links);
     if (target)
-        at = lookAt(*target);
+        at = lookAt(*target, links);
     if (!target || (at && (!at->exists || S_ISLNK(at->status.st_mode) ||
                            (links == Links::WithinSystem &&
                             !insideSystem(at->folder.realPath() / at->name))))) {
@@ -318,7 +327,7 @@ bool readWholeFile(const fs::path& path, std::string& bytes, Links links, struct
 
 bool removeFile(const fs::path& path, Links links)
 {
-    const std::optional<Place> at = lookAt(path);
+    const std::optional<Place> at = lookAt(path, links);
     if (!at)
         return false;
     if (!at->exists)
@@ -336,8 +345,10 @@ bool removeFile(const fs::path& path, Links links)
 
 bool refusesLink(const fs::path& path, Links links)
 {
-    const std::optional<Place> at = lookAt(path);
-    return at && at->exists && S_ISLNK(at->status.st_mode) && !linkTarget(*at, links);
+    const std::optional<Place> at = lookAt(path, links);
+    if (!at)
+        return errno == ELOOP;
+    return at->exists && S_ISLNK(at->status.st_mode) && !linkTarget(*at, links);
 }
 
 } // namespace platform

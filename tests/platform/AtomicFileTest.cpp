@@ -118,4 +118,12 @@ TEST_F(AtomicFileTest, LinksInAFilesPlaceAreFollowedOnlyByTheRule)
             EXPECT_EQ(readFile(c.target), c.followed ? "new" : before);
         }
     }
+    // A folder of the system turned into a link out of it is not entered, by anyone.
+    fs::create_directories(temp() / "elsewhere");
+    fs::rename(windowsDir() / "system", temp() / "old-system");
+    fs::create_directory_symlink(temp() / "elsewhere", windowsDir() / "system");
+    errno = 0;
+    EXPECT_FALSE(platform::writeFileAtomically(link, "new"));
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_TRUE(fs::is_empty(temp() / "elsewhere"));
 }
