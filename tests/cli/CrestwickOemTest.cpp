@@ -574,8 +574,8 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
 }
 
 // A registry made to be expensive: one key nested 40,000 levels deep, beyond what Windows
-// allows, and 50,000 keys side by side. show reads it in bounded memory and still prints the
-// OEM values.
+// allows, 50,000 keys side by side, and keys as deep and long-named as Windows allows. show
+// reads it in bounded memory and still prints the OEM values.
 TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
 {
 #if defined(__SANITIZE_ADDRESS__)
@@ -593,6 +593,14 @@ TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
     registry += "] 0\n\"v\"=\"x\"\n";
     for (int key = 0; key < 50000; ++key)
         registry += "\n[Software\\\\Wide\\\\Key" + std::to_string(key) + "] 0\n\"v\"=\"x\"\n";
+    // Keys as deep and as long-named as Windows allows, each its own branch.
+    const std::string name(252, 'n');
+    for (int branch = 100; branch < 120; ++branch) {
+        registry += "\n[" + std::to_string(branch) + name;
+        for (int level = 1; level < 512; ++level)
+            registry += "\\\\" + name + "nnn";
+        registry += "] 0\n";
+    }
     writeFile(prefix() / "system.reg", registry);
     const Result result = runTool({"show"}, 200 * 1024);
     EXPECT_EQ(result.status, 0) << result.err;
