@@ -361,7 +361,9 @@ std::string readBackupFile(const fs::path& path, std::size_t limit, int* mode = 
     if (!platform::readWholeFile(path, bytes, platform::Links::Refuse, &st, limit)) {
         if (errno == EFBIG)
             throw Exception(path.string() + " is larger than " +
-                            std::to_string(limit >> 20) + " MiB");
+                            (limit >= (std::size_t(1) << 20)
+                                 ? std::to_string(limit >> 20) + " MiB"
+                                 : std::to_string(limit >> 10) + " KiB"));
         throw fileError("Cannot open file", path.string());
     }
     if (mode)
