@@ -340,6 +340,10 @@ void TForm1::createInfoPage()
     QWidget::setTabOrder(Edit1, Edit2);
     QWidget::setTabOrder(Edit2, Edit3);
     QWidget::setTabOrder(Edit3, Edit4);
+    // Only the user's own typing counts, not the texts the program puts in.
+    const QLineEdit* edits[] = {Edit1, Edit2, Edit3, Edit4};
+    for (int i = 0; i < 4; ++i)
+        connect(edits[i], &QLineEdit::textEdited, this, [this, i] { typed_[i] = true; });
 
     Button1->OnClick = [this](QObject* Sender) { Button1Click(Sender); };
     RxSpeedButton4->OnClick = [this](QObject* Sender) { RxSpeedButton4Click(Sender); };
@@ -487,13 +491,32 @@ void TForm1::LoadOemInfo()
     Edit2->setText(text(*info.model));
     Edit3->setText(text(*info.supportLine1));
     Edit4->setText(text(*info.supportLine2));
+    infoLoaded_ = true;
 }
 
 void TForm1::SaveOemInfo()
 {
-    system_.writeInfo(
-        {text(Edit1->text()), text(Edit2->text()), text(Edit3->text()), text(Edit4->text())},
-        oem::FurtherSupportLines::Remove);
+    if (infoLoaded_) {
+        system_.writeInfo(
+            {text(Edit1->text()), text(Edit2->text()), text(Edit3->text()), text(Edit4->text())},
+            oem::FurtherSupportLines::Remove);
+        return;
+    }
+    // The stored information could not be read: only what the user typed is known.
+    oem::OemInfo info;
+    std::optional<std::string>* fields[] = {&info.manufacturer, &info.model, &info.supportLine1,
+                                            &info.supportLine2};
+    const QLineEdit* edits[] = {Edit1, Edit2, Edit3, Edit4};
+    bool any = false;
+    for (int i = 0; i < 4; ++i)
+        if (typed_[i]) {
+            *fields[i] = text(edits[i]->text());
+            any = true;
+        }
+    if (!any)
+        throw Exception("The OEM information could not be read, so there is nothing to save. "
+                        "Type the information, then save again.");
+    system_.writeInfo(info, oem::FurtherSupportLines::Keep);
 }
 
 void TForm1::RxSpeedButton2Click(QObject*)

@@ -157,5 +157,10 @@ private:
 
     // False until FormCreate has read the system root: paths are then built from "\".
     bool windowsDirectoryKnown_ = false;
+    // False until LoadOemInfo has filled the info page from the system. Until then the page
+    // holds its design texts ("Edit1" ...), which must never be saved over the stored values:
+    // Save Info then writes only the fields that the user has typed into.
+    bool infoLoaded_ = false;
+    bool typed_[4] = {};
     oem::OemSystem system_;
 };

@@ -15,6 +15,7 @@
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
 #include "platform/WinPath.h"
+#include "platform/WineRegistry.h"
 
 #include <QGuiApplication>
 
@@ -80,7 +81,7 @@ const std::vector<CommandSpec>& commands()
         {"backup",
          "FOLDER",
          "Copies the OEM files (and on NT 6 and later the OEM registry values) into FOLDER.",
-         {kVerbose}},
+         {{"--force", nullptr, "replace a backup that FOLDER already holds"}, kVerbose}},
         {"restore",
          "FOLDER",
          "Writes a backup back; files that did not exist at backup time are removed.",
@@ -166,14 +167,6 @@ void say(const std::string& text)
 {
     if (verbose)
         std::fprintf(stdout, "%s\n", text.c_str());
-}
-
-fs::path host(const std::string& windowsPath)
-{
-    const auto path = platform::WinPath::toHost(windowsPath);
-    if (!path)
-        throw Exception("Cannot open file " + windowsPath);
-    return *path;
 }
 
 std::string jsonString(const std::string& text)
@@ -374,18 +367,21 @@ void writeValue(const std::string& name, const RegistryValue& value)
         throw Exception(failed);
 }
 
-std::string readFileOrThrow(const fs::path& path)
-{
-    std::string bytes;
-    if (!platform::readWholeFile(path, bytes))
-        throw Exception("Cannot open file " + path.string());
-    return bytes;
-}
+// The largest file that a backup holds or restore takes: far more than any logo or
+// oeminfo.ini, and little enough to be read whole. The manual page names it.
+constexpr std::size_t kMaxBackupFile = std::size_t(64) << 20;
+// The largest registry value and manifest: the OEM values are short texts.
+constexpr std::size_t kMaxBackupValue = std::size_t(64) << 10;
+// The kinds of OEMInformation value that backup keeps and restore writes: texts.
+constexpr platform::DWORD kRegSz = 1;
+constexpr platform::DWORD kRegExpandSz = 2;
 
-void writeFileOrThrow(const fs::path& path, const std::string& bytes)
+// The error for a file step that failed: the link refusal in its own words.
+Exception fileError(const std::string& message, const std::string& name)
 {
-    if (!platform::writeFileAtomically(path, bytes))
-        throw Exception("Unable to write to " + path.string());
+    if (errno == ELOOP)
+        return Exception(name + " is a symbolic link; not followed");
+    return Exception(message + " " + name);
 }
 
 // The files that set and logo write: the backup's name for each, and the Windows path.
@@ -394,23 +390,67 @@ std::vector<std::pair<std::string, std::string>> oemFiles(const oem::OemSystem& 
     return {{"oeminfo.ini", system.infoFile()}, {"oemlogo.bmp", system.logoFile()}};
 }
 
-int backup(const fs::path& folder)
+// Makes the backup folder, or takes an existing one that is empty or holds an earlier backup
+// (which only force replaces), and gives it mode 0700 so that only its owner reads the copies.
+void prepareBackupFolder(const fs::path& folder, bool force)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(folder, error);
+    if (fs::is_symlink(status))
+        throw Exception(folder.string() + " is a symbolic link; not followed");
+    if (!fs::exists(status)) {
+        if (folder.has_parent_path())
+            fs::create_directories(folder.parent_path(), error);
+        if (::mkdir(folder.c_str(), 0700) != 0)
+            throw Exception("Unable to write to " + folder.string());
+        return;
+    }
+    struct stat st {};
+    if (!fs::is_directory(status) || ::lstat(folder.c_str(), &st) != 0)
+        throw Exception("Unable to write to " + folder.string());
+    if (fs::exists(fs::symlink_status(folder / kManifest, error))) {
+        if (!force)
+            throw Exception(folder.string() +
+                            " already holds a backup; give --force to replace it");
+    } else if (!fs::is_empty(folder, error)) {
+        throw Exception(folder.string() + " is not empty and holds no backup");
+    }
+    if (st.st_uid != ::geteuid())
+        throw Exception(folder.string() + " belongs to another user");
+    if (::chmod(folder.c_str(), 0700) != 0)
+        throw Exception("Unable to write to " + folder.string());
+}
+
+int backup(const fs::path& folder, bool force)
 {
     const oem::OemSystem system = oem::OemSystem::describe();
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error || !fs::is_directory(folder))
-        throw Exception("Unable to write to " + folder.string());
+    // Everything is read before the folder is touched. The system's files are copied only
+    // when they are the system's own: a link that another user put in their place is refused.
+    struct Copy {
+        std::string name;
+        std::string bytes;
+        int mode = 0600;
+    };
+    std::vector<Copy> copies;
     std::string manifest = std::string(kManifestHeader) + "\n";
+    manifest += std::string("generation ") + oem::generationName(system.generation()) + "\n";
     for (const auto& [name, windowsPath] : oemFiles(system)) {
-        const fs::path path = host(windowsPath);
-        if (!fs::exists(path)) {
+        const fs::path path = oem::OemSystem::hostFile(windowsPath);
+        oem::OemSystem::refuseLink(windowsPath);
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(path, error))) {
             manifest += "file " + name + " absent\n";
             continue;
         }
-        writeFileOrThrow(folder / name, readFileOrThrow(path));
+        Copy copy{name, {}};
+        struct stat st {};
+        if (!platform::readWholeFile(path, copy.bytes, platform::Links::WithinSystem, &st,
+                                     kMaxBackupFile))
+            throw fileError("Cannot open file", windowsPath);
+        // The copy is never more readable than the original.
+        copy.mode = int(st.st_mode & 0777);
+        copies.push_back(std::move(copy));
         manifest += "file " + name + " present\n";
-        say("Copied " + windowsPath);
     }
     if (system.keepsInfoInRegistry()) {
         for (const std::string& name : kValues) {
@@ -419,52 +459,140 @@ int backup(const fs::path& folder)
                 manifest += "value " + name + " absent\n";
                 continue;
             }
-            writeFileOrThrow(folder / (name + ".value"), value->data);
+            copies.push_back({name + ".value", value->data});
             manifest += "value " + name + " " + std::to_string(value->type) + "\n";
-            say("Copied the registry value " + name);
         }
     }
-    writeFileOrThrow(folder / kManifest, manifest);
+
+    prepareBackupFolder(folder, force);
+    // Files of an earlier backup that this one does not hold go, so that none is mistaken
+    // for part of it.
+    for (const char* stale : {"oeminfo.ini", "oemlogo.bmp", "Manufacturer.value", "Model.value",
+                              "Logo.value"})
+        if (std::none_of(copies.begin(), copies.end(),
+                         [&](const Copy& copy) { return copy.name == stale; }) &&
+            !platform::removeFile(folder / stale, platform::Links::Refuse))
+            throw fileError("Unable to write to", (folder / stale).string());
+    for (const Copy& copy : copies) {
+        if (!platform::writeFileAtomically(folder / copy.name, copy.bytes,
+                                           platform::Links::Refuse, copy.mode))
+            throw fileError("Unable to write to", (folder / copy.name).string());
+        say("Copied " + copy.name);
+    }
+    if (!platform::writeFileAtomically(folder / kManifest, manifest, platform::Links::Refuse,
+                                       0600))
+        throw fileError("Unable to write to", (folder / kManifest).string());
     return 0;
+}
+
+// A backup's file, read without following a link and no larger than limit.
+std::string readBackupFile(const fs::path& path, std::size_t limit, int* mode = nullptr)
+{
+    std::string bytes;
+    struct stat st {};
+    if (!platform::readWholeFile(path, bytes, platform::Links::Refuse, &st, limit)) {
+        if (errno == EFBIG)
+            throw Exception(path.string() + " is larger than " +
+                            (limit >= (std::size_t(1) << 20)
+                                 ? std::to_string(limit >> 20) + " MiB"
+                                 : std::to_string(limit >> 10) + " KiB"));
+        throw fileError("Cannot open file", path.string());
+    }
+    if (mode)
+        *mode = int(st.st_mode & 0777);
+    return bytes;
+}
+
+bool isUtf8(const std::string& bytes)
+{
+    return platform::utf16leToUtf8(platform::utf8ToUtf16le(bytes)) == bytes;
+}
+
+// A kind in a manifest: decimal digits only, of a number that fits 32 bits.
+std::optional<platform::DWORD> parseKind(const std::string& word)
+{
+    if (word.empty() || word.size() > 10 ||
+        !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const unsigned long long number = std::stoull(word);
+    if (number > 0xFFFFFFFFull)
+        return std::nullopt;
+    return platform::DWORD(number);
 }
 
 int restore(const fs::path& folder)
 {
     const oem::OemSystem system = oem::OemSystem::describe();
-    std::string manifest;
-    if (!platform::readWholeFile(folder / kManifest, manifest))
-        throw Exception("Cannot open file " + (folder / kManifest).string());
+    const std::string notABackup = "Not a crestwick-oem backup: " + folder.string();
+    // A backup holds no links: one in it is refused before anything is read.
+    std::error_code error;
+    if (fs::is_symlink(fs::symlink_status(folder, error)))
+        throw Exception(folder.string() + " is a symbolic link; not followed");
+    for (fs::directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error))
+        if (it->is_symlink(error))
+            throw Exception(it->path().string() + " is a symbolic link; not followed");
+
+    const std::string manifest = readBackupFile(folder / kManifest, kMaxBackupValue);
     std::istringstream lines(manifest);
     std::string header;
     std::getline(lines, header);
     if (header != kManifestHeader)
-        throw Exception("Not a crestwick-oem backup: " + folder.string());
+        throw Exception(notABackup);
     // Everything is read and checked before anything is written.
     struct Entry {
         bool isFile;
         std::string name;
         std::optional<std::string> bytes;
-        platform::DWORD type;
+        platform::DWORD type = 0;
+        int mode = -1;
     };
     std::vector<Entry> entries;
+    std::vector<std::string> seen;
     for (std::string line; std::getline(lines, line);) {
+        if (line.empty())
+            continue;
+        if (line.starts_with("generation ")) {
+            // A backup of one generation holds the files and values of that generation only.
+            const std::string taken = line.substr(11);
+            const std::string here = oem::generationName(system.generation());
+            if (taken != here)
+                throw Exception("The backup in " + folder.string() +
+                                " was taken from a system of generation " + taken +
+                                "; this system is of generation " + here);
+            continue;
+        }
         std::istringstream words(line);
-        std::string kind, name, state;
-        words >> kind >> name >> state;
+        std::string kind, name, state, extra;
+        words >> kind >> name >> state >> extra;
+        if (!extra.empty() || std::find(seen.begin(), seen.end(), kind + name) != seen.end())
+            throw Exception(notABackup);
+        seen.push_back(kind + name);
         const bool absent = state == "absent";
-        if (kind == "file" && (name == "oeminfo.ini" || name == "oemlogo.bmp")) {
-            entries.push_back({true, name, std::nullopt, 0});
+        if (kind == "file" && (name == "oeminfo.ini" || name == "oemlogo.bmp") &&
+            (absent || state == "present")) {
+            entries.push_back({true, name, std::nullopt});
             if (!absent)
-                entries.back().bytes = readFileOrThrow(folder / name);
+                entries.back().bytes =
+                    readBackupFile(folder / name, kMaxBackupFile, &entries.back().mode);
         } else if (kind == "value" &&
                    (name == "Manufacturer" || name == "Model" || name == "Logo")) {
-            entries.push_back({false, name, std::nullopt, 0});
-            if (!absent) {
-                entries.back().type = platform::DWORD(std::strtoul(state.c_str(), nullptr, 10));
-                entries.back().bytes = readFileOrThrow(folder / (name + ".value"));
-            }
-        } else if (!line.empty()) {
-            throw Exception("Not a crestwick-oem backup: " + folder.string());
+            entries.push_back({false, name, std::nullopt});
+            if (absent)
+                continue;
+            const std::optional<platform::DWORD> type = parseKind(state);
+            if (!type)
+                throw Exception(notABackup);
+            // Only texts are OEM values: anything else would make the system unreadable.
+            if (*type != kRegSz && *type != kRegExpandSz)
+                throw Exception("The backup in " + folder.string() + " holds the value " + name +
+                                " of kind " + state + "; only texts are restored");
+            entries.back().type = *type;
+            entries.back().bytes = readBackupFile(folder / (name + ".value"), kMaxBackupValue);
+            if (!isUtf8(*entries.back().bytes))
+                throw Exception(notABackup);
+        } else {
+            throw Exception(notABackup);
         }
     }
     if (system.keepsInfoInRegistry()) {
@@ -473,21 +601,27 @@ int restore(const fs::path& folder)
         if (!refusal.empty())
             throw Exception(refusal);
     }
+    for (const auto& [name, windowsPath] : oemFiles(system)) {
+        oem::OemSystem::hostFile(windowsPath);
+        oem::OemSystem::refuseLink(windowsPath);
+    }
     for (const Entry& entry : entries) {
         if (!entry.isFile)
             continue;
         const std::string windowsPath =
             entry.name == "oeminfo.ini" ? system.infoFile() : system.logoFile();
-        const fs::path path = host(windowsPath);
+        const fs::path path = oem::OemSystem::hostFile(windowsPath);
         if (entry.bytes) {
-            writeFileOrThrow(path, *entry.bytes);
+            if (!platform::writeFileAtomically(path, *entry.bytes,
+                                               platform::Links::WithinSystem, entry.mode))
+                throw fileError("Unable to write to", windowsPath);
             say("Restored " + windowsPath);
         } else {
-            std::error_code error;
-            if (fs::remove(path, error))
+            const bool existed = fs::exists(fs::symlink_status(path, error));
+            if (!platform::removeFile(path, platform::Links::WithinSystem))
+                throw fileError("Unable to write to", windowsPath);
+            if (existed)
                 say("Removed " + windowsPath);
-            else if (error)
-                throw Exception("Unable to write to " + windowsPath);
         }
     }
     for (const Entry& entry : entries) {
@@ -621,7 +755,7 @@ int run(const std::vector<std::string>& args)
     if (name == "logo")
         return logo(call.names[0], call.has("--fit"));
     if (name == "backup")
-        return backup(call.names[0]);
+        return backup(call.names[0], call.has("--force"));
     return restore(call.names[0]);
 }
 

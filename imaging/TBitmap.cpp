@@ -1128,8 +1128,7 @@ void TBitmap::SaveToFile(const std::string& fileName)
     std::memcpy(front, headers.data(), headers.size());
     const std::string_view bytes(reinterpret_cast<const char*>(front),
                                  headers.size() + dib.pixels.size());
-    if (!platform::writeFileAtomically(HostPath(fileName), bytes))
-        throw EFCreateError(core::Format("Cannot create file %s", {fileName}));
+    WriteFile(fileName, bytes);
 }
 
 TPalette TBitmap::Palette() const

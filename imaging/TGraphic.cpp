@@ -64,7 +64,13 @@ void TGraphic::SaveToFile(const std::string& fileName)
     // picture, say) never touches the file on disk.
     TMemoryStream stream;
     SaveToStream(stream);
-    if (!platform::writeFileAtomically(HostPath(fileName), stream.bytes()))
+    WriteFile(fileName, stream.bytes());
+}
+
+void TGraphic::WriteFile(const std::string& fileName, std::string_view bytes)
+{
+    const auto host = platform::WinPath::toHost(fileName);
+    if (!host || !platform::writeFileAtomically(*host, bytes))
         throw EFCreateError(core::Format("Cannot create file %s", {fileName}));
 }
 

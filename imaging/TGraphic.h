@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TCanvas;
 class TStream;
@@ -71,6 +72,10 @@ public:
 protected:
     // The host file that a Windows path (or a host path) names.
     static std::filesystem::path HostPath(const std::string& fileName);
+    // Replaces the file that a Windows path names with bytes, atomically; raises EFCreateError
+    // "Cannot create file %s" when it cannot, also when no drive resolves the path (which is
+    // then never taken relative to the current folder).
+    static void WriteFile(const std::string& fileName, std::string_view bytes);
 
     // Marks the graphic modified and sends the change notification.
     virtual void Changed(TPersistent* sender);

@@ -9,8 +9,9 @@
 #include "imaging/TStream.h"
 #include "oem/TIniFile.h"
 #include "oem/WineServer.h"
-#include "platform/Prefix.h"
+#include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
+#include "platform/Prefix.h"
 #include "platform/Registry.h"
 #include "platform/TRegistry.h"
 #include "platform/WinPath.h"
@@ -375,8 +376,36 @@ std::unique_ptr<TBitmap> OemSystem::readLogo() const
     return bitmap;
 }
 
-void OemSystem::ensureWritable(const char* firstValue) const
+std::filesystem::path OemSystem::hostFile(const std::string& windowsPath)
 {
+    if (const auto host = platform::WinPath::toHost(windowsPath))
+        return *host;
+    char letter = windowsPath.size() >= 2 && windowsPath[1] == ':'
+                      ? windowsPath[0]
+                      : platform::WinPath::currentDrive();
+    if (letter == 0)
+        letter = 'C';
+    throw Exception(core::Format("Drive %s: of this system cannot be found",
+                                 {std::string(1, core::asciiUpper(letter))}));
+}
+
+void OemSystem::refuseLink(const std::string& windowsPath)
+{
+    const std::filesystem::path host = hostFile(windowsPath);
+    // A folder on the way that another user turned into a link out of the system is refused
+    // too; a missing folder is left to the write, which reports it as usual.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::canonical(host.parent_path(), ec);
+    if (!ec && !platform::Prefix::inSystemTree(folder))
+        throw Exception(core::Format("%s leads out of this system; not followed",
+                                     {windowsPath.substr(0, windowsPath.find_last_of('\\'))}));
+    if (platform::refusesLink(host))
+        throw Exception(core::Format("%s is a symbolic link; not followed", {windowsPath}));
+}
+
+void OemSystem::ensureWritable(const std::string& file, const char* firstValue) const
+{
+    refuseLink(file);
     // On a Windows disk whose registry or volume may not be written, no save writes anything,
     // files included, and the reason is the disk's own.
     if (const std::string why = platform::registryWriteRefusal(platform::HKEY_LOCAL_MACHINE);
@@ -404,7 +433,7 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     ensureOneLine("Line1", info.supportLine1);
     ensureOneLine("Line2", info.supportLine2);
     const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
-    ensureWritable(firstValue);
+    ensureWritable(infoFile(), firstValue);
 
     TIniFile ini(infoFile());
     const platform::CodePage ansi = platform::CodePage::systemAnsi();
@@ -438,8 +467,8 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
 
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
 {
-    ensureWritable(kLogo);
     const std::string target = logoFile();
+    ensureWritable(target, kLogo);
     save(target);
     // A save that left no file where the system looks for it is no save.
     if (!isRegularFile(target))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -135,6 +136,18 @@ public:
     // nothing; so does a bitmap whose file form would not load back.
     void writeLogo(TPicture& picture) const;
 
+    // The host file that a Windows path of the system names. Raises "Drive C: of this system
+    // cannot be found" (with the path's own drive letter) when no drive resolves it: such a
+    // path is never taken relative to the current folder instead.
+    static std::filesystem::path hostFile(const std::string& windowsPath);
+    // Raises "<windowsPath> is a symbolic link; not followed" when the file's own place holds
+    // a link that the system's files are never read or written through: one owned by another
+    // user, or one that leads out of the system's tree. The file layer refuses such a link at
+    // every write, copy and delete anyway; this gives the refusal its words before anything
+    // is written. Raises "<folder> leads out of this system; not followed" when the file's
+    // folder exists but lies outside the system's tree (a folder replaced by a link).
+    static void refuseLink(const std::string& windowsPath);
+
     // The size of the logo area of the System Properties sheet, and of the window's viewer.
     static constexpr int kLogoWidth = 180;
     static constexpr int kLogoHeight = 114;
@@ -143,9 +156,10 @@ public:
     static void fitLogo(TPicture& picture);
 
 private:
-    // The checks before any write: a Windows disk that refuses writes, then on NT 6 a running
+    // The checks before any write: the drive of the system folder and a link in the place of
+    // the file about to be written, a Windows disk that refuses writes, then on NT 6 a running
     // Wine server and a registry that cannot be written.
-    void ensureWritable(const char* firstValue) const;
+    void ensureWritable(const std::string& file, const char* firstValue) const;
 
     Generation generation_ = Generation::Windows9x;
     std::string version_;

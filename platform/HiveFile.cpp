@@ -91,53 +91,6 @@ bool onReadOnlyMount(const fs::path& folder)
     return ::statvfs(folder.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0;
 }
 
-// Removes the temporary file of a commit unless it has replaced the hive.
-class PendingFile {
-public:
-    explicit PendingFile(std::string path) : path_(std::move(path)) {}
-    ~PendingFile()
-    {
-        if (!kept_)
-            ::unlink(path_.c_str());
-    }
-    PendingFile(const PendingFile&) = delete;
-    PendingFile& operator=(const PendingFile&) = delete;
-
-    const std::string& path() const { return path_; }
-    void keep() { kept_ = true; }
-
-private:
-    std::string path_;
-    bool kept_ = false;
-};
-
-// Gives the temporary file the old hive's permissions (and owner, where the process may) and
-// flushes it to disk.
-bool finishTemporary(const std::string& path, const struct stat& old)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0;
-    if (ok && (st.st_uid != old.st_uid || st.st_gid != old.st_gid))
-        // Only a privileged process may give a file away; others keep their own ownership.
-        (void)::fchown(fd, old.st_uid, old.st_gid);
-    if (ok && (st.st_mode & 07777) != (old.st_mode & 07777))
-        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-    ok = ok && ::fsync(fd) == 0;
-    return ::close(fd) == 0 && ok;
-}
-
-void syncFolder(const fs::path& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    (void)::fsync(fd);
-    ::close(fd);
-}
-
 } // namespace
 
 HiveFile::HiveFile(fs::path file) : file_(std::move(file)) {}
@@ -314,41 +267,31 @@ bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const H
 
 bool HiveFile::commit()
 {
-    std::error_code ec;
-    // A link in the hive's place is followed, so that the file it names is replaced.
-    const fs::path target = fs::canonical(file_, ec);
-    struct stat old {};
-    if (ec || ::stat(target.c_str(), &old) != 0) {
-        drop();
-        return false;
+    std::function<bool(const fs::path&)> hook;
+    {
+        std::lock_guard lock(hookMutex);
+        hook = beforeReplaceHook;
     }
-    const fs::path folder = target.parent_path();
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        drop();
-        return false;
-    }
-    ::close(fd);
-    PendingFile temp(pattern);
-
-    bool ok = hivex_commit(hive_, temp.path().c_str(), 0) == 0 && finishTemporary(temp.path(), old);
-    if (ok) {
-        std::function<bool(const fs::path&)> hook;
-        {
-            std::lock_guard lock(hookMutex);
-            hook = beforeReplaceHook;
-        }
-        ok = !hook || hook(temp.path());
-    }
-    ok = ok && ::rename(temp.path().c_str(), target.c_str()) == 0;
+    // The hive goes through the one atomic replacement of the platform, which keeps the old
+    // file's permissions and never writes through a link that another user put in its place.
+    const bool ok = replaceFileAtomically(
+        file_, Links::WithinSystem,
+        [&](int fd, const std::string& temp, const struct stat* old) {
+            if (!old || hivex_commit(hive_, temp.c_str(), 0) != 0)
+                return false;
+            struct stat st {};
+            if (::fstat(fd, &st) != 0)
+                return false;
+            if (st.st_uid != old->st_uid || st.st_gid != old->st_gid)
+                // Only a privileged process may give a file away; others keep their own
+                // ownership.
+                (void)::fchown(fd, old->st_uid, old->st_gid);
+            return ::fsync(fd) == 0 && (!hook || hook(temp));
+        });
     if (!ok) {
         drop();
         return false;
     }
-    temp.keep();
-    syncFolder(folder);
-
     struct stat st {};
     if (::stat(file_.c_str(), &st) != 0) {
         drop();

@@ -132,6 +132,30 @@ std::optional<fs::path> Prefix::driveEntry(char letter)
     return dosdevices() / (std::string(1, lower) + ":");
 }
 
+std::vector<fs::path> Prefix::systemTree()
+{
+    std::vector<fs::path> roots;
+    std::error_code ec;
+    for (const std::optional<fs::path>& folder : {std::optional<fs::path>(root()), driveEntry('c')}) {
+        if (!folder)
+            continue;
+        fs::path real = fs::canonical(*folder, ec);
+        if (!ec && fs::is_directory(real, ec) && real != real.root_path())
+            roots.push_back(std::move(real));
+    }
+    return roots;
+}
+
+bool Prefix::inSystemTree(const fs::path& resolved)
+{
+    for (const fs::path& folder : systemTree()) {
+        const fs::path relative = resolved.lexically_relative(folder);
+        if (!resolved.empty() && !relative.empty() && *relative.begin() != "..")
+            return true;
+    }
+    return false;
+}
+
 bool Prefix::ensureExists()
 {
     const fs::path top = root();

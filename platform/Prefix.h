@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -37,6 +38,16 @@ public:
     // is a Windows volume. Nothing for a letter that is not a drive letter or, on a volume,
     // any letter but c and z. The entry itself may be missing.
     static std::optional<std::filesystem::path> driveEntry(char letter);
+
+    // The folders that make up the system, resolved now: the prefix itself and the folder that
+    // drive c: leads to (the Windows volume, a mounted disk, or the prefix's drive_c). Drive
+    // links are the system's own layout: whoever set up the prefix chose them, so the one
+    // that holds the Windows directory counts as part of the system, and it is resolved once
+    // here, for each step that asks, never again between a check and the step itself. Other
+    // drives (z: is the whole Linux root) are not part of the system.
+    static std::vector<std::filesystem::path> systemTree();
+    // True when a resolved path lies inside one of the folders of systemTree().
+    static bool inSystemTree(const std::filesystem::path& resolved);
 
     // Creates a missing prefix as a fresh one: drives c: and z:, the Windows folders and a
     // system.reg that names C:\WINDOWS as the system root. An existing prefix is left alone.

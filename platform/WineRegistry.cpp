@@ -25,6 +25,18 @@ constexpr std::size_t kHexLineWidth = 76;
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+// The deepest key path and the longest key name (in UTF-16 units) that Windows accepts.
+constexpr std::size_t kMaxKeyDepth = 512;
+constexpr std::size_t kMaxKeyNameLength = 255;
+
+// The key of a child in the tree of key names: its parent's number, then its folded name.
+std::string childKey(std::uint32_t parent, std::string_view foldedName)
+{
+    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
+    key += foldedName;
+    return key;
+}
+
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -422,13 +434,24 @@ bool parseValueLine(std::string_view s, WineRegValue& value)
     return false;
 }
 
-// Reads a section header "[Key\\Sub] 1700000000" into its decoded path.
+// Reads a section header "[Key\\Sub] 1700000000" into its decoded path. A key deeper than
+// Windows allows, or with a longer name, is taken for damaged: it is kept as bytes and never
+// looked at again, so that a hostile file cannot make reading it cost more than its size.
 bool parseSectionHeader(std::string_view s, std::string& path)
 {
     std::size_t pos = 1;
     std::u16string units;
     if (!readEscaped(s, pos, ']', units))
         return false;
+    std::size_t depth = 0;
+    for (std::size_t start = 0; start < units.size();) {
+        std::size_t end = units.find(u'\\', start);
+        if (end == std::u16string::npos)
+            end = units.size();
+        if (end - start > kMaxKeyNameLength || ++depth > kMaxKeyDepth)
+            return false;
+        start = end + 1;
+    }
     path = fromUnits(units);
     if (path.empty())
         return true;
@@ -667,11 +690,18 @@ void WineRegistry::index(std::size_t section)
         return;
     const std::string folded = foldRegistryName(normalizeKeyPath(s.path));
     byPath_[folded].push_back(section);
-    // From the nearest ancestor up, until one is known already: its own ancestors are too.
-    for (std::size_t end = folded.rfind('\\'); end != std::string::npos && end > 0;
-         end = folded.rfind('\\', end - 1))
-        if (!implied_.insert(folded.substr(0, end)).second)
-            break;
+    // The key and its ancestors join the tree of names, each name stored once.
+    std::uint32_t node = 0;
+    for (std::size_t start = 0; start < folded.size();) {
+        std::size_t end = folded.find('\\', start);
+        if (end == std::string::npos)
+            end = folded.size();
+        const auto [it, added] =
+            keyTree_.emplace(childKey(node, std::string_view(folded).substr(start, end - start)),
+                             std::uint32_t(keyTree_.size() + 1));
+        node = it->second;
+        start = end + 1;
+    }
 }
 
 std::vector<std::size_t> WineRegistry::sectionsOf(std::string_view path) const
@@ -683,7 +713,19 @@ std::vector<std::size_t> WineRegistry::sectionsOf(std::string_view path) const
 bool WineRegistry::keyExists(std::string_view path) const
 {
     const std::string folded = foldRegistryName(normalizeKeyPath(path));
-    return folded.empty() || byPath_.contains(folded) || implied_.contains(folded);
+    std::uint32_t node = 0;
+    for (std::size_t start = 0; start < folded.size();) {
+        std::size_t end = folded.find('\\', start);
+        if (end == std::string::npos)
+            end = folded.size();
+        const auto it =
+            keyTree_.find(childKey(node, std::string_view(folded).substr(start, end - start)));
+        if (it == keyTree_.end())
+            return false;
+        node = it->second;
+        start = end + 1;
+    }
+    return true;
 }
 
 const WineRegistry::Entry* WineRegistry::findEntry(std::string_view keyPath,

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace platform {
@@ -25,7 +24,9 @@ struct WineRegValue {
 //
 // Everything that is not understood is kept as it was written: comments, meta lines, unknown
 // value kinds, timestamps, and damaged lines. A damaged section header hides its whole
-// section (its key reads as missing); a damaged value line hides that value alone. Unchanged
+// section (its key reads as missing), as does a key deeper than 512 levels or with a name
+// longer than 255 characters, the limits of Windows; a damaged value line hides that value
+// alone. Reading costs time and memory in proportion to the file's size. Unchanged
 // content is written back byte for byte; changed and new values are written in Wine's form.
 // Values are decoded when their key is first looked at, so that even lookups change the
 // object: it must not be shared between threads without a lock.
@@ -142,10 +143,12 @@ private:
     // Mutable because values are decoded on first use, also by lookups.
     mutable std::vector<Section> sections_;
     std::vector<std::string> freshPreamble_;
-    // Folded key path -> the sections that name it; folded paths of every key that a section
-    // implies (its ancestors).
+    // Folded key path -> the sections that name it.
     std::unordered_map<std::string, std::vector<std::size_t>> byPath_;
-    std::unordered_set<std::string> implied_;
+    // Every key that a section names or implies (its ancestors), as a tree of folded names:
+    // a child's number under (its parent's number, its name); the root is 0. Each name is
+    // kept once, so the tree grows with the file, however deep its keys go.
+    std::unordered_map<std::string, std::uint32_t> keyTree_;
 };
 
 // Conversions between the program's UTF-8 texts and the registry's UTF-16LE data. Every

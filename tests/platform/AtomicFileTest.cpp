@@ -1,6 +1,8 @@
 #include "platform/AtomicFile.h"
 #include "tests/support/TempPrefix.h"
 
+#include <cerrno>
+#include <pwd.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -56,4 +58,72 @@ TEST_F(AtomicFileTest, ReadsWholeFilesAndRefusesFolders)
     EXPECT_EQ(bytes.size(), 200000u);
     EXPECT_FALSE(platform::readWholeFile(temp() / "nothing", bytes));
     EXPECT_FALSE(platform::readWholeFile(temp(), bytes));
+}
+
+// A link in a file's own place is followed only when the running user owns it and it leads to
+// a regular file inside the system; otherwise writing, reading and removing through it are
+// refused and what it leads to keeps its bytes.
+TEST_F(AtomicFileTest, LinksInAFilesPlaceAreFollowedOnlyByTheRule)
+{
+    createDefaultPrefix();
+    const fs::path link = windowsDir() / "system" / "oeminfo.ini";
+    const fs::path inside = windowsDir() / "real.ini";
+    const fs::path outside = temp() / "outside.ini";
+    const passwd* nobody = ::getpwnam("nobody");
+    struct Case {
+        const char* name;
+        fs::path target;
+        platform::Links links;
+        bool otherOwner;
+        bool followed;
+    };
+    const std::vector<Case> cases = {
+        {"own link into the system", inside, platform::Links::WithinSystem, false, true},
+        {"own link out of the system", outside, platform::Links::WithinSystem, false, false},
+        {"another user's link into the system", inside, platform::Links::WithinSystem, true,
+         false},
+        {"own link where links are refused", inside, platform::Links::Refuse, false, false},
+        {"dangling link", windowsDir() / "gone.ini", platform::Links::WithinSystem, false,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.otherOwner && (::geteuid() != 0 || !nobody))
+            continue; // only root can give a link to another user
+        writeFile(inside, "inside");
+        writeFile(outside, "outside");
+        fs::remove(link);
+        fs::create_symlink(c.target, link);
+        if (c.otherOwner) {
+            ASSERT_EQ(::lchown(link.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+        const std::string before = fs::exists(c.target) ? readFile(c.target) : "";
+
+        EXPECT_EQ(platform::refusesLink(link, c.links), !c.followed);
+        std::string bytes;
+        EXPECT_EQ(platform::readWholeFile(link, bytes, c.links), c.followed);
+        errno = 0;
+        EXPECT_EQ(platform::writeFileAtomically(link, "new", c.links), c.followed);
+        if (!c.followed) {
+            EXPECT_EQ(errno, ELOOP);
+        }
+        EXPECT_TRUE(fs::is_symlink(link));
+        if (fs::exists(c.target)) {
+            EXPECT_EQ(readFile(c.target), c.followed ? "new" : before);
+        }
+        // Removing takes the link itself away, never what it leads to.
+        EXPECT_EQ(platform::removeFile(link, c.links), c.followed);
+        EXPECT_EQ(fs::is_symlink(fs::symlink_status(link)), !c.followed);
+        if (fs::exists(c.target)) {
+            EXPECT_EQ(readFile(c.target), c.followed ? "new" : before);
+        }
+    }
+    // A folder of the system turned into a link out of it is not entered, by anyone.
+    fs::create_directories(temp() / "elsewhere");
+    fs::rename(windowsDir() / "system", temp() / "old-system");
+    fs::create_directory_symlink(temp() / "elsewhere", windowsDir() / "system");
+    errno = 0;
+    EXPECT_FALSE(platform::writeFileAtomically(link, "new"));
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_TRUE(fs::is_empty(temp() / "elsewhere"));
 }

@@ -187,6 +187,47 @@ TEST(WineRegistry, DamagedContentReadsAsMissing)
     }
 }
 
+TEST(WineRegistry, KeysBeyondTheLimitsOfWindowsAreKeptButNotRead)
+{
+    // A path of levels keys, each named name; as the file writes it and as a lookup names it.
+    const auto key = [](int levels, const std::string& name) {
+        std::pair<std::string, std::string> forms;
+        for (int i = 0; i < levels; ++i) {
+            forms.first += (i ? "\\\\" : "") + name;
+            forms.second += (i ? "\\" : "") + name;
+        }
+        return forms;
+    };
+    struct Case {
+        const char* what;
+        std::pair<std::string, std::string> path;
+        bool read;
+    };
+    const std::vector<Case> cases = {
+        {"512 levels", key(512, "k"), true},
+        {"513 levels", key(513, "k"), false},
+        {"a name of 255 characters", key(2, std::string(255, 'n')), true},
+        {"a name of 256 characters", key(2, std::string(256, 'n')), false},
+        {"255 characters of two bytes each", key(1, [] {
+             std::string name;
+             for (int i = 0; i < 255; ++i)
+                 name += "\xC3\xA9";
+             return name;
+         }()), true},
+        {"40,000 levels", key(40000, "k"), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = "WINE REGISTRY Version 2\n[" + c.path.first +
+                                 "] 0\n\"v\"=\"x\"\n[Other]\n\"w\"=\"ok\"\n";
+        const WineRegistry reg = WineRegistry::parse(file);
+        EXPECT_EQ(reg.keyExists(c.path.second), c.read);
+        EXPECT_EQ(reg.findValue(c.path.second, "v") != nullptr, c.read);
+        EXPECT_EQ(text(reg.findValue("Other", "w")), std::string("ok") + '\0');
+        EXPECT_EQ(reg.serialize(), file);
+    }
+}
+
 TEST(WineRegistry, InputWithoutTheHeaderLineReadsAsEmpty)
 {
     for (std::string_view bytes :

@@ -14,13 +14,8 @@ make_work
 
 # The prefix: drives, the registry files as Wine wrote them, system32, a logo put there by
 # the maker's installer, and the maker's support values.
-prefix=$work/prefix
-mkdir -p "$prefix/dosdevices" "$prefix/drive_c/windows/system32"
-ln -s ../drive_c "$prefix/dosdevices/c:"
-ln -s / "$prefix/dosdevices/z:"
-cp "$data/system.reg" "$data/user.reg" "$data/userdef.reg" "$prefix/"
-chmod u+w "$prefix"/*.reg
-key='[Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation]'
+make_stock_prefix "$data"
+key=$oem_key
 printf '\n%s 1796689520\n#time=1dd86aa9bc28e8a\n"SupportHours"="Weekdays 9 to 17"\n"SupportPhone"="+44 20 7946 0000"\n"SupportURL"="http://www.quillmere-softhouse.example/"\n' \
     "$key" >>"$prefix/system.reg"
 cp "$prefix/system.reg" "$work/before.reg"

@@ -46,6 +46,20 @@ show_crestwick() {
 click() { xdotool mousemove $((left + $1)) $((top + $2)) click 1; sleep 0.4; }
 retype() { click "$1" "$2"; xdotool key ctrl+a; xdotool type --delay 5 "$3"; sleep 0.2; }
 
+# Makes prefix, a Wine-style prefix in the work folder, from the registry files of a stock Wine
+# prefix: drives c: and z:, an empty system32, and writable copies of the .reg files. Sets
+# oem_key to the OEMInformation section header as system.reg spells it.
+#   make_stock_prefix <stock prefix folder>
+make_stock_prefix() {
+    prefix=$work/prefix
+    mkdir -p "$prefix/dosdevices" "$prefix/drive_c/windows/system32"
+    ln -s ../drive_c "$prefix/dosdevices/c:"
+    ln -s / "$prefix/dosdevices/z:"
+    cp "$1/system.reg" "$1/user.reg" "$1/userdef.reg" "$prefix/"
+    chmod u+w "$prefix"/*.reg
+    oem_key='[Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation]'
+}
+
 # Makes the test's temporary folder (work) and, when the script exits, ends the program and
 # Xvfb and removes the folder; KEEP_WORK=1 keeps it for a look. fail TEXT ends the test.
 make_work() {
