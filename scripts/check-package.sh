@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the Debian package the way the README says, from a fresh clone of the current commit,
-# and checks it: its files are exactly the installed files (no test data), its dependencies
-# come from the libraries the programs use, and (as root) it installs with apt and is removed
-# again without leaving a file behind.
+# and checks it: lintian reports nothing at error or warning level, its files are exactly the
+# installed files (no test data), its dependencies come from the libraries the programs use,
+# and (as root) it installs with apt and is removed again without leaving a file behind.
 #   scripts/check-package.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +18,11 @@ env -u DISPLAY bash run.sh >"$work/run.log" 2>&1 || { tail -40 "$work/run.log"; 
 (cd build && cpack -G DEB) >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$PWD"/build/crestwick_*.deb)
 echo "Built $(basename "$deb")"
+
+# The package is the maker's, not an upload to Debian's archive: its first change log entry
+# closes no request-for-packaging bug.
+lintian --fail-on error,warning --suppress-tags initial-upload-closes-no-bugs "$deb" 2>/dev/null ||
+    { echo "lintian finds fault with the package"; exit 1; }
 
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort >"$work/deb-files"
 if ! sort dist/installed-files.txt | diff -u - "$work/deb-files"; then

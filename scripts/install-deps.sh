@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libhivex-dev libhivex-bin pkg-config
     xvfb xauth xfonts-base x11-apps x11-utils xdotool imagemagick liblnk-utils
-    desktop-file-utils appstream dpkg-dev
+    desktop-file-utils appstream dpkg-dev lintian
 )
 
 missing=()
