@@ -6,7 +6,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 "$here/scripts/install-deps.sh"
 build="$here/build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target crestwick
+# The program and everything installing it takes (its helper programs, icons, manual pages),
+# so that cmake --install and cpack work on the build folder afterwards.
+cmake --build "$build" --target installable
 
 if [ -n "${DISPLAY:-}" ]; then
     exec "$build/app/crestwick"

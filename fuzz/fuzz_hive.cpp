@@ -8,6 +8,8 @@
 #include "platform/TRegistry.h"
 #include "platform/WineRegistry.h"
 
+#include "TemporaryFolder.h"
+
 #include <hivex.h>
 #include <stdlib.h>
 
@@ -56,30 +58,35 @@ bool validUtf8(const std::string& text)
     return true;
 }
 
+// The starting hive's bytes; without them nothing is fuzzed, and the run fails.
+std::string readStartingHive()
+{
+    const fs::path source = fs::path(CRESTWICK_TESTDATA_DIR) / "hives" / "minimal";
+    std::ifstream in(source, std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    if (bytes.empty()) {
+        std::fprintf(stderr, "fuzz_hive: cannot read the starting hive %s\n", source.c_str());
+        std::exit(1);
+    }
+    return bytes;
+}
+
+// A Windows volume whose SOFTWARE hive each input rewrites; WINEPREFIX names it.
 struct Setup {
-    std::string minimal;
-    fs::path hive;
+    std::string minimal = readStartingHive();
+    TemporaryFolder folder{"fuzz-hive"};
+    fs::path hive = folder.path() / "Windows" / "System32" / "config" / "SOFTWARE";
+
+    Setup()
+    {
+        fs::create_directories(hive.parent_path());
+        ::setenv("WINEPREFIX", folder.path().c_str(), 1);
+    }
 };
 
 const Setup& setup()
 {
-    static const Setup s = [] {
-        Setup made;
-        const fs::path source = fs::path(CRESTWICK_TESTDATA_DIR) / "hives" / "minimal";
-        std::ifstream in(source, std::ios::binary);
-        made.minimal.assign(std::istreambuf_iterator<char>(in), {});
-        if (made.minimal.empty()) {
-            // The public test data is not beside the repository: nothing to build hives from.
-            std::fprintf(stderr, "fuzz_hive: skipped, cannot read %s\n", source.c_str());
-            return made;
-        }
-        std::string folder = (fs::temp_directory_path() / "fuzz-hive-XXXXXX").string();
-        check(::mkdtemp(folder.data()) != nullptr);
-        made.hive = fs::path(folder) / "Windows" / "System32" / "config" / "SOFTWARE";
-        fs::create_directories(made.hive.parent_path());
-        ::setenv("WINEPREFIX", folder.c_str(), 1);
-        return made;
-    }();
+    static const Setup s;
     return s;
 }
 
@@ -117,11 +124,15 @@ std::vector<Input> split(const std::uint8_t* data, std::size_t size)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    (void)setup(); // a missing starting hive fails the run before the first input
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const Setup& s = setup();
-    if (s.minimal.empty())
-        return 0;
     {
         std::ofstream out(s.hive, std::ios::binary | std::ios::trunc);
         out.write(s.minimal.data(), std::streamsize(s.minimal.size()));

@@ -172,7 +172,11 @@ std::optional<HiveValue> HiveFile::findValue(std::string_view keyPath, std::stri
     if (hivex_value_type(hive_, value, &type, &length) != 0)
         return std::nullopt;
     HiveValue result;
-    result.type = std::uint32_t(type);
+    // A hive may give a value any 32-bit kind, and libhivex passes it on in its enumeration,
+    // which holds only the kinds it names: the number is copied out of the enumeration's
+    // bytes rather than read as the enumeration.
+    static_assert(sizeof type == sizeof result.type);
+    std::memcpy(&result.type, &type, sizeof result.type);
     if (length == 0)
         return result;
     char* bytes = hivex_value_value(hive_, value, &type, &length);

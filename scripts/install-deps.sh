@@ -11,7 +11,7 @@ packages=(
     libhivex-dev libhivex-bin pkg-config
     wine wine64
     xvfb xauth xfonts-base x11-apps x11-utils xdotool imagemagick liblnk-utils
-    desktop-file-utils appstream dpkg-dev
+    desktop-file-utils appstream dpkg-dev lintian
 )
 
 missing=()

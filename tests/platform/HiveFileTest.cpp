@@ -45,7 +45,9 @@ const std::vector<Key> kWindows10 = {
       {"RegisteredOrganization", REG_SZ, text("M\xc3\xbcller & S\xc3\xb6hne")},
       // A lone surrogate and an odd final byte: not valid UTF-16.
       {"Broken", REG_SZ, std::string("A\0\x00\xd8!", 5)},
-      {"Empty", REG_SZ, ""}}},
+      {"Empty", REG_SZ, ""},
+      // A kind that no Windows names: read back as it is stored.
+      {"Odd", 0x00010002, "\x01\x02"}}},
     {"Microsoft\\Windows\\CurrentVersion",
      {{"ProgramFilesDir", REG_SZ, text("C:\\Program Files")}}},
 };
@@ -189,6 +191,7 @@ TEST_F(HiveFileTest, ReadsTheMachineRegistryFromTheHive)
         {nt, "RegisteredOrganization", REG_SZ, std::string("M\xc3\xbcller & S\xc3\xb6hne") + '\0'},
         {nt, "Broken", REG_SZ, "A\xef\xbf\xbd"},
         {nt, "Empty", REG_SZ, ""},
+        {nt, "Odd", 0x00010002, "\x01\x02"},
         {nt, "Missing", 0, "<missing>"},
         {"Software\\Microsoft\\Windows\\CurrentVersion", "SystemRoot", 0, "<missing>"},
         {"Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation", "Model", 0, "<no key>"},

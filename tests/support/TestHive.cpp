@@ -45,7 +45,9 @@ void addToHive(const fs::path& file, const std::vector<Key>& keys)
         for (const Value& v : key.values) {
             std::string name = v.name;
             std::string data = v.data;
-            hive_set_value set{name.data(), hive_type(v.type), data.size(), data.data()};
+            // Kinds that libhivex does not name go through the enumeration's bytes.
+            hive_set_value set{name.data(), {}, data.size(), data.data()};
+            std::memcpy(&set.t, &v.type, sizeof set.t);
             ASSERT_EQ(hivex_node_set_value(h, node, &set, 0), 0) << v.name;
         }
     }
@@ -66,7 +68,9 @@ void dumpNode(hive_h* h, hive_node_h node, const std::string& path, Dump& out)
         hive_type type{};
         std::size_t length = 0;
         char* bytes = hivex_value_value(h, *v, &type, &length);
-        out[path + "|" + key] = {std::uint32_t(type), std::string(bytes ? bytes : "", length)};
+        std::uint32_t kind = 0;
+        std::memcpy(&kind, &type, sizeof kind);
+        out[path + "|" + key] = {kind, std::string(bytes ? bytes : "", length)};
         std::free(bytes);
         std::free(key);
     }
