@@ -834,11 +834,14 @@ TEST_F(TempPrefixTest, AFolderThatHoldsNoSystemIsRefusedAndNothingIsWritten)
 // reads it in bounded memory and still prints the OEM values.
 TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
 {
+    // AddressSanitizer reserves far more address space than the limit: under it the registry is
+    // still read whole, without the bound.
+    int limitKb = 200 * 1024;
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves far more address space than the limit allows";
+    limitKb = 0;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-    GTEST_SKIP() << "AddressSanitizer reserves far more address space than the limit allows";
+    limitKb = 0;
 #endif
 #endif
     createDefaultPrefix();
@@ -858,7 +861,7 @@ TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
         registry += "] 0\n";
     }
     writeFile(prefix() / "system.reg", registry);
-    const Result result = runTool({"show"}, 200 * 1024);
+    const Result result = runTool({"show"}, limitKb);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("Manufacturer:        Acme"), std::string::npos) << result.out;
 }
