@@ -343,7 +343,6 @@ TEST_P(CrestwickOemTest, UnwritableOemFilesAreReportedAndNothingChanges)
     }
 }
 
-<<<<<<< HEAD
 TEST_P(CrestwickOemTest, TextsThatCannotBeStoredAreRefusedWithTheirReason)
 {
     makeSystem(GetParam());
@@ -375,7 +374,8 @@ TEST_P(CrestwickOemTest, TextsThatCannotBeStoredAreRefusedWithTheirReason)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "crestwick-oem: Failed to set data for 'Model': Permission denied\n");
     EXPECT_EQ(state(), before);
-=======
+}
+
 // As root over a prefix that belongs to another user, as an administrator's provisioning
 // loop runs: links that the prefix's owner put in the OEM files' places, leading to root-only
 // files outside the prefix, are refused by every command and by the window's saves.
@@ -553,7 +553,6 @@ TEST_P(CrestwickOemTest, AnUnresolvableDriveIsNamedAndNothingIsCreated)
             EXPECT_EQ(readFile(prefix() / "system.reg"), registry) << args[0];
         }
     }
->>>>>>> issue-32
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, CrestwickOemTest,
@@ -685,7 +684,6 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
     }
 }
 
-<<<<<<< HEAD
 namespace {
 
 // The largest difference in any colour channel between two pictures of the same size; -1 when
@@ -829,7 +827,8 @@ TEST_F(TempPrefixTest, AFolderThatHoldsNoSystemIsRefusedAndNothingIsWritten)
             EXPECT_EQ(filesBelow(temp()), before);
         }
     }
-=======
+}
+
 // A registry made to be expensive: one key nested 40,000 levels deep, beyond what Windows
 // allows, 50,000 keys side by side, and keys as deep and long-named as Windows allows. show
 // reads it in bounded memory and still prints the OEM values.
@@ -862,5 +861,4 @@ TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
     const Result result = runTool({"show"}, 200 * 1024);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("Manufacturer:        Acme"), std::string::npos) << result.out;
->>>>>>> issue-32
 }
