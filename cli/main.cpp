@@ -14,6 +14,7 @@
 #include "platform/OpenRegularFile.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
+#include "platform/SystemLock.h"
 #include "platform/WinPath.h"
 #include "platform/WineRegistry.h"
 
@@ -522,6 +523,8 @@ std::optional<platform::DWORD> parseKind(const std::string& word)
 
 int restore(const fs::path& folder)
 {
+    // Held from the first read of the system to the last write, as every save holds it.
+    const platform::SystemLock lock(platform::Prefix::root());
     const oem::OemSystem system = oem::OemSystem::describe();
     const std::string notABackup = "Not a crestwick-oem backup: " + folder.string();
     // A backup holds no links: one in it is refused before anything is read.

@@ -13,6 +13,7 @@
 #include "platform/CodePage.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
+#include "platform/SystemLock.h"
 #include "platform/TRegistry.h"
 #include "platform/WinPath.h"
 
@@ -433,6 +434,7 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     ensureOneLine("Line1", info.supportLine1);
     ensureOneLine("Line2", info.supportLine2);
     const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
+    const platform::SystemLock lock(platform::Prefix::root());
     ensureWritable(infoFile(), firstValue);
 
     TIniFile ini(infoFile());
@@ -468,6 +470,7 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
 {
     const std::string target = logoFile();
+    const platform::SystemLock lock(platform::Prefix::root());
     ensureWritable(target, kLogo);
     save(target);
     // A save that left no file where the system looks for it is no save.

@@ -55,6 +55,10 @@ struct OemSheet {
 //
 // Paths are Windows paths, resolved through the machine's drives at the moment they are used.
 // Registry access goes through the platform's registry functions (HKEY_LOCAL_MACHINE).
+//
+// Every write holds the system's lock (platform::SystemLock) from its first read to its last
+// write: a save while another program saves to the same system waits a few seconds for it,
+// then raises ESystemBusy "Another program is saving to this system. Try again.".
 class OemSystem {
 public:
     // What to take for the Windows directory when the registry names none.

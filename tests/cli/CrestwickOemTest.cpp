@@ -8,6 +8,7 @@
 #include "tests/imaging/JpegFixtures.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
+#include "tests/support/TestHive.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -16,9 +17,11 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <pwd.h>
 #include <iterator>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,9 +42,10 @@ std::string readAll(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs the real program with the test's WINEPREFIX; arguments go to it as bytes, and its
-// output is collected in files beside the prefix. limitKb, when given, caps its address space.
-Result runTool(const std::vector<std::string>& args, int limitKb = 0)
+// Starts the real program with the test's WINEPREFIX, its output going to files; arguments go
+// to it as bytes. limitKb, when given, caps its address space. -1 when it could not start.
+pid_t startTool(const std::vector<std::string>& args, const fs::path& out, const fs::path& err,
+                int limitKb = 0)
 {
     std::vector<std::string> argv = {CRESTWICK_OEM_TOOL};
     if (limitKb > 0)
@@ -52,21 +56,35 @@ Result runTool(const std::vector<std::string>& args, int limitKb = 0)
     for (std::string& arg : argv)
         pointers.push_back(arg.data());
     pointers.push_back(nullptr);
-    const fs::path out = fs::current_path() / "tool.out";
-    const fs::path err = fs::current_path() / "tool.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
-    Result result;
-    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) == 0) {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The exit status of a started program; -1 when it did not exit by itself.
+int waitForTool(pid_t pid)
+{
+    int status = 0;
+    if (pid < 0)
+        return -1;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program to its end and collects its output, in files beside the prefix.
+Result runTool(const std::vector<std::string>& args, int limitKb = 0)
+{
+    const fs::path out = fs::current_path() / "tool.out";
+    const fs::path err = fs::current_path() / "tool.err";
+    Result result;
+    result.status = waitForTool(startTool(args, out, err, limitKb));
     result.out = readAll(out);
     result.err = readAll(err);
     return result;
@@ -861,4 +879,106 @@ TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
     const Result result = runTool({"show"}, 200 * 1024);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("Manufacturer:        Acme"), std::string::npos) << result.out;
+}
+
+// Two programs that save to one system at the same moment, one changing the manufacturer and
+// the other the model (or the logo), take turns: neither change is lost and every file stays
+// whole, on every generation and on a Windows disk.
+TEST_F(TempPrefixTest, ConcurrentSavesToOneSystemKeepEveryChange)
+{
+    // Rounds per system; each starts two programs at once.
+    constexpr int kRounds = 25;
+    struct System {
+        const char* name;
+        std::function<void()> make;
+        fs::path systemFolder;
+        fs::path registry; // the file of the OEMInformation values; empty before NT 6
+    };
+    const fs::path drive = prefix() / "drive_c" / "windows";
+    const std::vector<System> systems = {
+        {"9x", [&] { createDefaultPrefix(); }, windowsDir() / "system", {}},
+        {"NT 5", [&] { stock::makeNt5(prefix()); }, drive / "System32", {}},
+        {"NT 6", [&] { stock::makeNt6(prefix()); }, drive / "system32", prefix() / "system.reg"},
+        {"NT 6 disk",
+         [&] {
+             makeWindowsVolume(prefix(),
+                               {{"Microsoft\\Windows NT\\CurrentVersion",
+                                 {{"SystemRoot", platform::REG_SZ, text("C:\\Windows")},
+                                  {"CurrentMajorVersionNumber", platform::REG_DWORD, dword(10)}}}});
+         },
+         prefix() / "Windows" / "System32",
+         prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
+    };
+    const fs::path picture = temp() / "new.bmp";
+    writeFile(picture, makeBmp(BmpSpec{}));
+    const auto startBoth = [&](const std::vector<std::string>& first,
+                               const std::vector<std::string>& second) {
+        const pid_t a = startTool(first, temp() / "a.out", temp() / "a.err");
+        const pid_t b = startTool(second, temp() / "b.out", temp() / "b.err");
+        EXPECT_EQ(waitForTool(a), 0) << readAll(temp() / "a.err");
+        EXPECT_EQ(waitForTool(b), 0) << readAll(temp() / "b.err");
+    };
+    for (const System& system : systems) {
+        SCOPED_TRACE(system.name);
+        fs::remove_all(prefix());
+        system.make();
+        fs::create_directories(system.systemFolder);
+        const fs::path info = system.systemFolder / "oeminfo.ini";
+        const fs::path logo = system.systemFolder / "oemlogo.bmp";
+        writeFile(info, kInfo);
+        const std::string registryBefore =
+            system.registry.empty() ? std::string() : readFile(system.registry);
+
+        for (int round = 0; round < kRounds; ++round) {
+            const std::string maker = "Maker " + std::to_string(round);
+            const std::string model = "Model " + std::to_string(round);
+            startBoth({"set", "--manufacturer", maker}, {"set", "--model", model});
+            std::string expected = kInfo;
+            expected.replace(expected.find("Box 1"), 5, model);
+            expected.replace(expected.find("Acme"), 4, maker);
+            ASSERT_EQ(readFile(info), expected) << "round " << round;
+            if (!system.registry.empty()) {
+                ASSERT_EQ(registryString("Manufacturer"), maker) << "round " << round;
+                ASSERT_EQ(registryString("Model"), model) << "round " << round;
+            }
+        }
+
+        // The logo and the model, from a system that has neither a logo nor its value.
+        std::string logoBytes;
+        std::string logoValue;
+        for (int round = 0; round < kRounds / 5; ++round) {
+            fs::remove(logo);
+            if (!system.registry.empty())
+                writeFile(system.registry, registryBefore);
+            const std::string model = "Logo round " + std::to_string(round);
+            startBoth({"set", "--model", model}, {"logo", picture.string()});
+            EXPECT_NE(readFile(info).find("Model=" + model + "\r\n"), std::string::npos);
+            ASSERT_TRUE(fs::exists(logo)) << "round " << round;
+            if (logoBytes.empty())
+                logoBytes = readFile(logo);
+            EXPECT_EQ(readFile(logo), logoBytes);
+            if (!system.registry.empty()) {
+                EXPECT_EQ(registryString("Model"), model) << "round " << round;
+                EXPECT_NE(registryString("Logo"), "(missing)") << "round " << round;
+            }
+        }
+    }
+}
+
+// A save while another program holds the system's lock waits for it a few seconds, then says
+// why it gave up and changes nothing.
+TEST_F(TempPrefixTest, CrestwickOemGivesUpWhileAnotherProgramSaves)
+{
+    stock::makeNt6(prefix());
+    const std::string before = readFile(prefix() / "system.reg");
+    const int folder = ::open(prefix().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    const Result result = runTool({"set", "--model", "X"});
+    ::close(folder);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "crestwick-oem: Another program is saving to this system. Try again.\n");
+    EXPECT_EQ(readFile(prefix() / "system.reg"), before);
+    EXPECT_EQ(runTool({"set", "--model", "X"}).status, 0);
 }
