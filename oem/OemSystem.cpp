@@ -12,6 +12,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Prefix.h"
+#include "platform/ProfileText.h"
 #include "platform/Registry.h"
 #include "platform/SystemLock.h"
 #include "platform/TRegistry.h"
@@ -44,6 +45,9 @@ constexpr int kFirstRegistryMajorVersion = 6;
 constexpr const char* kGeneral = "general";
 constexpr const char* kSupport = "Support Information";
 constexpr const char* kFurtherLines[] = {"Line3", "Line4", "Line5", "Line6"};
+// How much of a value of oeminfo.ini is read, as the profile functions read it into a buffer
+// of 1024 bytes.
+constexpr std::size_t kIniValueLimit = 1023;
 // The most support lines a sheet lists.
 constexpr int kMaxSupportLines = 99;
 
@@ -149,21 +153,6 @@ std::optional<std::string> readIni(const TIniFile& ini, const char* section, con
     if (defaultValue)
         return ini.ReadString(section, key, *defaultValue);
     return std::nullopt;
-}
-
-// The bytes that store text as an item of oeminfo.ini: the text in the system's ANSI code page
-// ("?" for what it cannot hold), except that an item whose stored bytes read as this very text
-// keeps its bytes, whatever they are, so that a save of what the user did not change changes
-// nothing.
-std::string iniBytes(const TIniFile& ini, const char* section, const char* key,
-                     const std::string& text, const platform::CodePage& ansi)
-{
-    if (ini.ValueExists(section, key)) {
-        std::string stored = ini.ReadString(section, key, "");
-        if (ansi.decode(stored) == text)
-            return stored;
-    }
-    return ansi.encode(text);
 }
 
 // "Failed to set data for '%s'" naming the value, followed by the system's reason when it
@@ -436,35 +425,67 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
     const platform::SystemLock lock(platform::Prefix::root());
     ensureWritable(infoFile(), firstValue);
+    const bool registry = keepsInfoInRegistry() && firstValue;
+    removeStaleTemporaries(registry);
 
-    TIniFile ini(infoFile());
+    // The new oeminfo.ini is made in memory, from the file as it is now.
+    const std::string file = infoFile();
+    const std::filesystem::path host = hostFile(file);
+    const auto unableToWrite = [&] {
+        return EIniFileException(core::Format("Unable to write to %s", {file}));
+    };
+    std::string old;
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(host, ec));
+    // A file that could not be replaced is found now, before any file changes.
+    if ((existed && (!platform::readWholeFile(host, old, platform::Links::WithinSystem) ||
+                     !platform::isWritable(host))) ||
+        !platform::isWritable(host.parent_path()))
+        throw unableToWrite();
+    std::string text = old;
     const platform::CodePage ansi = platform::CodePage::systemAnsi();
     const auto write = [&](const char* section, const char* key,
-                           const std::optional<std::string>& text) {
-        if (text)
-            ini.WriteString(section, key, iniBytes(ini, section, key, *text, ansi));
+                           const std::optional<std::string>& value) {
+        if (!value)
+            return;
+        std::string bytes = ansi.encode(*value);
+        // What the user did not change keeps its stored bytes, whatever they are.
+        if (const auto stored = platform::ProfileText::value(text, section, key, kIniValueLimit);
+            stored && ansi.decode(*stored) == *value)
+            bytes = *stored;
+        if (!platform::ProfileText::canStore(section, key, bytes))
+            throw unableToWrite();
+        text = platform::ProfileText::writeValue(text, section, key, bytes);
     };
     write(kGeneral, kManufacturer, info.manufacturer);
     write(kGeneral, kModel, info.model);
     write(kSupport, "Line1", info.supportLine1);
     write(kSupport, "Line2", info.supportLine2);
-    if (further == FurtherSupportLines::Remove)
+    if (further == FurtherSupportLines::Remove && existed)
         for (const char* key : kFurtherLines)
-            ini.DeleteKey(kSupport, key);
-    // Writes that left no file where the system looks for it are no save.
+            if (auto edited = platform::ProfileText::deleteKey(text, kSupport, key))
+                text = std::move(*edited);
     const bool wroteText =
         info.manufacturer || info.model || info.supportLine1 || info.supportLine2;
-    if (wroteText && !isRegularFile(infoFile()))
-        throw EIniFileException(core::Format("Unable to write to %s", {infoFile()}));
 
-    if (!keepsInfoInRegistry() || !firstValue)
-        return;
-    TRegistry registry;
-    createOemInformation(registry, firstValue);
-    if (info.manufacturer)
-        setString(registry, kManufacturer, *info.manufacturer);
-    if (info.model)
-        setString(registry, kModel, *info.model);
+    // The registry changes are made in memory and written in one commit, before the file.
+    if (registry) {
+        platform::RegistryTransaction transaction;
+        TRegistry values;
+        createOemInformation(values, firstValue);
+        if (info.manufacturer)
+            setString(values, kManufacturer, *info.manufacturer);
+        if (info.model)
+            setString(values, kModel, *info.model);
+        if (transaction.commit() != platform::ERROR_SUCCESS)
+            failedToSet(firstValue);
+    }
+    if ((text != old || (wroteText && !existed)) &&
+        !platform::writeFileAtomically(host, text, platform::Links::WithinSystem))
+        throw unableToWrite();
+    // Writes that left no file where the system looks for it are no save.
+    if (wroteText && !isRegularFile(file))
+        throw unableToWrite();
 }
 
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
@@ -472,15 +493,29 @@ void OemSystem::writeLogo(const std::function<void(const std::string& target)>& 
     const std::string target = logoFile();
     const platform::SystemLock lock(platform::Prefix::root());
     ensureWritable(target, kLogo);
+    removeStaleTemporaries(keepsInfoInRegistry());
     save(target);
     // A save that left no file where the system looks for it is no save.
     if (!isRegularFile(target))
         throw EFCreateError(core::Format("Cannot create file %s", {target}));
     if (!keepsInfoInRegistry())
         return;
+    platform::RegistryTransaction transaction;
     TRegistry registry;
     createOemInformation(registry, kLogo);
     setString(registry, kLogo, target);
+    if (transaction.commit() != platform::ERROR_SUCCESS)
+        failedToSet(kLogo);
+}
+
+void OemSystem::removeStaleTemporaries(bool registry) const
+{
+    for (const std::string& file : {infoFile(), logoFile()})
+        if (const auto host = platform::WinPath::toHost(file))
+            platform::removeStaleTemporaries(*host);
+    if (registry)
+        platform::removeStaleTemporaries(
+            platform::Prefix::softwareHive().value_or(platform::Prefix::systemReg()));
 }
 
 void OemSystem::writeLogo(TBitmap& bitmap) const

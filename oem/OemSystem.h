@@ -122,12 +122,18 @@ public:
     // cannot hold (EIniFileException naming the key). On NT 6 nothing at all is written while
     // Wine runs in the prefix (EWineRunning) or while the registry cannot be written
     // ("Failed to set data for '%s'", followed by the system's reason when there is one). A
-    // refused file write raises EIniFileException "Unable to write to %s"; what came before
-    // it stays. So do writes after which no regular file stands at infoFile().
+    // file that cannot be written raises EIniFileException "Unable to write to %s"; so do
+    // writes after which no regular file stands at infoFile().
+    //
+    // One save is one transaction: every check comes first, the new oeminfo.ini and the
+    // registry changes are made in memory, then the registry file is written once with all of
+    // its changes and oeminfo.ini once. A failure before that changes no file; each file is
+    // replaced atomically, so it holds either the old or the new state. Temporary files that
+    // killed saves left beside the files written are removed first.
     void writeInfo(const OemInfo& info, FurtherSupportLines further) const;
 
     // Saves the logo: save is called with logoFile() and writes the file (raising its own
-    // errors); on NT 6 the Logo value then names that file. The NT 6 checks of writeInfo come
+    // errors); on NT 6 the Logo value then names that file, in one write of the registry. The NT 6 checks of writeInfo come
     // first, so that a refusal writes nothing. A save after which no regular file stands at
     // logoFile() raises EFCreateError "Cannot create file %s" and changes no registry value.
     void writeLogo(const std::function<void(const std::string& target)>& save) const;
@@ -164,6 +170,9 @@ private:
     // the file about to be written, a Windows disk that refuses writes, then on NT 6 a running
     // Wine server and a registry that cannot be written.
     void ensureWritable(const std::string& file, const char* firstValue) const;
+    // Removes what saves that were killed left behind in the folders a save writes: temporary
+    // files beside the OEM files and, when asked, beside the registry file. Needs the lock.
+    void removeStaleTemporaries(bool registry) const;
 
     Generation generation_ = Generation::Windows9x;
     std::string version_;

@@ -108,6 +108,7 @@ void HiveFile::setBeforeReplaceForTesting(std::function<bool(const fs::path&)> h
 
 void HiveFile::drop()
 {
+    pending_ = false;
     if (hive_)
         hivex_close(hive_);
     hive_ = nullptr;
@@ -122,7 +123,7 @@ void HiveFile::load()
         exists ? Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
                        std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec}
                : Stamp{};
-    if (loaded_ && exists == exists_ && stamp == stamp_)
+    if (loaded_ && (pending_ || (exists == exists_ && stamp == stamp_)))
         return;
     drop();
     exists_ = exists;
@@ -234,7 +235,7 @@ bool HiveFile::createKey(std::string_view path, bool* created)
             return false;
         }
     }
-    if (!commit())
+    if (!commitOrHold())
         return false;
     if (created)
         *created = true;
@@ -262,7 +263,30 @@ bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const H
         drop();
         return false;
     }
+    return commitOrHold();
+}
+
+bool HiveFile::commitOrHold()
+{
+    if (!holdCommits_)
+        return commit();
+    pending_ = true;
+    return true;
+}
+
+bool HiveFile::writePending()
+{
+    if (!pending_)
+        return true;
+    pending_ = false;
     return commit();
+}
+
+void HiveFile::discardPending()
+{
+    if (pending_)
+        drop();
+    pending_ = false;
 }
 
 bool HiveFile::commit()

@@ -24,7 +24,7 @@ struct HiveValue {
 // The file is read when first needed and again whenever it changed on disk. A file that
 // libhivex cannot open reads as a hive without keys and is never written.
 //
-// Every change is committed at once, and safely: the whole hive goes to a temporary file in
+// Every change is committed at once (unless commits are held back, see holdCommits), and safely: the whole hive goes to a temporary file in
 // the same folder, which is flushed to disk, given the old file's permissions and renamed over
 // it. A failure at any point leaves the old file byte for byte. A hive that Windows did not
 // close cleanly (its newest changes still wait in the .LOG1/.LOG2 files beside it), a hive on
@@ -70,6 +70,15 @@ public:
     // False when the key is missing or the write was refused or failed; nothing changed then.
     bool setValue(std::string_view keyPath, std::string_view name, const HiveValue& value);
 
+    // While commits are held back, createKey and setValue change the hive in memory only and
+    // the file is not read again; writePending then writes every change in one commit, and
+    // discardPending forgets them. Lets a save that sets several values write the hive once.
+    void holdCommits(bool hold) { holdCommits_ = hold; }
+    bool hasPending() const { return pending_; }
+    // False when the write failed; the changes are forgotten then, and the file is as it was.
+    bool writePending();
+    void discardPending();
+
     // Called with the temporary file once it is written and flushed, just before it replaces
     // the hive; returning false fails the write at that point. Lets tests interrupt a write.
     static void setBeforeReplaceForTesting(std::function<bool(const std::filesystem::path&)> hook);
@@ -91,12 +100,16 @@ private:
     // Writes the hive as it is in memory over the file. On failure the copy in memory is
     // dropped, so that the next call reads the file again.
     bool commit();
+    // Commits, or notes the change as pending while commits are held back.
+    bool commitOrHold();
 
     std::filesystem::path file_;
     hive_h* hive_ = nullptr;
     bool loaded_ = false;
     bool exists_ = false;
     Stamp stamp_;
+    bool holdCommits_ = false;
+    bool pending_ = false;
 };
 
 } // namespace platform

@@ -55,6 +55,8 @@ struct Hive {
     bool readable = true; // false when the file exists but could not be read
     FileStamp stamp;
     WineRegistry registry;
+    // Changed in memory during a transaction and not yet written.
+    bool pending = false;
 };
 
 struct OpenKey {
@@ -71,6 +73,8 @@ struct State {
     HKEY nextHandle = 1;
     // The SOFTWARE hive of a Windows installation, when HKEY_LOCAL_MACHINE\Software is one.
     std::unique_ptr<HiveFile> software;
+    // True while a RegistryTransaction holds back the writes.
+    bool inTransaction = false;
 };
 
 State& state()
@@ -89,8 +93,10 @@ HiveFile* softwareHive()
         s.software.reset();
         return nullptr;
     }
-    if (!s.software || s.software->file() != *file)
+    if (!s.software || s.software->file() != *file) {
         s.software = std::make_unique<HiveFile>(*file);
+        s.software->holdCommits(s.inTransaction);
+    }
     return s.software.get();
 }
 
@@ -139,8 +145,8 @@ Hive& loadHive(HKEY root)
     const fs::path file = root == HKEY_LOCAL_MACHINE ? Prefix::systemReg() : Prefix::userReg();
     struct stat st {};
     const bool exists = ::stat(file.c_str(), &st) == 0;
-    if (hive.loaded && hive.file == file && hive.exists == exists &&
-        (!exists || hive.stamp == stampOf(st)))
+    if (hive.loaded && hive.file == file &&
+        (hive.pending || (hive.exists == exists && (!exists || hive.stamp == stampOf(st)))))
         return hive;
 
     hive = Hive{};
@@ -198,6 +204,11 @@ std::string unreadableReason(const fs::path& path)
 // is dropped, so that the next call reads the file again.
 LONG saveHive(Hive& hive)
 {
+    if (state().inTransaction) {
+        hive.pending = true;
+        return ERROR_SUCCESS;
+    }
+    hive.pending = false;
     if (!writeFileAtomically(hive.file, hive.registry.serialize())) {
         hive.loaded = false;
         return ERROR_ACCESS_DENIED;
@@ -468,6 +479,53 @@ std::string registryWriteFailureReason(HKEY key)
         if (std::string why = unwritableReason(hive.file); !why.empty())
             return why;
     return unwritableReason(hive.file.parent_path());
+}
+
+RegistryTransaction::RegistryTransaction()
+{
+    std::lock_guard lock(state().mutex);
+    State& s = state();
+    s.inTransaction = true;
+    if (s.software)
+        s.software->holdCommits(true);
+}
+
+RegistryTransaction::~RegistryTransaction()
+{
+    if (!open_)
+        return;
+    std::lock_guard lock(state().mutex);
+    State& s = state();
+    s.inTransaction = false;
+    for (Hive* hive : {&s.machine, &s.user})
+        if (hive->pending)
+            *hive = Hive{};
+    if (s.software) {
+        s.software->discardPending();
+        s.software->holdCommits(false);
+    }
+}
+
+LONG RegistryTransaction::commit()
+{
+    std::lock_guard lock(state().mutex);
+    State& s = state();
+    open_ = false;
+    s.inTransaction = false;
+    LONG result = ERROR_SUCCESS;
+    for (Hive* hive : {&s.machine, &s.user})
+        if (hive->pending && (result != ERROR_SUCCESS || saveHive(*hive) != ERROR_SUCCESS)) {
+            *hive = Hive{};
+            result = ERROR_ACCESS_DENIED;
+        }
+    if (s.software) {
+        if (result != ERROR_SUCCESS)
+            s.software->discardPending();
+        else if (!s.software->writePending())
+            result = ERROR_ACCESS_DENIED;
+        s.software->holdCommits(false);
+    }
+    return result;
 }
 
 std::size_t registryOpenHandleCount()

@@ -106,6 +106,27 @@ std::string registryWriteRefusal(HKEY key);
 // known, as when the hive may be written. Looks at the disk afresh on every call.
 std::string registryWriteFailureReason(HKEY key);
 
+// Holds back the writing of the hive files while it lives: the registry functions change the
+// hives in memory only (and read them from memory), and commit() then writes each changed
+// file once, atomically. So a save that sets several values leaves each file either as it was
+// or with every change. Ended without commit(), the changes are forgotten and the files stay
+// as they were. One at a time in a process; the caller holds the system's lock (SystemLock),
+// so that no other program changes the files in between.
+class RegistryTransaction {
+public:
+    RegistryTransaction();
+    ~RegistryTransaction();
+    RegistryTransaction(const RegistryTransaction&) = delete;
+    RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+
+    // Writes every hive changed since the start; ERROR_ACCESS_DENIED when a write failed, which
+    // leaves that file as it was (and forgets its changes). Ends the transaction either way.
+    LONG commit();
+
+private:
+    bool open_ = true;
+};
+
 // How many handles are open now; lets tests find handles that were never closed.
 std::size_t registryOpenHandleCount();
 

@@ -20,6 +20,9 @@
 #include <functional>
 #include <pwd.h>
 #include <iterator>
+#include <random>
+#include <thread>
+#include <csignal>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -881,6 +884,27 @@ TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
     EXPECT_NE(result.out.find("Manufacturer:        Acme"), std::string::npos) << result.out;
 }
 
+namespace {
+
+// A Windows 10 volume without any OEM data.
+void makeWindows10Volume(const fs::path& folder)
+{
+    makeWindowsVolume(folder, {{"Microsoft\\Windows NT\\CurrentVersion",
+                                {{"SystemRoot", platform::REG_SZ, text("C:\\Windows")},
+                                 {"CurrentMajorVersionNumber", platform::REG_DWORD, dword(10)}}}});
+}
+
+// A system that the tests below make afresh, where it keeps its OEM files, and the file of its
+// OEMInformation values (empty before NT 6).
+struct System {
+    const char* name;
+    std::function<void()> make;
+    fs::path systemFolder;
+    fs::path registry;
+};
+
+} // namespace
+
 // Two programs that save to one system at the same moment, one changing the manufacturer and
 // the other the model (or the logo), take turns: neither change is lost and every file stays
 // whole, on every generation and on a Windows disk.
@@ -888,25 +912,13 @@ TEST_F(TempPrefixTest, ConcurrentSavesToOneSystemKeepEveryChange)
 {
     // Rounds per system; each starts two programs at once.
     constexpr int kRounds = 25;
-    struct System {
-        const char* name;
-        std::function<void()> make;
-        fs::path systemFolder;
-        fs::path registry; // the file of the OEMInformation values; empty before NT 6
-    };
     const fs::path drive = prefix() / "drive_c" / "windows";
     const std::vector<System> systems = {
         {"9x", [&] { createDefaultPrefix(); }, windowsDir() / "system", {}},
         {"NT 5", [&] { stock::makeNt5(prefix()); }, drive / "System32", {}},
         {"NT 6", [&] { stock::makeNt6(prefix()); }, drive / "system32", prefix() / "system.reg"},
         {"NT 6 disk",
-         [&] {
-             makeWindowsVolume(prefix(),
-                               {{"Microsoft\\Windows NT\\CurrentVersion",
-                                 {{"SystemRoot", platform::REG_SZ, text("C:\\Windows")},
-                                  {"CurrentMajorVersionNumber", platform::REG_DWORD, dword(10)}}}});
-         },
-         prefix() / "Windows" / "System32",
+         [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
          prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
     };
     const fs::path picture = temp() / "new.bmp";
@@ -981,4 +993,102 @@ TEST_F(TempPrefixTest, CrestwickOemGivesUpWhileAnotherProgramSaves)
               "crestwick-oem: Another program is saving to this system. Try again.\n");
     EXPECT_EQ(readFile(prefix() / "system.reg"), before);
     EXPECT_EQ(runTool({"set", "--model", "X"}).status, 0);
+}
+
+namespace {
+
+// The temporary files in a folder: names that begin with a dot.
+std::vector<std::string> temporariesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("."))
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+// Saves killed at any moment leave every file whole, holding the old state or the new one,
+// never a part of each; what a killed save left behind goes with the next save.
+TEST_F(TempPrefixTest, SavesKilledAtAnyMomentLeaveEveryFileWhole)
+{
+    constexpr int kRuns = 30;
+    const std::vector<System> systems = {
+        {"NT 6", [&] { stock::makeNt6(prefix()); },
+         prefix() / "drive_c" / "windows" / "system32", prefix() / "system.reg"},
+        {"NT 6 disk",
+         [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
+         prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
+    };
+    const fs::path picture = temp() / "new.bmp";
+    writeFile(picture, makeBmp(BmpSpec{}));
+    std::mt19937 random(24);
+    // A run stopped after a random part of the time that a whole one takes.
+    const auto killedRun = [&](const std::vector<std::string>& args, int wholeMs) {
+        const pid_t pid = startTool(args, temp() / "k.out", temp() / "k.err");
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            std::uniform_int_distribution<int>(0, wholeMs * 1500)(random)));
+        ::kill(pid, SIGKILL);
+        waitForTool(pid);
+    };
+    const auto timedRun = [&](const std::vector<std::string>& args) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(runTool(args).status, 0);
+        return int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count()) + 1;
+    };
+    const std::pair<std::string, std::string> pairs[] = {{"Maker A", "Model A"},
+                                                         {"Maker B", "Model B"}};
+    const auto iniOf = [](const std::pair<std::string, std::string>& pair) {
+        std::string ini = kInfo;
+        ini.replace(ini.find("Box 1"), 5, pair.second);
+        ini.replace(ini.find("Acme"), 4, pair.first);
+        return ini;
+    };
+    for (const System& system : systems) {
+        SCOPED_TRACE(system.name);
+        fs::remove_all(prefix());
+        system.make();
+        fs::create_directories(system.systemFolder);
+        const fs::path info = system.systemFolder / "oeminfo.ini";
+        const fs::path logo = system.systemFolder / "oemlogo.bmp";
+        writeFile(info, kInfo);
+        const auto setArgs = [&](int which) {
+            return std::vector<std::string>{"set", "--manufacturer", pairs[which].first,
+                                            "--model", pairs[which].second};
+        };
+        const int setMs = timedRun(setArgs(0));
+        const int logoMs = timedRun({"logo", picture.string()});
+        const std::string logoBytes = readFile(logo);
+        int current = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            const int target = 1 - current;
+            killedRun(setArgs(target), setMs);
+            const std::string ini = readFile(info);
+            ASSERT_TRUE(ini == iniOf(pairs[current]) || ini == iniOf(pairs[target]))
+                << "run " << run << ": " << ini;
+            const auto maker = registryString("Manufacturer");
+            const int holds = maker == pairs[target].first ? target : current;
+            ASSERT_EQ(maker, pairs[holds].first) << "run " << run;
+            ASSERT_EQ(registryString("Model"), pairs[holds].second) << "run " << run;
+            // The old file or the new one, the other way round from the INI file at worst;
+            // a save that is started again finishes what the killed one began.
+            ASSERT_EQ(runTool(setArgs(target)).status, 0);
+            current = target;
+
+            fs::remove(logo);
+            killedRun({"logo", picture.string()}, logoMs);
+            ASSERT_TRUE(!fs::exists(logo) || readFile(logo) == logoBytes) << "run " << run;
+            ASSERT_LE(temporariesIn(system.systemFolder).size() +
+                          temporariesIn(system.registry.parent_path()).size(),
+                      1u)
+                << "run " << run;
+        }
+        // The next save removes what the killed ones left.
+        ASSERT_EQ(runTool(setArgs(current)).status, 0);
+        EXPECT_EQ(temporariesIn(system.systemFolder), std::vector<std::string>{});
+        EXPECT_EQ(temporariesIn(system.registry.parent_path()), std::vector<std::string>{});
+    }
 }

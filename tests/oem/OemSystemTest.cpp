@@ -424,14 +424,15 @@ TEST_F(OemSystemTest, Nt6RefusedWritesLeaveNothingHalfWritten)
 
 TEST_F(OemSystemTest, ASaveThatLeavesNoFileWhereTheSystemLooksIsAnError)
 {
-    // A 9x system whose drive C: is gone: its Windows paths lead to no file of the prefix.
+    // A 9x system whose drive C: is gone: its Windows paths lead to no file of the prefix,
+    // and the save names the drive.
     createDefaultPrefix();
     fs::remove(prefix() / "dosdevices" / "c:");
     const OemSystem system = OemSystem::describe();
     EXPECT_EQ(errorOf([&] {
                   system.writeInfo({"a", "b", "c", "d"}, oem::FurtherSupportLines::Remove);
               }),
-              "Unable to write to C:\\WINDOWS\\system\\oeminfo.ini");
+              "Drive C: of this system cannot be found");
     // A save that writes nothing, on a system that is whole.
     fs::create_directory_symlink("../drive_c", prefix() / "dosdevices" / "c:");
     EXPECT_EQ(errorOf([&] { system.writeLogo([](const std::string&) {}); }),

@@ -4,10 +4,12 @@
 #include "oem/OemSystem.h"
 #include "platform/HiveFile.h"
 #include "platform/Registry.h"
+#include "platform/WinPath.h"
 #include "tests/support/TempPrefix.h"
 #include "tests/support/TestHive.h"
 
 #include <cstring>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -94,4 +96,57 @@ TEST_F(WindowsDiskTest, ADiskNotShutDownCleanlyRefusesEverySaveAndKeepsItsBytes)
         EXPECT_EQ(readFile(hive), before);
         EXPECT_FALSE(fs::exists(prefix() / "Windows" / "System32" / "oeminfo.ini"));
     }
+}
+
+// A save writes the hive once, with every value it sets, and only after the files are ready;
+// a hive write that fails leaves the hive and oeminfo.ini as they were.
+TEST_F(WindowsDiskTest, EachSaveWritesTheHiveOnceOrNotAtAll)
+{
+    const fs::path hive = makeWindowsVolume(prefix(), {kWindows10[0]});
+    const fs::path info = prefix() / "Windows" / "System32" / "oeminfo.ini";
+    writeFile(info, "[general]\r\nManufacturer=Old\r\n");
+    const oem::OemSystem system = oem::OemSystem::describe();
+    int commits = 0;
+    bool failCommits = false;
+    platform::HiveFile::setBeforeReplaceForTesting([&](const fs::path&) {
+        ++commits;
+        return !failCommits;
+    });
+    struct Case {
+        const char* name;
+        std::function<void()> save;
+    };
+    const std::vector<Case> cases = {
+        {"Save Info", [&] {
+             system.writeInfo({"Quillmere", "Tower", std::nullopt, std::nullopt},
+                              oem::FurtherSupportLines::Keep);
+         }},
+        {"Save Logo", [&] {
+             system.writeLogo([](const std::string& target) {
+                 writeFile(*platform::WinPath::toHost(target), "BM");
+             });
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        failCommits = true;
+        commits = 0;
+        const std::string hiveBefore = readFile(hive);
+        const std::string infoBefore = readFile(info);
+        EXPECT_THROW(c.save(), ERegistryException);
+        EXPECT_EQ(commits, 1);
+        EXPECT_EQ(readFile(hive), hiveBefore);
+        EXPECT_EQ(readFile(info), infoBefore);
+
+        failCommits = false;
+        commits = 0;
+        c.save();
+        EXPECT_EQ(commits, 1);
+    }
+    platform::HiveFile::setBeforeReplaceForTesting(nullptr);
+    const Dump dump = dumpHive(hive);
+    const std::string key = "\\Microsoft\\Windows\\CurrentVersion\\OEMInformation|";
+    EXPECT_EQ(dump.at(key + "Manufacturer").second, text("Quillmere"));
+    EXPECT_EQ(dump.at(key + "Model").second, text("Tower"));
+    EXPECT_EQ(dump.at(key + "Logo").second, text("C:\\Windows\\System32\\oemlogo.bmp"));
 }
