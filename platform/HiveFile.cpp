@@ -1,5 +1,6 @@
 #include "platform/HiveFile.h"
 
+#include "core/AsciiCase.h"
 #include "platform/AtomicFile.h"
 #include "platform/WineRegistry.h"
 
@@ -260,6 +261,51 @@ bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const H
     set.len = data.size();
     set.value = data.data();
     if (hivex_node_set_value(hive_, node, &set, 0) != 0) {
+        drop();
+        return false;
+    }
+    return commitOrHold();
+}
+
+bool HiveFile::deleteValue(std::string_view keyPath, std::string_view name)
+{
+    load();
+    if (!writeRefusal().empty() || hasNul(name))
+        return false;
+    const hive_node_h node = nodeOf(keyPath);
+    if (node == 0)
+        return false;
+    if (hivex_node_get_value(hive_, node, std::string(name).c_str()) == 0)
+        return true;
+    // libhivex replaces a key's values as a whole: every other value is kept as it is.
+    hive_value_h* values = hivex_node_values(hive_, node);
+    if (!values) {
+        drop();
+        return false;
+    }
+    struct Kept {
+        std::string key;
+        hive_type type{};
+        std::string data;
+    };
+    std::vector<Kept> kept;
+    bool ok = true;
+    for (std::size_t i = 0; values[i] != 0 && ok; ++i) {
+        char* key = hivex_value_key(hive_, values[i]);
+        hive_type type{};
+        std::size_t length = 0;
+        char* data = key ? hivex_value_value(hive_, values[i], &type, &length) : nullptr;
+        ok = key && (data || length == 0);
+        if (ok && !core::asciiEqualsIgnoreCase(key, name))
+            kept.push_back({key, type, std::string(data ? data : "", length)});
+        std::free(key);
+        std::free(data);
+    }
+    std::free(values);
+    std::vector<hive_set_value> set(kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        set[i] = {kept[i].key.data(), kept[i].type, kept[i].data.size(), kept[i].data.data()};
+    if (!ok || hivex_node_set_values(hive_, node, set.size(), set.data(), 0) != 0) {
         drop();
         return false;
     }

@@ -70,6 +70,10 @@ public:
     // False when the key is missing or the write was refused or failed; nothing changed then.
     bool setValue(std::string_view keyPath, std::string_view name, const HiveValue& value);
 
+    // Removes a value of an existing key. True when it is gone, also when there was none;
+    // false when the key is missing or the write was refused or failed.
+    bool deleteValue(std::string_view keyPath, std::string_view name);
+
     // While commits are held back, createKey and setValue change the hive in memory only and
     // the file is not read again; writePending then writes every change in one commit, and
     // discardPending forgets them. Lets a save that sets several values write the hive once.

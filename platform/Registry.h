@@ -9,7 +9,8 @@
 namespace platform {
 
 // The registry functions of the platform, over the prefix's hive files: HKEY_LOCAL_MACHINE is
-// system.reg and HKEY_CURRENT_USER user.reg, in Wine's text format.
+// system.reg and HKEY_CURRENT_USER user.reg, in Wine's text format. Each root key is kept by a
+// RegistryStore, chosen for the system when it is first used.
 //
 // When the prefix is (or its drive c: leads to) a Windows installation without a system.reg,
 // HKEY_LOCAL_MACHINE\Software is that installation's SOFTWARE hive instead, read and written
@@ -89,6 +90,11 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
 // Needs KEY_SET_VALUE; a hive that cannot be written gives ERROR_ACCESS_DENIED.
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
+
+// Removes a value (a null or empty name is the key's default value); ERROR_FILE_NOT_FOUND when
+// there is none. The key's time of last change becomes now. Needs KEY_SET_VALUE; a hive that
+// cannot be written gives ERROR_ACCESS_DENIED.
+LONG RegDeleteValueA(HKEY key, const char* valueName);
 
 // Closes a handle; closing a root key does nothing.
 LONG RegCloseKey(HKEY key);
