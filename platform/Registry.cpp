@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -132,6 +133,22 @@ LONG returnValue(DWORD kind, const std::string& stored, DWORD* type, BYTE* data,
     return ERROR_SUCCESS;
 }
 
+// Works on the values of an open key that was opened with right and still exists.
+LONG withValues(HKEY key, REGSAM right,
+                const std::function<LONG(RegistryStore& store, const std::string& path)>& action)
+{
+    std::lock_guard lock(state().mutex);
+    const std::optional<OpenKey> open = lookup(key);
+    if (!open)
+        return ERROR_INVALID_HANDLE;
+    if (!(open->access & right))
+        return ERROR_ACCESS_DENIED;
+    RegistryStore& store = storeOf(open->root);
+    if (!store.keyExists(open->path))
+        return ERROR_KEY_DELETED;
+    return action(store, open->path);
+}
+
 } // namespace
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM samDesired, HKEY* result)
@@ -179,54 +196,34 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, RE
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE* data,
                       DWORD* dataSize)
 {
-    std::lock_guard lock(state().mutex);
-    const std::optional<OpenKey> open = lookup(key);
-    if (!open)
-        return ERROR_INVALID_HANDLE;
-    if (!(open->access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (data && !dataSize)
-        return ERROR_INVALID_PARAMETER;
-    RegistryStore& store = storeOf(open->root);
-    if (!store.keyExists(open->path))
-        return ERROR_KEY_DELETED;
-    const auto value = store.findValue(open->path, valueName ? valueName : "");
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    return returnValue(value->type, value->data, type, data, dataSize);
+    return withValues(key, KEY_QUERY_VALUE, [&](RegistryStore& store, const std::string& path) -> LONG {
+        if (data && !dataSize)
+            return ERROR_INVALID_PARAMETER;
+        const auto value = store.findValue(path, valueName ? valueName : "");
+        if (!value)
+            return ERROR_FILE_NOT_FOUND;
+        return returnValue(value->type, value->data, type, data, dataSize);
+    });
 }
 
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
                     DWORD dataSize)
 {
-    std::lock_guard lock(state().mutex);
-    const std::optional<OpenKey> open = lookup(key);
-    if (!open)
-        return ERROR_INVALID_HANDLE;
-    if (!(open->access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (!data && dataSize > 0)
-        return ERROR_NOACCESS;
-    RegistryStore& store = storeOf(open->root);
-    if (!store.keyExists(open->path))
-        return ERROR_KEY_DELETED;
-    const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
-    return store.setValue(open->path, valueName ? valueName : "",
-                          {type, isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes)});
+    return withValues(key, KEY_SET_VALUE, [&](RegistryStore& store, const std::string& path) -> LONG {
+        if (!data && dataSize > 0)
+            return ERROR_NOACCESS;
+        const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
+        return store.setValue(
+            path, valueName ? valueName : "",
+            {type, isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes)});
+    });
 }
 
 LONG RegDeleteValueA(HKEY key, const char* valueName)
 {
-    std::lock_guard lock(state().mutex);
-    const std::optional<OpenKey> open = lookup(key);
-    if (!open)
-        return ERROR_INVALID_HANDLE;
-    if (!(open->access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    RegistryStore& store = storeOf(open->root);
-    if (!store.keyExists(open->path))
-        return ERROR_KEY_DELETED;
-    return store.deleteValue(open->path, valueName ? valueName : "");
+    return withValues(key, KEY_SET_VALUE, [&](RegistryStore& store, const std::string& path) -> LONG {
+        return store.deleteValue(path, valueName ? valueName : "");
+    });
 }
 
 LONG RegCloseKey(HKEY key)
