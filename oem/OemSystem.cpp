@@ -19,6 +19,10 @@
 #include "platform/WinPath.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <iterator>
+#include <utility>
+#include <sys/stat.h>
 #include <filesystem>
 #include <system_error>
 
@@ -192,6 +196,36 @@ void ensureOneLine(const char* key, const std::optional<std::string>& text)
     if (text && text->find_first_of("\r\n") != std::string::npos)
         throw EIniFileException(core::Format(
             "The text for '%s' holds a line break, which an INI file cannot store", {key}));
+}
+
+// The OEMInformation values that saves set.
+constexpr const char* kSavedValues[] = {kManufacturer, kModel, kLogo};
+// The largest OEM file that is read whole: far more than any logo or oeminfo.ini.
+constexpr std::size_t kMaxOemFile = std::size_t(64) << 20;
+
+// A text value of the open key as the registry functions give it: UTF-8 with its closing NUL.
+std::string rawValue(const TRegistry& registry, const char* name)
+{
+    platform::DWORD size = 0;
+    std::string data;
+    if (platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, nullptr, nullptr,
+                                   &size) == platform::ERROR_SUCCESS) {
+        data.resize(size);
+        if (platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, nullptr,
+                                       reinterpret_cast<platform::BYTE*>(data.data()),
+                                       &size) != platform::ERROR_SUCCESS)
+            throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
+        data.resize(size);
+    }
+    return data;
+}
+
+// The error of a file step that failed: a refused link in its own words.
+Exception fileError(const char* message, const std::string& windowsPath)
+{
+    if (errno == ELOOP)
+        return Exception(core::Format("%s is a symbolic link; not followed", {windowsPath}));
+    return Exception(std::string(message) + " " + windowsPath);
 }
 
 constexpr const char* kNoPicture = "There is no picture to save.";
@@ -516,6 +550,120 @@ void OemSystem::removeStaleTemporaries(bool registry) const
     if (registry)
         platform::removeStaleTemporaries(
             platform::Prefix::softwareHive().value_or(platform::Prefix::systemReg()));
+}
+
+OemSnapshot OemSystem::snapshot() const
+{
+    OemSnapshot snapshot;
+    snapshot.generation = generation_;
+    for (const auto& [name, windowsPath] : {std::pair{"oeminfo.ini", infoFile()},
+                                            std::pair{"oemlogo.bmp", logoFile()}}) {
+        refuseLink(windowsPath);
+        const std::filesystem::path host = hostFile(windowsPath);
+        OemSnapshot::File file;
+        file.name = name;
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(host, ec))) {
+            std::string bytes;
+            struct stat st {};
+            if (!platform::readWholeFile(host, bytes, platform::Links::WithinSystem, &st,
+                                         kMaxOemFile))
+                throw fileError("Cannot open file", windowsPath);
+            file.bytes = std::move(bytes);
+            file.mode = int(st.st_mode & 0777);
+        }
+        snapshot.files.push_back(std::move(file));
+    }
+    if (!keepsInfoInRegistry())
+        return snapshot;
+    TRegistry registry;
+    openOemInformation(registry);
+    for (const char* name : kSavedValues) {
+        OemSnapshot::Value value;
+        value.name = name;
+        if (registry.CurrentKey() != 0 && registry.ValueExists(name)) {
+            const TRegDataType kind = registry.GetDataType(name);
+            if (kind != rdString && kind != rdExpandString)
+                throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
+            value.type = kind == rdString ? platform::REG_SZ : platform::REG_EXPAND_SZ;
+            value.data = rawValue(registry, name);
+        }
+        snapshot.values.push_back(std::move(value));
+    }
+    return snapshot;
+}
+
+void OemSystem::restore(const OemSnapshot& snapshot) const
+{
+    if (snapshot.generation != generation_)
+        throw Exception(core::Format(
+            "The backup was taken from a system of generation %s; this system is of generation %s",
+            {generationName(snapshot.generation), generationName(generation_)}));
+    const auto windowsPathOf = [&](const std::string& name) {
+        if (name == "oeminfo.ini")
+            return infoFile();
+        if (name == "oemlogo.bmp")
+            return logoFile();
+        throw Exception(core::Format("%s is not a file of the OEM data", {name}));
+    };
+    for (const OemSnapshot::Value& value : snapshot.values)
+        if (!keepsInfoInRegistry() ||
+            std::find_if(std::begin(kSavedValues), std::end(kSavedValues), [&](const char* n) {
+                return value.name == n;
+            }) == std::end(kSavedValues) ||
+            (value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ))
+            throw Exception(core::Format("%s is not a text value of the OEM data", {value.name}));
+
+    const platform::SystemLock lock(platform::Prefix::root());
+    const char* firstValue = snapshot.values.empty() ? nullptr : snapshot.values[0].name.c_str();
+    ensureWritable(infoFile(), firstValue);
+    for (const OemSnapshot::File& file : snapshot.files) {
+        const std::string windowsPath = windowsPathOf(file.name);
+        refuseLink(windowsPath);
+        const std::filesystem::path host = hostFile(windowsPath);
+        std::error_code ec;
+        if (!platform::isWritable(host.parent_path()) ||
+            (std::filesystem::exists(std::filesystem::symlink_status(host, ec)) &&
+             !platform::isWritable(host)))
+            throw fileError("Unable to write to", windowsPath);
+    }
+    removeStaleTemporaries(firstValue != nullptr);
+
+    if (firstValue) {
+        platform::RegistryTransaction transaction;
+        TRegistry registry;
+        registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+        const bool anyData = std::any_of(snapshot.values.begin(), snapshot.values.end(),
+                                         [](const OemSnapshot::Value& v) { return bool(v.data); });
+        if (anyData)
+            createOemInformation(registry, firstValue);
+        else
+            registry.OpenKey(std::string("\\") + kOemInformationKey, false);
+        if (registry.CurrentKey() != 0)
+            for (const OemSnapshot::Value& value : snapshot.values) {
+                const platform::LONG rc =
+                    value.data
+                        ? platform::RegSetValueExA(
+                              registry.CurrentKey(), value.name.c_str(), 0, value.type,
+                              reinterpret_cast<const platform::BYTE*>(value.data->data()),
+                              platform::DWORD(value.data->size()))
+                        : platform::RegDeleteValueA(registry.CurrentKey(), value.name.c_str());
+                if (rc != platform::ERROR_SUCCESS && (value.data || rc != platform::ERROR_FILE_NOT_FOUND))
+                    failedToSet(value.name.c_str());
+            }
+        if (transaction.commit() != platform::ERROR_SUCCESS)
+            failedToSet(firstValue);
+    }
+    for (const OemSnapshot::File& file : snapshot.files) {
+        const std::string windowsPath = windowsPathOf(file.name);
+        const std::filesystem::path host = hostFile(windowsPath);
+        const bool done =
+            file.bytes ? platform::writeFileAtomically(host, *file.bytes,
+                                                       platform::Links::WithinSystem, file.mode)
+                       : platform::removeFile(host, platform::Links::WithinSystem);
+        if (!done)
+            throw fileError("Unable to write to", windowsPath);
+    }
 }
 
 void OemSystem::writeLogo(TBitmap& bitmap) const

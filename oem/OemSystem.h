@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -47,6 +48,25 @@ struct OemSheet {
     std::optional<std::string> supportPhone;
     std::optional<std::string> supportHours;
     std::optional<std::string> supportUrl;
+};
+
+// Everything of a system's OEM data that the program writes, as it was at one moment: the OEM
+// files and, on NT 6, the OEMInformation values that saves set. What did not exist then has no
+// bytes or data, so that giving it back removes it.
+struct OemSnapshot {
+    struct File {
+        std::string name;                 // "oeminfo.ini", "oemlogo.bmp"
+        std::optional<std::string> bytes; // nothing: the file did not exist
+        int mode = 0644;                  // permission bits
+    };
+    struct Value {
+        std::string name;                // "Manufacturer", "Model", "Logo"
+        std::uint32_t type = 1;          // a text kind: 1 (plain) or 2 (expandable)
+        std::optional<std::string> data; // UTF-8 with its closing NUL; nothing: no value
+    };
+    Generation generation = Generation::Windows9x;
+    std::vector<File> files;
+    std::vector<Value> values; // NT 6 only
 };
 
 // A Windows system as its registry describes it, and where it keeps its OEM data. This is the
@@ -145,6 +165,18 @@ public:
     // one that gives an empty bitmap, raises "There is no picture to save." and writes
     // nothing; so does a bitmap whose file form would not load back.
     void writeLogo(TPicture& picture) const;
+
+    // The OEM data as it is now. Raises "Invalid data type for '%s'" for an OEM value that is
+    // not text, the file's own errors for a file that cannot be read, and refuses links as
+    // refuseLink does.
+    OemSnapshot snapshot() const;
+    // Gives the system back the state of a snapshot of the same generation: files and values
+    // that had no bytes or data are removed. Every check of a save comes first (the lock, links,
+    // a Windows disk that refuses writes, a running Wine, a registry that cannot be written,
+    // files that cannot be replaced), and a snapshot of another generation, a file without a
+    // known name or a value of another kind or name is refused: nothing is written then. The
+    // values are written in one commit, then each file.
+    void restore(const OemSnapshot& snapshot) const;
 
     // The host file that a Windows path of the system names. Raises "Drive C: of this system
     // cannot be found" (with the path's own drive letter) when no drive resolves it: such a

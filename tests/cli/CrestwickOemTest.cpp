@@ -248,30 +248,47 @@ TEST_P(CrestwickOemTest, SetReadsAnArgumentThatIsNotUtf8InTheSystemsCodePage)
         << shown.out;
 }
 
-TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheOriginalBytes)
+// Backup, then changes of every kind, then restore gives back the whole state: the files
+// byte for byte and every OEMInformation value, those that did not exist included.
+TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheWholeState)
 {
     makeSystem(GetParam());
-    const std::string before = state();
+    if (GetParam() == Kind::Nt6) {
+        // A text that is not ASCII and a value that saves never write.
+        ASSERT_EQ(runTool({"set", "--model", "Mod\xc3\xa8le \"1\" \\ x"}).status, 0);
+        TRegistry registry;
+        registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+        ASSERT_TRUE(registry.OpenKey(std::string("\\") + oem::OemSystem::oemInformationKey(),
+                                     false));
+        registry.WriteString("SupportURL", "https://example.com");
+        writeFile(infoFile(), kInfo);
+    }
+    // Everything a save or restore may change: the files and every OEMInformation value.
+    const auto wholeState = [&] {
+        std::string s = state().substr(0, state().rfind('|'));
+        for (const char* name : {"Manufacturer", "Model", "Logo", "SupportURL"})
+            s += std::string("|") + name + "=" + registryString(name);
+        return s;
+    };
+    const std::string before = wholeState();
     const fs::path folder = temp() / "backup";
     const Result backup = runTool({"backup", folder.string()});
     ASSERT_EQ(backup.status, 0) << backup.err;
 
     writeFile(temp() / "new.bmp", makeBmp(BmpSpec{}));
-    ASSERT_EQ(runTool({"set", "--manufacturer", "Other", "--line1", "x"}).status, 0);
+    ASSERT_EQ(runTool({"set", "--manufacturer", "Other", "--model", "M", "--line1", "x"}).status,
+              0);
     ASSERT_EQ(runTool({"logo", (temp() / "new.bmp").string()}).status, 0);
     ASSERT_TRUE(fs::exists(logoFile()));
-    fs::remove(infoFile());
+    ASSERT_NE(wholeState(), before);
 
     const Result restore = runTool({"restore", folder.string()});
     ASSERT_EQ(restore.status, 0) << restore.err;
-    // The logo did not exist at backup time, so it is gone again.
+    EXPECT_EQ(wholeState(), before);
     EXPECT_FALSE(fs::exists(logoFile()));
-    EXPECT_EQ(readFile(infoFile()), kInfo);
     if (GetParam() == Kind::Nt6) {
-        EXPECT_EQ(registryString("Manufacturer"), "Acme");
-        EXPECT_EQ(registryString("Model"), "Box 1");
-    } else {
-        EXPECT_EQ(state(), before);
+        EXPECT_EQ(registryString("Logo"), "(missing)");
+        EXPECT_EQ(registryString("Model"), "Mod\xc3\xa8le \"1\" \\ x");
     }
 }
 
@@ -490,7 +507,7 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
                                    : GetParam() == Kind::Nt5 ? "NT 5"
                                                              : "NT 6+";
     const std::string other = GetParam() == Kind::Nt9x ? "NT 5" : "9x";
-    const std::string manifest = "crestwick-oem backup 1\ngeneration " + generation +
+    const std::string manifest = "crestwick-oem backup 2\ngeneration " + generation +
                                  "\nfile oeminfo.ini present\nfile oemlogo.bmp absent\n";
     struct Case {
         const char* name;
@@ -500,6 +517,15 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
     const auto withManifest = [&](std::string text) {
         return [text](const fs::path& copy) { writeFile(copy / "manifest.txt", text); };
     };
+    const auto withValue = [&](std::string line) {
+        return [line](const fs::path& copy) {
+            writeFile(copy / "OEMInformation.reg",
+                      "Windows Registry Editor Version 5.00\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                      "OEMInformation]\r\n" +
+                          line + "\r\n");
+        };
+    };
     const std::vector<Case> cases = {
         {"a link in the backup",
          [&](const fs::path& copy) {
@@ -507,23 +533,29 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
              fs::create_symlink(outside, copy / "oeminfo.ini");
          },
          "oeminfo.ini is a symbolic link; not followed"},
-        {"a value of a kind that is not text", withManifest(manifest + "value Manufacturer 4\n"),
+        {"a value of a kind that is not text", withValue("\"Manufacturer\"=dword:00000001"),
          "holds the value Manufacturer of kind 4; only texts are restored"},
-        {"a kind that is not a number", withManifest(manifest + "value Model abc\n"),
+        {"a kind that is not a number", withValue("\"Model\"=hex(xyz):00,00"),
          "Not a crestwick-oem backup"},
-        {"a kind that wraps past 32 bits", withManifest(manifest + "value Model 4294967297\n"),
+        {"a kind that wraps past 32 bits", withValue("\"Model\"=hex(100000001):00,00"),
+         "Not a crestwick-oem backup"},
+        {"a value that is not an OEM value", withValue("\"Shell\"=\"x\""),
+         "Not a crestwick-oem backup"},
+        {"text that is not UTF-16", withValue("\"Model\"=hex(1):00,d8,00,00"),
          "Not a crestwick-oem backup"},
         {"an entry twice", withManifest(manifest + "file oeminfo.ini absent\n"),
+         "Not a crestwick-oem backup"},
+        {"a path in place of a name", withManifest(manifest + "file ../../etc/passwd present\n"),
          "Not a crestwick-oem backup"},
         {"a logo larger than 64 MiB",
          [&](const fs::path& copy) {
              writeFile(copy / "manifest.txt",
-                       "crestwick-oem backup 1\nfile oemlogo.bmp present\n");
+                       "crestwick-oem backup 2\nfile oemlogo.bmp present\n");
              fs::resize_file((writeFile(copy / "oemlogo.bmp", "BM"), copy / "oemlogo.bmp"),
                              (std::uintmax_t(64) << 20) + 1);
          },
          "oemlogo.bmp is larger than 64 MiB"},
-        {"another generation", withManifest("crestwick-oem backup 1\ngeneration " + other + "\n"),
+        {"another generation", withManifest("crestwick-oem backup 2\ngeneration " + other + "\n"),
          "was taken from a system of generation " + other + "; this system is of generation " +
              generation},
     };

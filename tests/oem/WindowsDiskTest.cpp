@@ -75,12 +75,14 @@ TEST_F(WindowsDiskTest, SavesGoToTheHiveAndSystem32OfEachGeneration)
     }
 }
 
-TEST_F(WindowsDiskTest, ADiskNotShutDownCleanlyRefusesEverySaveAndKeepsItsBytes)
+TEST_F(WindowsDiskTest, ADiskNotShutDownCleanlyRefusesEverySaveAndRestoreAndKeepsItsBytes)
 {
     for (const std::vector<Key>* keys : {&kWindows10, &kWindowsXp}) {
         fs::remove_all(prefix());
         const fs::path hive = makeWindowsVolume(prefix(), *keys);
         const oem::OemSystem system = oem::OemSystem::describe();
+        oem::OemSnapshot snapshot = system.snapshot();
+        snapshot.files[0].bytes = "[general]\r\nManufacturer=Restored\r\n";
         markNotShutDownCleanly(hive);
         const std::string before = readFile(hive);
 
@@ -93,6 +95,12 @@ TEST_F(WindowsDiskTest, ADiskNotShutDownCleanlyRefusesEverySaveAndKeepsItsBytes)
         }
         EXPECT_THROW(system.writeLogo([](const std::string&) { FAIL() << "logo written"; }),
                      Exception);
+        try {
+            system.restore(snapshot);
+            ADD_FAILURE() << "a dirty hive took a restore";
+        } catch (const Exception& error) {
+            EXPECT_EQ(error.Message, platform::HiveFile::kNotShutDownCleanly);
+        }
         EXPECT_EQ(readFile(hive), before);
         EXPECT_FALSE(fs::exists(prefix() / "Windows" / "System32" / "oeminfo.ini"));
     }
