@@ -271,6 +271,9 @@ const char* OemSystem::oemInformationKey()
 
 OemSystem OemSystem::describe(MissingRoot whenMissing)
 {
+    // A damaged Windows registry would read as empty, and the system as a 9x one.
+    if (const std::string why = platform::registryReadFailure(); !why.empty())
+        throw ERegistryException(why);
     OemSystem system;
     TRegistry registry;
     registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);

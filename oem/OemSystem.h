@@ -95,7 +95,8 @@ public:
     // generation 6 when CurrentMajorVersionNumber exists or CurrentVersion is "6.0" or more
     // (also when it is missing or unreadable), else 5. Without either SystemRoot it is 9x with
     // the Windows directory that whenMissing names. A SystemRoot of a non-string kind raises
-    // ERegistryException "Invalid data type for 'SystemRoot'".
+    // ERegistryException "Invalid data type for 'SystemRoot'", and a Windows registry that
+    // cannot be read (a damaged hive) raises its reason.
     static OemSystem describe(MissingRoot whenMissing = MissingRoot::CurrentDriveRoot);
 
     Generation generation() const { return generation_; }

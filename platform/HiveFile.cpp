@@ -24,9 +24,11 @@ namespace {
 // The largest kind libhivex knows (REG_QWORD).
 constexpr std::uint32_t kLastKnownKind = 11;
 
-// The start of the "regf" base block: the signature and the two sequence numbers, which
-// Windows makes equal again once it has written the hive completely.
-constexpr std::size_t kHeaderSize = 12;
+// The part of the "regf" base block that its checksum covers, and the checksum after it: the
+// signature and the two sequence numbers (which Windows makes equal again once it has written
+// the hive completely) lead it.
+constexpr std::size_t kHeaderSize = 512;
+constexpr std::size_t kChecksumOffset = 508;
 
 std::mutex hookMutex;
 std::function<bool(const fs::path&)> beforeReplaceHook;
@@ -81,6 +83,17 @@ HeaderState headerState(const fs::path& file)
     while (got < 0 && errno == EINTR);
     ::close(fd);
     if (got != ssize_t(sizeof header) || std::memcmp(header, "regf", 4) != 0)
+        return HeaderState::Invalid;
+    // The checksum is the exclusive or of the 127 double words before it, where Windows
+    // writes 1 for 0 and 0xFFFFFFFE for 0xFFFFFFFF.
+    std::uint32_t checksum = 0;
+    for (std::size_t at = 0; at < kChecksumOffset; at += 4)
+        checksum ^= littleEndian32(header + at);
+    if (checksum == 0)
+        checksum = 1;
+    else if (checksum == 0xFFFFFFFFu)
+        checksum = 0xFFFFFFFEu;
+    if (checksum != littleEndian32(header + kChecksumOffset))
         return HeaderState::Invalid;
     return littleEndian32(header + 4) == littleEndian32(header + 8) ? HeaderState::Clean
                                                                     : HeaderState::Dirty;
@@ -138,7 +151,7 @@ void HiveFile::load()
 bool HiveFile::readable()
 {
     load();
-    return hive_ != nullptr;
+    return hive_ != nullptr && headerState(file_) != HeaderState::Invalid;
 }
 
 std::size_t HiveFile::nodeOf(std::string_view path)

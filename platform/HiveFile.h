@@ -49,7 +49,8 @@ public:
 
     const std::filesystem::path& file() const { return file_; }
 
-    // True when libhivex could open the file as it is now.
+    // True when libhivex could open the file as it is now and its base block is whole (its
+    // signature and checksum are right).
     bool readable();
 
     // The root (the empty path) exists in every readable hive.

@@ -243,6 +243,12 @@ std::string registryWriteRefusal(HKEY key)
     return storeOf(open->root).writeRefusal();
 }
 
+std::string registryReadFailure()
+{
+    std::lock_guard lock(state().mutex);
+    return storeOf(HKEY_LOCAL_MACHINE).readFailure();
+}
+
 std::string registryWriteFailureReason(HKEY key)
 {
     std::lock_guard lock(state().mutex);

@@ -106,6 +106,11 @@ LONG RegCloseKey(HKEY key);
 // hive are then refused with ERROR_ACCESS_DENIED. Looks at the disk afresh on every call.
 std::string registryWriteRefusal(HKEY key);
 
+// Why HKEY_LOCAL_MACHINE cannot be read now, in words for the user: a Windows hive that is
+// damaged (its base block) or that libhivex cannot open. Empty when it can be read, and always
+// for Wine's registry files.
+std::string registryReadFailure();
+
 // Why a change of key's hive is refused now, in the system's words ("Permission denied",
 // "Read-only file system"), to follow a message that names what could not be changed; a
 // Windows disk gives its own reason (as registryWriteRefusal does). Empty when no reason is

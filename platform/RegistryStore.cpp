@@ -141,6 +141,7 @@ public:
         pending_ = false;
     }
 
+    std::string readFailure() override { return {}; }
     std::string writeRefusal() override { return {}; }
 
     std::string failureReason() override
@@ -287,6 +288,10 @@ public:
     LONG commit() override { return hive_.writePending() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED; }
     void discard() override { hive_.discardPending(); }
 
+    std::string readFailure() override
+    {
+        return hive_.readable() ? std::string() : HiveFile::kUnreadable;
+    }
     std::string writeRefusal() override { return hive_.writeRefusal(); }
     std::string failureReason() override { return hive_.writeRefusal(); }
 

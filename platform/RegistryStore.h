@@ -56,6 +56,9 @@ public:
     virtual LONG commit() = 0;
     virtual void discard() = 0;
 
+    // Why a Windows hive cannot be read, in words for the user; empty when it can, and for
+    // Wine's files, whose readers report their own failures.
+    virtual std::string readFailure() = 0;
     // Why a Windows disk refuses writes, in its own words; empty for Wine's files.
     virtual std::string writeRefusal() = 0;
     // Why a change is refused now, in the system's words; empty when no reason is known.

@@ -1124,3 +1124,15 @@ TEST_F(TempPrefixTest, SavesKilledAtAnyMomentLeaveEveryFileWhole)
         EXPECT_EQ(temporariesIn(system.registry.parent_path()), std::vector<std::string>{});
     }
 }
+
+// show on a disk whose hive is damaged says so and fails, rather than showing another system.
+TEST_F(TempPrefixTest, CrestwickOemShowRefusesADamagedHive)
+{
+    const fs::path hive = makeWindowsVolume(prefix(), {});
+    std::string bytes = readFile(hive);
+    bytes[0x30] ^= 0x01;
+    writeFile(hive, bytes);
+    const Result result = runTool({"show"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "crestwick-oem: The Windows registry on this disk cannot be read.\n");
+}

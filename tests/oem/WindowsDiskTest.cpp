@@ -158,3 +158,30 @@ TEST_F(WindowsDiskTest, EachSaveWritesTheHiveOnceOrNotAtAll)
     EXPECT_EQ(dump.at(key + "Model").second, text("Tower"));
     EXPECT_EQ(dump.at(key + "Logo").second, text("C:\\Windows\\System32\\oemlogo.bmp"));
 }
+
+// A hive whose base block is damaged (its checksum wrong) is unreadable: the system is not
+// taken for another one, and no save writes anything.
+TEST_F(WindowsDiskTest, ADamagedHiveIsUnreadableForDescribingAndSaving)
+{
+    const fs::path hive = makeWindowsVolume(prefix(), kWindows10);
+    const oem::OemSystem system = oem::OemSystem::describe();
+    std::string bytes = readFile(hive);
+    bytes[0x30] ^= 0x01; // in the hive's file name, which the checksum covers
+    writeFile(hive, bytes);
+    const auto errorOf = [](const std::function<void()>& action) {
+        try {
+            action();
+        } catch (const Exception& error) {
+            return error.Message;
+        }
+        return std::string("(no error)");
+    };
+    EXPECT_EQ(errorOf([] { oem::OemSystem::describe(); }), platform::HiveFile::kUnreadable);
+    EXPECT_EQ(errorOf([&] {
+                  system.writeInfo({"Quillmere", "Tower", std::nullopt, std::nullopt},
+                                   oem::FurtherSupportLines::Keep);
+              }),
+              platform::HiveFile::kUnreadable);
+    EXPECT_EQ(readFile(hive), bytes);
+    EXPECT_FALSE(fs::exists(prefix() / "Windows" / "System32" / "oeminfo.ini"));
+}
