@@ -258,7 +258,7 @@ bool HiveFile::createKey(std::string_view path, bool* created)
 
 bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const HiveValue& value)
 {
-    if (value.type > kLastKnownKind || !storableName(name))
+    if (value.type > kLastKnownKind || !storableName(name) || value.data.size() > kMaxCellData)
         return false;
     load();
     if (!writeRefusal().empty())
@@ -372,7 +372,9 @@ bool HiveFile::commit()
             return ::fsync(fd) == 0 && (!hook || hook(temp));
         });
     if (!ok) {
+        const int error = errno;
         drop();
+        errno = error;
         return false;
     }
     struct stat st {};

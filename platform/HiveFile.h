@@ -42,6 +42,10 @@ public:
     static constexpr const char* kNoWriteAccess =
         "The Windows registry on this disk may not be changed by this user.";
 
+    // The most bytes of data that a value keeps in a single cell. Windows keeps longer values
+    // as a big-data record, which libhivex cannot write, so they are never stored.
+    static constexpr std::size_t kMaxCellData = 16344;
+
     explicit HiveFile(std::filesystem::path file);
     ~HiveFile();
     HiveFile(const HiveFile&) = delete;
@@ -67,7 +71,8 @@ public:
     // key was added. False when the write was refused or failed; nothing changed then.
     bool createKey(std::string_view path, bool* created = nullptr);
 
-    // Sets or adds a value of an existing key. Kinds above 11 (REG_QWORD) are not stored.
+    // Sets or adds a value of an existing key. Kinds above 11 (REG_QWORD) and data longer than
+    // kMaxCellData are not stored. A failed write leaves errno telling why.
     // False when the key is missing or the write was refused or failed; nothing changed then.
     bool setValue(std::string_view keyPath, std::string_view name, const HiveValue& value);
 

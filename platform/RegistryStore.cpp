@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -146,6 +147,8 @@ public:
 
     std::string failureReason() override
     {
+        if (!lastFailure_.empty())
+            return std::exchange(lastFailure_, {});
         load();
         if (exists_ && !readable_)
             return unreadableReason(file_);
@@ -199,6 +202,7 @@ private:
     LONG write()
     {
         if (!writeFileAtomically(file_, registry_.serialize())) {
+            lastFailure_ = std::strerror(errno);
             loaded_ = false;
             return ERROR_ACCESS_DENIED;
         }
@@ -221,6 +225,7 @@ private:
     WineRegistry registry_;
     bool hold_ = false;
     bool pending_ = false;
+    std::string lastFailure_; // why the last write failed, until it is asked for
 };
 
 // A SOFTWARE hive seen from HKEY_LOCAL_MACHINE.
@@ -269,9 +274,16 @@ public:
         const auto at = hivePathOf(keyPath);
         if (!at || at->machineRoot || checkWritable() != ERROR_SUCCESS)
             return ERROR_ACCESS_DENIED;
+        if (value.data.size() > HiveFile::kMaxCellData) {
+            lastFailure_ = "the value is longer than the " +
+                           std::to_string(HiveFile::kMaxCellData) +
+                           " bytes that this program can store in a Windows registry";
+            return ERROR_ACCESS_DENIED;
+        }
+        errno = 0;
         return hive_.setValue(at->path, name, HiveValue{value.type, value.data})
                    ? ERROR_SUCCESS
-                   : ERROR_ACCESS_DENIED;
+                   : failed();
     }
 
     LONG deleteValue(const std::string& keyPath, std::string_view name) override
@@ -285,7 +297,11 @@ public:
     }
 
     void holdCommits(bool hold) override { hive_.holdCommits(hold); }
-    LONG commit() override { return hive_.writePending() ? ERROR_SUCCESS : ERROR_ACCESS_DENIED; }
+    LONG commit() override
+    {
+        errno = 0;
+        return hive_.writePending() ? ERROR_SUCCESS : failed();
+    }
     void discard() override { hive_.discardPending(); }
 
     std::string readFailure() override
@@ -293,9 +309,22 @@ public:
         return hive_.readable() ? std::string() : HiveFile::kUnreadable;
     }
     std::string writeRefusal() override { return hive_.writeRefusal(); }
-    std::string failureReason() override { return hive_.writeRefusal(); }
+    std::string failureReason() override
+    {
+        if (!lastFailure_.empty())
+            return std::exchange(lastFailure_, {});
+        return hive_.writeRefusal();
+    }
 
 private:
+    // Notes why a write of the hive failed.
+    LONG failed()
+    {
+        if (errno != 0)
+            lastFailure_ = std::strerror(errno);
+        return ERROR_ACCESS_DENIED;
+    }
+
     // A key of HKEY_LOCAL_MACHINE as the hive has it: the root, or a key below Software
     // (path then relative to the hive's root). Other keys are not in the hive.
     struct HivePath {
@@ -316,6 +345,7 @@ private:
     }
 
     HiveFile hive_;
+    std::string lastFailure_; // why the last write failed, until it is asked for
 };
 
 } // namespace

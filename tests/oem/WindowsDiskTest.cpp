@@ -8,7 +8,9 @@
 #include "tests/support/TempPrefix.h"
 #include "tests/support/TestHive.h"
 
+#include <csignal>
 #include <cstring>
+#include <sys/resource.h>
 #include <functional>
 
 namespace fs = std::filesystem;
@@ -184,4 +186,51 @@ TEST_F(WindowsDiskTest, ADamagedHiveIsUnreadableForDescribingAndSaving)
               platform::HiveFile::kUnreadable);
     EXPECT_EQ(readFile(hive), bytes);
     EXPECT_FALSE(fs::exists(prefix() / "Windows" / "System32" / "oeminfo.ini"));
+}
+
+// A registry write that fails says why, in the system's words or the program's own, and
+// changes nothing: a file size limit stands in for a full disk here.
+TEST_F(WindowsDiskTest, AFailedRegistryWriteSaysWhyAndChangesNothing)
+{
+    const fs::path hive = makeWindowsVolume(prefix(), kWindows10);
+    const fs::path info = prefix() / "Windows" / "System32" / "oeminfo.ini";
+    writeFile(info, "[general]\r\nManufacturer=Old\r\n");
+    const oem::OemSystem system = oem::OemSystem::describe();
+    const std::string hiveBefore = readFile(hive);
+    struct Case {
+        const char* name;
+        oem::OemInfo info;
+        rlim_t fileSizeLimit;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"a disk that takes no more", {"Quillmere", "Tower", std::nullopt, std::nullopt},
+         rlim_t(hiveBefore.size() / 2), "Failed to set data for 'Manufacturer': File too large"},
+        {"a value too long for one cell",
+         {std::nullopt, std::string(platform::HiveFile::kMaxCellData / 2, 'x'), std::nullopt,
+          std::nullopt},
+         RLIM_INFINITY,
+         "Failed to set data for 'Model': the value is longer than the 16344 bytes that this "
+         "program can store in a Windows registry"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old;
+        limit.rlim_cur = c.fileSizeLimit;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string message;
+        try {
+            system.writeInfo(c.info, oem::FurtherSupportLines::Keep);
+        } catch (const Exception& error) {
+            message = error.Message;
+        }
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(readFile(hive), hiveBefore);
+        EXPECT_EQ(readFile(info), "[general]\r\nManufacturer=Old\r\n");
+    }
 }
