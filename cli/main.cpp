@@ -19,6 +19,9 @@
 #include "platform/WineRegistry.h"
 
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,28 +173,11 @@ void say(const std::string& text)
         std::fprintf(stdout, "%s\n", text.c_str());
 }
 
-std::string jsonString(const std::string& text)
+// A text of the program (UTF-8) as a JSON value; a missing one is null.
+QJsonValue jsonText(const std::optional<std::string>& text)
 {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string jsonOptional(const std::optional<std::string>& text)
-{
-    return text ? jsonString(*text) : "null";
+    return text ? QJsonValue(QString::fromUtf8(text->data(), qsizetype(text->size())))
+                : QJsonValue(QJsonValue::Null);
 }
 
 // Refuses a file that exists but cannot be read: what it holds would be taken for missing.
@@ -236,21 +222,26 @@ int show(bool json)
     }
     const char* keptIn = system.keepsInfoInRegistry() ? "registry" : "oeminfo.ini";
     if (json) {
-        std::string out = "{";
-        out += "\"generation\": " + jsonString(oem::generationName(system.generation()));
-        out += ", \"version\": " + jsonString(system.version());
-        out += ", \"windowsDirectory\": " + jsonString(system.windowsDirectory());
-        out += ", \"infoFile\": " + jsonString(system.infoFile());
-        out += ", \"manufacturerAndModelIn\": " + jsonString(keptIn);
-        out += ", \"manufacturer\": " + jsonOptional(info.manufacturer);
-        out += ", \"model\": " + jsonOptional(info.model);
-        out += ", \"line1\": " + jsonOptional(info.supportLine1);
-        out += ", \"line2\": " + jsonOptional(info.supportLine2);
-        out += ", \"logo\": {\"file\": " + jsonString(logo);
-        out += ", \"exists\": " + std::string(logoSize ? "true" : "false");
-        out += ", \"size\": " + std::to_string(logoSize.value_or(0));
-        out += ", \"width\": " + std::to_string(width);
-        out += ", \"height\": " + std::to_string(height) + "}}\n";
+        const QJsonObject logoObject{
+            {"file", jsonText(logo)},
+            {"exists", bool(logoSize)},
+            {"size", qint64(logoSize.value_or(0))},
+            {"width", width},
+            {"height", height},
+        };
+        const QJsonObject object{
+            {"generation", jsonText(oem::generationName(system.generation()))},
+            {"version", jsonText(system.version())},
+            {"windowsDirectory", jsonText(system.windowsDirectory())},
+            {"infoFile", jsonText(system.infoFile())},
+            {"manufacturerAndModelIn", jsonText(keptIn)},
+            {"manufacturer", jsonText(info.manufacturer)},
+            {"model", jsonText(info.model)},
+            {"line1", jsonText(info.supportLine1)},
+            {"line2", jsonText(info.supportLine2)},
+            {"logo", logoObject},
+        };
+        const std::string out = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
         std::fputs(out.c_str(), stdout);
         return 0;
     }
@@ -262,9 +253,8 @@ int show(bool json)
         std::printf("%-20s %s\n", "Version:", system.version().c_str());
     std::printf("%-20s %s\n", "Windows directory:", system.windowsDirectory().c_str());
     std::printf("%-20s %s\n", "Information file:", system.infoFile().c_str());
-    if (system.keepsInfoInRegistry())
-        std::printf("%-20s HKEY_LOCAL_MACHINE\\%s\n",
-                    "Registry key:", oem::OemSystem::oemInformationKey());
+    if (!system.infoKey().empty())
+        std::printf("%-20s %s\n", "Registry key:", system.infoKey().c_str());
     line("Manufacturer:", info.manufacturer);
     line("Model:", info.model);
     line("Support line 1:", info.supportLine1);

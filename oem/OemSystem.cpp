@@ -264,9 +264,10 @@ const char* generationName(Generation generation)
     return "";
 }
 
-const char* OemSystem::oemInformationKey()
+std::string OemSystem::infoKey() const
 {
-    return kOemInformationKey;
+    return keepsInfoInRegistry() ? std::string("HKEY_LOCAL_MACHINE\\") + kOemInformationKey
+                                 : std::string();
 }
 
 OemSystem OemSystem::describe(MissingRoot whenMissing)

@@ -113,10 +113,11 @@ public:
     // Where a saved logo goes.
     std::string logoFile() const { return systemDirectory() + "oemlogo.bmp"; }
     // True on NT 6, whose sheet reads manufacturer, model and logo from the registry key
-    // oemInformationKey instead of the files.
+    // infoKey() instead of the files.
     bool keepsInfoInRegistry() const { return generation_ == Generation::Nt6; }
-    // HKEY_LOCAL_MACHINE's key of the NT 6 OEM values.
-    static const char* oemInformationKey();
+    // The registry key of the NT 6 OEM values with its root key, as people write it
+    // (HKEY_LOCAL_MACHINE, then Software and the path to OEMInformation); empty before NT 6.
+    std::string infoKey() const;
 
     // The logo the system shows now: on NT 6 the file that the Logo value names (with
     // %SystemRoot%, %windir% and %SystemDrive% expanded) when the value exists, else logoFile().
