@@ -14,10 +14,14 @@
 #include "platform/OpenRegularFile.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
+#include "platform/SystemLock.h"
 #include "platform/WinPath.h"
 #include "platform/WineRegistry.h"
 
 #include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,7 +161,7 @@ struct UsageError {
 };
 
 constexpr const char* kManifest = "manifest.txt";
-constexpr const char* kManifestHeader = "crestwick-oem backup 1";
+constexpr const char* kManifestHeader = "crestwick-oem backup 2";
 // The OEMInformation values that set and logo write on NT 6.
 const std::vector<std::string> kValues = {"Manufacturer", "Model", "Logo"};
 
@@ -169,28 +173,11 @@ void say(const std::string& text)
         std::fprintf(stdout, "%s\n", text.c_str());
 }
 
-std::string jsonString(const std::string& text)
+// A text of the program (UTF-8) as a JSON value; a missing one is null.
+QJsonValue jsonText(const std::optional<std::string>& text)
 {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-std::string jsonOptional(const std::optional<std::string>& text)
-{
-    return text ? jsonString(*text) : "null";
+    return text ? QJsonValue(QString::fromUtf8(text->data(), qsizetype(text->size())))
+                : QJsonValue(QJsonValue::Null);
 }
 
 // Refuses a file that exists but cannot be read: what it holds would be taken for missing.
@@ -235,21 +222,26 @@ int show(bool json)
     }
     const char* keptIn = system.keepsInfoInRegistry() ? "registry" : "oeminfo.ini";
     if (json) {
-        std::string out = "{";
-        out += "\"generation\": " + jsonString(oem::generationName(system.generation()));
-        out += ", \"version\": " + jsonString(system.version());
-        out += ", \"windowsDirectory\": " + jsonString(system.windowsDirectory());
-        out += ", \"infoFile\": " + jsonString(system.infoFile());
-        out += ", \"manufacturerAndModelIn\": " + jsonString(keptIn);
-        out += ", \"manufacturer\": " + jsonOptional(info.manufacturer);
-        out += ", \"model\": " + jsonOptional(info.model);
-        out += ", \"line1\": " + jsonOptional(info.supportLine1);
-        out += ", \"line2\": " + jsonOptional(info.supportLine2);
-        out += ", \"logo\": {\"file\": " + jsonString(logo);
-        out += ", \"exists\": " + std::string(logoSize ? "true" : "false");
-        out += ", \"size\": " + std::to_string(logoSize.value_or(0));
-        out += ", \"width\": " + std::to_string(width);
-        out += ", \"height\": " + std::to_string(height) + "}}\n";
+        const QJsonObject logoObject{
+            {"file", jsonText(logo)},
+            {"exists", bool(logoSize)},
+            {"size", qint64(logoSize.value_or(0))},
+            {"width", width},
+            {"height", height},
+        };
+        const QJsonObject object{
+            {"generation", jsonText(oem::generationName(system.generation()))},
+            {"version", jsonText(system.version())},
+            {"windowsDirectory", jsonText(system.windowsDirectory())},
+            {"infoFile", jsonText(system.infoFile())},
+            {"manufacturerAndModelIn", jsonText(keptIn)},
+            {"manufacturer", jsonText(info.manufacturer)},
+            {"model", jsonText(info.model)},
+            {"line1", jsonText(info.supportLine1)},
+            {"line2", jsonText(info.supportLine2)},
+            {"logo", logoObject},
+        };
+        const std::string out = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
         std::fputs(out.c_str(), stdout);
         return 0;
     }
@@ -261,9 +253,8 @@ int show(bool json)
         std::printf("%-20s %s\n", "Version:", system.version().c_str());
     std::printf("%-20s %s\n", "Windows directory:", system.windowsDirectory().c_str());
     std::printf("%-20s %s\n", "Information file:", system.infoFile().c_str());
-    if (system.keepsInfoInRegistry())
-        std::printf("%-20s HKEY_LOCAL_MACHINE\\%s\n",
-                    "Registry key:", oem::OemSystem::oemInformationKey());
+    if (!system.infoKey().empty())
+        std::printf("%-20s %s\n", "Registry key:", system.infoKey().c_str());
     line("Manufacturer:", info.manufacturer);
     line("Model:", info.model);
     line("Support line 1:", info.supportLine1);
@@ -322,59 +313,19 @@ int logo(const std::string& picturePath, bool fit)
     return 0;
 }
 
-struct RegistryValue {
-    platform::DWORD type = 0;
-    std::string data;
-};
-
-std::optional<RegistryValue> readValue(const std::string& name)
-{
-    platform::HKEY key = 0;
-    if (platform::RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, oem::OemSystem::oemInformationKey(),
-                                0, platform::KEY_QUERY_VALUE, &key) != platform::ERROR_SUCCESS)
-        return std::nullopt;
-    RegistryValue value;
-    platform::DWORD size = 0;
-    std::optional<RegistryValue> result;
-    if (platform::RegQueryValueExA(key, name.c_str(), nullptr, &value.type, nullptr, &size) ==
-        platform::ERROR_SUCCESS) {
-        value.data.resize(size);
-        if (platform::RegQueryValueExA(key, name.c_str(), nullptr, &value.type,
-                                       reinterpret_cast<platform::BYTE*>(value.data.data()),
-                                       &size) == platform::ERROR_SUCCESS) {
-            value.data.resize(size);
-            result = value;
-        }
-    }
-    platform::RegCloseKey(key);
-    return result;
-}
-
-void writeValue(const std::string& name, const RegistryValue& value)
-{
-    platform::HKEY key = 0;
-    const std::string failed = "Failed to set data for '" + name + "'";
-    if (platform::RegCreateKeyExA(platform::HKEY_LOCAL_MACHINE, oem::OemSystem::oemInformationKey(),
-                                  0, nullptr, 0, platform::KEY_WRITE, nullptr, &key,
-                                  nullptr) != platform::ERROR_SUCCESS)
-        throw Exception(failed);
-    const platform::LONG result =
-        platform::RegSetValueExA(key, name.c_str(), 0, value.type,
-                                 reinterpret_cast<const platform::BYTE*>(value.data.data()),
-                                 platform::DWORD(value.data.size()));
-    platform::RegCloseKey(key);
-    if (result != platform::ERROR_SUCCESS)
-        throw Exception(failed);
-}
-
 // The largest file that a backup holds or restore takes: far more than any logo or
 // oeminfo.ini, and little enough to be read whole. The manual page names it.
 constexpr std::size_t kMaxBackupFile = std::size_t(64) << 20;
 // The largest registry value and manifest: the OEM values are short texts.
 constexpr std::size_t kMaxBackupValue = std::size_t(64) << 10;
-// The kinds of OEMInformation value that backup keeps and restore writes: texts.
-constexpr platform::DWORD kRegSz = 1;
-constexpr platform::DWORD kRegExpandSz = 2;
+// The registry part of a backup, in the format of the Windows Registry Editor, so that
+// hivexregedit --merge or Windows' reg import can apply it too. Texts that are not plain
+// printable ASCII are written as hex(1) (hex(2) when expandable) of their UTF-16LE bytes, which
+// keeps them exact whatever code page reads the file.
+constexpr const char* kRegistryFile = "OEMInformation.reg";
+constexpr const char* kRegHeader = "Windows Registry Editor Version 5.00";
+constexpr const char* kRegKey =
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\OEMInformation]";
 
 // The error for a file step that failed: the link refusal in its own words.
 Exception fileError(const std::string& message, const std::string& name)
@@ -382,12 +333,6 @@ Exception fileError(const std::string& message, const std::string& name)
     if (errno == ELOOP)
         return Exception(name + " is a symbolic link; not followed");
     return Exception(message + " " + name);
-}
-
-// The files that set and logo write: the backup's name for each, and the Windows path.
-std::vector<std::pair<std::string, std::string>> oemFiles(const oem::OemSystem& system)
-{
-    return {{"oeminfo.ini", system.infoFile()}, {"oemlogo.bmp", system.logoFile()}};
 }
 
 // Makes the backup folder, or takes an existing one that is empty or holds an earlier backup
@@ -421,64 +366,75 @@ void prepareBackupFolder(const fs::path& folder, bool force)
         throw Exception("Unable to write to " + folder.string());
 }
 
+// The .reg line of one value.
+std::string regLine(const oem::OemSnapshot::Value& value)
+{
+    std::string line = "\"" + value.name + "\"=";
+    if (!value.data)
+        return line + "-";
+    const std::string& data = *value.data;
+    const bool plain = value.type == platform::REG_SZ && !data.empty() && data.back() == '\0' &&
+                       std::all_of(data.begin(), data.end() - 1,
+                                   [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (plain) {
+        line += "\"";
+        for (char c : std::string_view(data).substr(0, data.size() - 1)) {
+            if (c == '\\' || c == '"')
+                line += '\\';
+            line += c;
+        }
+        return line + "\"";
+    }
+    line += value.type == platform::REG_SZ ? "hex(1):" : "hex(2):";
+    const std::string utf16 = platform::utf8ToUtf16le(data);
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, i == 0 ? "%02x" : ",%02x", unsigned(std::uint8_t(utf16[i])));
+        line += hex;
+    }
+    return line;
+}
+
 int backup(const fs::path& folder, bool force)
 {
     const oem::OemSystem system = oem::OemSystem::describe();
-    // Everything is read before the folder is touched. The system's files are copied only
-    // when they are the system's own: a link that another user put in their place is refused.
-    struct Copy {
-        std::string name;
-        std::string bytes;
-        int mode = 0600;
-    };
-    std::vector<Copy> copies;
+    // Everything is read before the folder is touched.
+    const oem::OemSnapshot snapshot = system.snapshot();
     std::string manifest = std::string(kManifestHeader) + "\n";
     manifest += std::string("generation ") + oem::generationName(system.generation()) + "\n";
-    for (const auto& [name, windowsPath] : oemFiles(system)) {
-        const fs::path path = oem::OemSystem::hostFile(windowsPath);
-        oem::OemSystem::refuseLink(windowsPath);
-        std::error_code error;
-        if (!fs::exists(fs::symlink_status(path, error))) {
-            manifest += "file " + name + " absent\n";
-            continue;
-        }
-        Copy copy{name, {}};
-        struct stat st {};
-        if (!platform::readWholeFile(path, copy.bytes, platform::Links::WithinSystem, &st,
-                                     kMaxBackupFile))
-            throw fileError("Cannot open file", windowsPath);
-        // The copy is never more readable than the original.
-        copy.mode = int(st.st_mode & 0777);
-        copies.push_back(std::move(copy));
-        manifest += "file " + name + " present\n";
-    }
-    if (system.keepsInfoInRegistry()) {
-        for (const std::string& name : kValues) {
-            const auto value = readValue(name);
-            if (!value) {
-                manifest += "value " + name + " absent\n";
-                continue;
-            }
-            copies.push_back({name + ".value", value->data});
-            manifest += "value " + name + " " + std::to_string(value->type) + "\n";
-        }
+    for (const oem::OemSnapshot::File& file : snapshot.files)
+        manifest += "file " + file.name + (file.bytes ? " present\n" : " absent\n");
+    std::string reg;
+    if (!snapshot.values.empty()) {
+        reg = std::string(kRegHeader) + "\r\n\r\n" + kRegKey + "\r\n";
+        for (const oem::OemSnapshot::Value& value : snapshot.values)
+            reg += regLine(value) + "\r\n";
+        reg += "\r\n";
     }
 
     prepareBackupFolder(folder, force);
     // Files of an earlier backup that this one does not hold go, so that none is mistaken
     // for part of it.
-    for (const char* stale : {"oeminfo.ini", "oemlogo.bmp", "Manufacturer.value", "Model.value",
-                              "Logo.value"})
-        if (std::none_of(copies.begin(), copies.end(),
-                         [&](const Copy& copy) { return copy.name == stale; }) &&
-            !platform::removeFile(folder / stale, platform::Links::Refuse))
+    const auto holds = [&](const std::string& name) {
+        return (name == kRegistryFile && !reg.empty()) ||
+               std::any_of(snapshot.files.begin(), snapshot.files.end(),
+                           [&](const auto& file) { return file.name == name && file.bytes; });
+    };
+    for (const char* stale : {"oeminfo.ini", "oemlogo.bmp", kRegistryFile})
+        if (!holds(stale) && !platform::removeFile(folder / stale, platform::Links::Refuse))
             throw fileError("Unable to write to", (folder / stale).string());
-    for (const Copy& copy : copies) {
-        if (!platform::writeFileAtomically(folder / copy.name, copy.bytes,
-                                           platform::Links::Refuse, copy.mode))
-            throw fileError("Unable to write to", (folder / copy.name).string());
-        say("Copied " + copy.name);
+    for (const oem::OemSnapshot::File& file : snapshot.files) {
+        if (!file.bytes)
+            continue;
+        // The copy is never more readable than the original.
+        if (!platform::writeFileAtomically(folder / file.name, *file.bytes,
+                                           platform::Links::Refuse, file.mode))
+            throw fileError("Unable to write to", (folder / file.name).string());
+        say("Copied " + file.name);
     }
+    if (!reg.empty() && !platform::writeFileAtomically(folder / kRegistryFile, reg,
+                                                       platform::Links::Refuse, 0600))
+        throw fileError("Unable to write to", (folder / kRegistryFile).string());
     if (!platform::writeFileAtomically(folder / kManifest, manifest, platform::Links::Refuse,
                                        0600))
         throw fileError("Unable to write to", (folder / kManifest).string());
@@ -503,21 +459,111 @@ std::string readBackupFile(const fs::path& path, std::size_t limit, int* mode = 
     return bytes;
 }
 
-bool isUtf8(const std::string& bytes)
-{
-    return platform::utf16leToUtf8(platform::utf8ToUtf16le(bytes)) == bytes;
-}
-
-// A kind in a manifest: decimal digits only, of a number that fits 32 bits.
+// The kind n of a value written as hex(n): a hexadecimal number that fits 32 bits.
 std::optional<platform::DWORD> parseKind(const std::string& word)
 {
-    if (word.empty() || word.size() > 10 ||
-        !std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (word.empty() || word.size() > 8 ||
+        !std::all_of(word.begin(), word.end(), [](char c) { return std::isxdigit(std::uint8_t(c)); }))
         return std::nullopt;
-    const unsigned long long number = std::stoull(word);
-    if (number > 0xFFFFFFFFull)
-        return std::nullopt;
-    return platform::DWORD(number);
+    return platform::DWORD(std::stoul(word, nullptr, 16));
+}
+
+// Bytes written as "01,02,03"; nothing for anything else.
+std::optional<std::string> parseHexBytes(std::string_view text)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < text.size(); i += 3) {
+        if (i + 2 > text.size() || !std::isxdigit(std::uint8_t(text[i])) ||
+            !std::isxdigit(std::uint8_t(text[i + 1])) ||
+            (i + 2 < text.size() && text[i + 2] != ','))
+            return std::nullopt;
+        bytes += char(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
+    }
+    return bytes;
+}
+
+// The values of a backup's .reg file, which holds the OEMInformation key alone, each value
+// once, as backup writes them. Raises notABackup for anything else.
+std::vector<oem::OemSnapshot::Value> parseRegistryFile(const std::string& text,
+                                                       const fs::path& folder,
+                                                       const std::string& notABackup)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+    }
+    if (lines.size() < 2 || lines[0] != kRegHeader || lines[1] != kRegKey)
+        throw Exception(notABackup);
+    std::vector<oem::OemSnapshot::Value> values;
+    for (std::size_t i = 2; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const std::size_t close = line.find("\"=");
+        if (!line.starts_with('"') || close == std::string::npos)
+            throw Exception(notABackup);
+        oem::OemSnapshot::Value value;
+        value.name = line.substr(1, close - 1);
+        if (std::find(kValues.begin(), kValues.end(), value.name) == kValues.end() ||
+            std::any_of(values.begin(), values.end(),
+                        [&](const auto& v) { return v.name == value.name; }))
+            throw Exception(notABackup);
+        const std::string data = line.substr(close + 2);
+        if (data == "-") {
+            values.push_back(value);
+            continue;
+        }
+        if (data.size() >= 2 && data.front() == '"' && data.back() == '"') {
+            std::string textValue;
+            for (std::size_t at = 1; at + 1 < data.size(); ++at) {
+                char c = data[at];
+                if (c == '\\' && at + 2 < data.size())
+                    c = data[++at];
+                else if (c == '"' || c == '\\')
+                    throw Exception(notABackup);
+                if (c < 0x20 || c >= 0x7F)
+                    throw Exception(notABackup);
+                textValue += c;
+            }
+            value.data = textValue + '\0';
+            values.push_back(value);
+            continue;
+        }
+        platform::DWORD kind = 0;
+        std::string bytes;
+        const std::size_t colon = data.find(':');
+        const std::string form = data.substr(0, colon);
+        if (colon == std::string::npos)
+            throw Exception(notABackup);
+        if (form == "dword") {
+            kind = platform::REG_DWORD;
+        } else if (form == "hex") {
+            kind = platform::REG_BINARY;
+        } else if (form.starts_with("hex(") && form.ends_with(")")) {
+            const auto parsed = parseKind(form.substr(4, form.size() - 5));
+            if (!parsed)
+                throw Exception(notABackup);
+            kind = *parsed;
+        } else {
+            throw Exception(notABackup);
+        }
+        // Only texts are OEM values: anything else would make the system unreadable.
+        if (kind != platform::REG_SZ && kind != platform::REG_EXPAND_SZ)
+            throw Exception("The backup in " + folder.string() + " holds the value " +
+                            value.name + " of kind " + std::to_string(kind) +
+                            "; only texts are restored");
+        const auto utf16 = parseHexBytes(std::string_view(data).substr(colon + 1));
+        if (!utf16 || utf16->size() % 2 != 0)
+            throw Exception(notABackup);
+        value.type = kind;
+        value.data = platform::utf16leToUtf8(*utf16);
+        if (platform::utf8ToUtf16le(*value.data) != *utf16)
+            throw Exception(notABackup);
+        values.push_back(value);
+    }
+    return values;
 }
 
 int restore(const fs::path& folder)
@@ -540,15 +586,8 @@ int restore(const fs::path& folder)
     if (header != kManifestHeader)
         throw Exception(notABackup);
     // Everything is read and checked before anything is written.
-    struct Entry {
-        bool isFile;
-        std::string name;
-        std::optional<std::string> bytes;
-        platform::DWORD type = 0;
-        int mode = -1;
-    };
-    std::vector<Entry> entries;
-    std::vector<std::string> seen;
+    oem::OemSnapshot snapshot;
+    snapshot.generation = system.generation();
     for (std::string line; std::getline(lines, line);) {
         if (line.empty())
             continue;
@@ -565,71 +604,26 @@ int restore(const fs::path& folder)
         std::istringstream words(line);
         std::string kind, name, state, extra;
         words >> kind >> name >> state >> extra;
-        if (!extra.empty() || std::find(seen.begin(), seen.end(), kind + name) != seen.end())
+        if (!extra.empty() || kind != "file" ||
+            (name != "oeminfo.ini" && name != "oemlogo.bmp") ||
+            (state != "absent" && state != "present") ||
+            std::any_of(snapshot.files.begin(), snapshot.files.end(),
+                        [&](const auto& file) { return file.name == name; }))
             throw Exception(notABackup);
-        seen.push_back(kind + name);
-        const bool absent = state == "absent";
-        if (kind == "file" && (name == "oeminfo.ini" || name == "oemlogo.bmp") &&
-            (absent || state == "present")) {
-            entries.push_back({true, name, std::nullopt});
-            if (!absent)
-                entries.back().bytes =
-                    readBackupFile(folder / name, kMaxBackupFile, &entries.back().mode);
-        } else if (kind == "value" &&
-                   (name == "Manufacturer" || name == "Model" || name == "Logo")) {
-            entries.push_back({false, name, std::nullopt});
-            if (absent)
-                continue;
-            const std::optional<platform::DWORD> type = parseKind(state);
-            if (!type)
-                throw Exception(notABackup);
-            // Only texts are OEM values: anything else would make the system unreadable.
-            if (*type != kRegSz && *type != kRegExpandSz)
-                throw Exception("The backup in " + folder.string() + " holds the value " + name +
-                                " of kind " + state + "; only texts are restored");
-            entries.back().type = *type;
-            entries.back().bytes = readBackupFile(folder / (name + ".value"), kMaxBackupValue);
-            if (!isUtf8(*entries.back().bytes))
-                throw Exception(notABackup);
-        } else {
-            throw Exception(notABackup);
-        }
+        oem::OemSnapshot::File file;
+        file.name = name;
+        if (state == "present")
+            file.bytes = readBackupFile(folder / name, kMaxBackupFile, &file.mode);
+        snapshot.files.push_back(std::move(file));
     }
-    if (system.keepsInfoInRegistry()) {
-        oem::WineServer::ensureNotRunning(platform::Prefix::root());
-        const std::string refusal = platform::registryWriteRefusal(platform::HKEY_LOCAL_MACHINE);
-        if (!refusal.empty())
-            throw Exception(refusal);
-    }
-    for (const auto& [name, windowsPath] : oemFiles(system)) {
-        oem::OemSystem::hostFile(windowsPath);
-        oem::OemSystem::refuseLink(windowsPath);
-    }
-    for (const Entry& entry : entries) {
-        if (!entry.isFile)
-            continue;
-        const std::string windowsPath =
-            entry.name == "oeminfo.ini" ? system.infoFile() : system.logoFile();
-        const fs::path path = oem::OemSystem::hostFile(windowsPath);
-        if (entry.bytes) {
-            if (!platform::writeFileAtomically(path, *entry.bytes,
-                                               platform::Links::WithinSystem, entry.mode))
-                throw fileError("Unable to write to", windowsPath);
-            say("Restored " + windowsPath);
-        } else {
-            const bool existed = fs::exists(fs::symlink_status(path, error));
-            if (!platform::removeFile(path, platform::Links::WithinSystem))
-                throw fileError("Unable to write to", windowsPath);
-            if (existed)
-                say("Removed " + windowsPath);
-        }
-    }
-    for (const Entry& entry : entries) {
-        if (entry.isFile || !entry.bytes || !system.keepsInfoInRegistry())
-            continue;
-        writeValue(entry.name, {entry.type, *entry.bytes});
-        say("Restored the registry value " + entry.name);
-    }
+    if (fs::exists(fs::symlink_status(folder / kRegistryFile, error)))
+        snapshot.values = parseRegistryFile(readBackupFile(folder / kRegistryFile, kMaxBackupValue),
+                                            folder, notABackup);
+    system.restore(snapshot);
+    for (const auto& file : snapshot.files)
+        say((file.bytes ? "Restored " : "Removed ") + file.name);
+    for (const auto& value : snapshot.values)
+        say("Restored the registry value " + value.name);
     return 0;
 }
 

@@ -12,11 +12,17 @@
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
 #include "platform/Prefix.h"
+#include "platform/ProfileText.h"
 #include "platform/Registry.h"
+#include "platform/SystemLock.h"
 #include "platform/TRegistry.h"
 #include "platform/WinPath.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <iterator>
+#include <utility>
+#include <sys/stat.h>
 #include <filesystem>
 #include <system_error>
 
@@ -43,6 +49,9 @@ constexpr int kFirstRegistryMajorVersion = 6;
 constexpr const char* kGeneral = "general";
 constexpr const char* kSupport = "Support Information";
 constexpr const char* kFurtherLines[] = {"Line3", "Line4", "Line5", "Line6"};
+// How much of a value of oeminfo.ini is read, as the profile functions read it into a buffer
+// of 1024 bytes.
+constexpr std::size_t kIniValueLimit = 1023;
 // The most support lines a sheet lists.
 constexpr int kMaxSupportLines = 99;
 
@@ -150,21 +159,6 @@ std::optional<std::string> readIni(const TIniFile& ini, const char* section, con
     return std::nullopt;
 }
 
-// The bytes that store text as an item of oeminfo.ini: the text in the system's ANSI code page
-// ("?" for what it cannot hold), except that an item whose stored bytes read as this very text
-// keeps its bytes, whatever they are, so that a save of what the user did not change changes
-// nothing.
-std::string iniBytes(const TIniFile& ini, const char* section, const char* key,
-                     const std::string& text, const platform::CodePage& ansi)
-{
-    if (ini.ValueExists(section, key)) {
-        std::string stored = ini.ReadString(section, key, "");
-        if (ansi.decode(stored) == text)
-            return stored;
-    }
-    return ansi.encode(text);
-}
-
 // "Failed to set data for '%s'" naming the value, followed by the system's reason when it
 // tells one ("Permission denied").
 [[noreturn]] void failedToSet(const char* name)
@@ -204,6 +198,36 @@ void ensureOneLine(const char* key, const std::optional<std::string>& text)
             "The text for '%s' holds a line break, which an INI file cannot store", {key}));
 }
 
+// The OEMInformation values that saves set.
+constexpr const char* kSavedValues[] = {kManufacturer, kModel, kLogo};
+// The largest OEM file that is read whole: far more than any logo or oeminfo.ini.
+constexpr std::size_t kMaxOemFile = std::size_t(64) << 20;
+
+// A text value of the open key as the registry functions give it: UTF-8 with its closing NUL.
+std::string rawValue(const TRegistry& registry, const char* name)
+{
+    platform::DWORD size = 0;
+    std::string data;
+    if (platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, nullptr, nullptr,
+                                   &size) == platform::ERROR_SUCCESS) {
+        data.resize(size);
+        if (platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, nullptr,
+                                       reinterpret_cast<platform::BYTE*>(data.data()),
+                                       &size) != platform::ERROR_SUCCESS)
+            throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
+        data.resize(size);
+    }
+    return data;
+}
+
+// The error of a file step that failed: a refused link in its own words.
+Exception fileError(const char* message, const std::string& windowsPath)
+{
+    if (errno == ELOOP)
+        return Exception(core::Format("%s is a symbolic link; not followed", {windowsPath}));
+    return Exception(std::string(message) + " " + windowsPath);
+}
+
 constexpr const char* kNoPicture = "There is no picture to save.";
 
 // Refuses a logo that is empty or whose file form would not load back as the same picture,
@@ -240,13 +264,17 @@ const char* generationName(Generation generation)
     return "";
 }
 
-const char* OemSystem::oemInformationKey()
+std::string OemSystem::infoKey() const
 {
-    return kOemInformationKey;
+    return keepsInfoInRegistry() ? std::string("HKEY_LOCAL_MACHINE\\") + kOemInformationKey
+                                 : std::string();
 }
 
 OemSystem OemSystem::describe(MissingRoot whenMissing)
 {
+    // A damaged Windows registry would read as empty, and the system as a 9x one.
+    if (const std::string why = platform::registryReadFailure(); !why.empty())
+        throw ERegistryException(why);
     OemSystem system;
     TRegistry registry;
     registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
@@ -433,51 +461,213 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     ensureOneLine("Line1", info.supportLine1);
     ensureOneLine("Line2", info.supportLine2);
     const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
+    const platform::SystemLock lock(platform::Prefix::root());
     ensureWritable(infoFile(), firstValue);
+    const bool registry = keepsInfoInRegistry() && firstValue;
+    removeStaleTemporaries(registry);
 
-    TIniFile ini(infoFile());
+    // The new oeminfo.ini is made in memory, from the file as it is now.
+    const std::string file = infoFile();
+    const std::filesystem::path host = hostFile(file);
+    const auto unableToWrite = [&] {
+        return EIniFileException(core::Format("Unable to write to %s", {file}));
+    };
+    std::string old;
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(host, ec));
+    // A file that could not be replaced is found now, before any file changes.
+    if ((existed && (!platform::readWholeFile(host, old, platform::Links::WithinSystem) ||
+                     !platform::isWritable(host))) ||
+        !platform::isWritable(host.parent_path()))
+        throw unableToWrite();
+    std::string text = old;
     const platform::CodePage ansi = platform::CodePage::systemAnsi();
     const auto write = [&](const char* section, const char* key,
-                           const std::optional<std::string>& text) {
-        if (text)
-            ini.WriteString(section, key, iniBytes(ini, section, key, *text, ansi));
+                           const std::optional<std::string>& value) {
+        if (!value)
+            return;
+        std::string bytes = ansi.encode(*value);
+        // What the user did not change keeps its stored bytes, whatever they are.
+        if (const auto stored = platform::ProfileText::value(text, section, key, kIniValueLimit);
+            stored && ansi.decode(*stored) == *value)
+            bytes = *stored;
+        if (!platform::ProfileText::canStore(section, key, bytes))
+            throw unableToWrite();
+        text = platform::ProfileText::writeValue(text, section, key, bytes);
     };
     write(kGeneral, kManufacturer, info.manufacturer);
     write(kGeneral, kModel, info.model);
     write(kSupport, "Line1", info.supportLine1);
     write(kSupport, "Line2", info.supportLine2);
-    if (further == FurtherSupportLines::Remove)
+    if (further == FurtherSupportLines::Remove && existed)
         for (const char* key : kFurtherLines)
-            ini.DeleteKey(kSupport, key);
-    // Writes that left no file where the system looks for it are no save.
+            if (auto edited = platform::ProfileText::deleteKey(text, kSupport, key))
+                text = std::move(*edited);
     const bool wroteText =
         info.manufacturer || info.model || info.supportLine1 || info.supportLine2;
-    if (wroteText && !isRegularFile(infoFile()))
-        throw EIniFileException(core::Format("Unable to write to %s", {infoFile()}));
 
-    if (!keepsInfoInRegistry() || !firstValue)
-        return;
-    TRegistry registry;
-    createOemInformation(registry, firstValue);
-    if (info.manufacturer)
-        setString(registry, kManufacturer, *info.manufacturer);
-    if (info.model)
-        setString(registry, kModel, *info.model);
+    // The registry changes are made in memory and written in one commit, before the file.
+    if (registry) {
+        platform::RegistryTransaction transaction;
+        TRegistry values;
+        createOemInformation(values, firstValue);
+        if (info.manufacturer)
+            setString(values, kManufacturer, *info.manufacturer);
+        if (info.model)
+            setString(values, kModel, *info.model);
+        if (transaction.commit() != platform::ERROR_SUCCESS)
+            failedToSet(firstValue);
+    }
+    if ((text != old || (wroteText && !existed)) &&
+        !platform::writeFileAtomically(host, text, platform::Links::WithinSystem))
+        throw unableToWrite();
+    // Writes that left no file where the system looks for it are no save.
+    if (wroteText && !isRegularFile(file))
+        throw unableToWrite();
 }
 
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const
 {
     const std::string target = logoFile();
+    const platform::SystemLock lock(platform::Prefix::root());
     ensureWritable(target, kLogo);
+    removeStaleTemporaries(keepsInfoInRegistry());
     save(target);
     // A save that left no file where the system looks for it is no save.
     if (!isRegularFile(target))
         throw EFCreateError(core::Format("Cannot create file %s", {target}));
     if (!keepsInfoInRegistry())
         return;
+    platform::RegistryTransaction transaction;
     TRegistry registry;
     createOemInformation(registry, kLogo);
     setString(registry, kLogo, target);
+    if (transaction.commit() != platform::ERROR_SUCCESS)
+        failedToSet(kLogo);
+}
+
+void OemSystem::removeStaleTemporaries(bool registry) const
+{
+    for (const std::string& file : {infoFile(), logoFile()})
+        if (const auto host = platform::WinPath::toHost(file))
+            platform::removeStaleTemporaries(*host);
+    if (registry)
+        platform::removeStaleTemporaries(
+            platform::Prefix::softwareHive().value_or(platform::Prefix::systemReg()));
+}
+
+OemSnapshot OemSystem::snapshot() const
+{
+    OemSnapshot snapshot;
+    snapshot.generation = generation_;
+    for (const auto& [name, windowsPath] : {std::pair{"oeminfo.ini", infoFile()},
+                                            std::pair{"oemlogo.bmp", logoFile()}}) {
+        refuseLink(windowsPath);
+        const std::filesystem::path host = hostFile(windowsPath);
+        OemSnapshot::File file;
+        file.name = name;
+        std::error_code ec;
+        if (std::filesystem::exists(std::filesystem::symlink_status(host, ec))) {
+            std::string bytes;
+            struct stat st {};
+            if (!platform::readWholeFile(host, bytes, platform::Links::WithinSystem, &st,
+                                         kMaxOemFile))
+                throw fileError("Cannot open file", windowsPath);
+            file.bytes = std::move(bytes);
+            file.mode = int(st.st_mode & 0777);
+        }
+        snapshot.files.push_back(std::move(file));
+    }
+    if (!keepsInfoInRegistry())
+        return snapshot;
+    TRegistry registry;
+    openOemInformation(registry);
+    for (const char* name : kSavedValues) {
+        OemSnapshot::Value value;
+        value.name = name;
+        if (registry.CurrentKey() != 0 && registry.ValueExists(name)) {
+            const TRegDataType kind = registry.GetDataType(name);
+            if (kind != rdString && kind != rdExpandString)
+                throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
+            value.type = kind == rdString ? platform::REG_SZ : platform::REG_EXPAND_SZ;
+            value.data = rawValue(registry, name);
+        }
+        snapshot.values.push_back(std::move(value));
+    }
+    return snapshot;
+}
+
+void OemSystem::restore(const OemSnapshot& snapshot) const
+{
+    if (snapshot.generation != generation_)
+        throw Exception(core::Format(
+            "The backup was taken from a system of generation %s; this system is of generation %s",
+            {generationName(snapshot.generation), generationName(generation_)}));
+    const auto windowsPathOf = [&](const std::string& name) {
+        if (name == "oeminfo.ini")
+            return infoFile();
+        if (name == "oemlogo.bmp")
+            return logoFile();
+        throw Exception(core::Format("%s is not a file of the OEM data", {name}));
+    };
+    for (const OemSnapshot::Value& value : snapshot.values)
+        if (!keepsInfoInRegistry() ||
+            std::find_if(std::begin(kSavedValues), std::end(kSavedValues), [&](const char* n) {
+                return value.name == n;
+            }) == std::end(kSavedValues) ||
+            (value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ))
+            throw Exception(core::Format("%s is not a text value of the OEM data", {value.name}));
+
+    const platform::SystemLock lock(platform::Prefix::root());
+    const char* firstValue = snapshot.values.empty() ? nullptr : snapshot.values[0].name.c_str();
+    ensureWritable(infoFile(), firstValue);
+    for (const OemSnapshot::File& file : snapshot.files) {
+        const std::string windowsPath = windowsPathOf(file.name);
+        refuseLink(windowsPath);
+        const std::filesystem::path host = hostFile(windowsPath);
+        std::error_code ec;
+        if (!platform::isWritable(host.parent_path()) ||
+            (std::filesystem::exists(std::filesystem::symlink_status(host, ec)) &&
+             !platform::isWritable(host)))
+            throw fileError("Unable to write to", windowsPath);
+    }
+    removeStaleTemporaries(firstValue != nullptr);
+
+    if (firstValue) {
+        platform::RegistryTransaction transaction;
+        TRegistry registry;
+        registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+        const bool anyData = std::any_of(snapshot.values.begin(), snapshot.values.end(),
+                                         [](const OemSnapshot::Value& v) { return bool(v.data); });
+        if (anyData)
+            createOemInformation(registry, firstValue);
+        else
+            registry.OpenKey(std::string("\\") + kOemInformationKey, false);
+        if (registry.CurrentKey() != 0)
+            for (const OemSnapshot::Value& value : snapshot.values) {
+                const platform::LONG rc =
+                    value.data
+                        ? platform::RegSetValueExA(
+                              registry.CurrentKey(), value.name.c_str(), 0, value.type,
+                              reinterpret_cast<const platform::BYTE*>(value.data->data()),
+                              platform::DWORD(value.data->size()))
+                        : platform::RegDeleteValueA(registry.CurrentKey(), value.name.c_str());
+                if (rc != platform::ERROR_SUCCESS && (value.data || rc != platform::ERROR_FILE_NOT_FOUND))
+                    failedToSet(value.name.c_str());
+            }
+        if (transaction.commit() != platform::ERROR_SUCCESS)
+            failedToSet(firstValue);
+    }
+    for (const OemSnapshot::File& file : snapshot.files) {
+        const std::string windowsPath = windowsPathOf(file.name);
+        const std::filesystem::path host = hostFile(windowsPath);
+        const bool done =
+            file.bytes ? platform::writeFileAtomically(host, *file.bytes,
+                                                       platform::Links::WithinSystem, file.mode)
+                       : platform::removeFile(host, platform::Links::WithinSystem);
+        if (!done)
+            throw fileError("Unable to write to", windowsPath);
+    }
 }
 
 void OemSystem::writeLogo(TBitmap& bitmap) const

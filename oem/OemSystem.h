@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -49,12 +50,35 @@ struct OemSheet {
     std::optional<std::string> supportUrl;
 };
 
+// Everything of a system's OEM data that the program writes, as it was at one moment: the OEM
+// files and, on NT 6, the OEMInformation values that saves set. What did not exist then has no
+// bytes or data, so that giving it back removes it.
+struct OemSnapshot {
+    struct File {
+        std::string name;                 // "oeminfo.ini", "oemlogo.bmp"
+        std::optional<std::string> bytes; // nothing: the file did not exist
+        int mode = 0644;                  // permission bits
+    };
+    struct Value {
+        std::string name;                // "Manufacturer", "Model", "Logo"
+        std::uint32_t type = 1;          // a text kind: 1 (plain) or 2 (expandable)
+        std::optional<std::string> data; // UTF-8 with its closing NUL; nothing: no value
+    };
+    Generation generation = Generation::Windows9x;
+    std::vector<File> files;
+    std::vector<Value> values; // NT 6 only
+};
+
 // A Windows system as its registry describes it, and where it keeps its OEM data. This is the
 // one place that knows the layouts of the generations; the main window, the System Properties
 // stand-in and the command-line tool ask it for paths and let it read and write.
 //
 // Paths are Windows paths, resolved through the machine's drives at the moment they are used.
 // Registry access goes through the platform's registry functions (HKEY_LOCAL_MACHINE).
+//
+// Every write holds the system's lock (platform::SystemLock) from its first read to its last
+// write: a save while another program saves to the same system waits a few seconds for it,
+// then raises ESystemBusy "Another program is saving to this system. Try again.".
 class OemSystem {
 public:
     // What to take for the Windows directory when the registry names none.
@@ -71,7 +95,8 @@ public:
     // generation 6 when CurrentMajorVersionNumber exists or CurrentVersion is "6.0" or more
     // (also when it is missing or unreadable), else 5. Without either SystemRoot it is 9x with
     // the Windows directory that whenMissing names. A SystemRoot of a non-string kind raises
-    // ERegistryException "Invalid data type for 'SystemRoot'".
+    // ERegistryException "Invalid data type for 'SystemRoot'", and a Windows registry that
+    // cannot be read (a damaged hive) raises its reason.
     static OemSystem describe(MissingRoot whenMissing = MissingRoot::CurrentDriveRoot);
 
     Generation generation() const { return generation_; }
@@ -88,10 +113,11 @@ public:
     // Where a saved logo goes.
     std::string logoFile() const { return systemDirectory() + "oemlogo.bmp"; }
     // True on NT 6, whose sheet reads manufacturer, model and logo from the registry key
-    // oemInformationKey instead of the files.
+    // infoKey() instead of the files.
     bool keepsInfoInRegistry() const { return generation_ == Generation::Nt6; }
-    // HKEY_LOCAL_MACHINE's key of the NT 6 OEM values.
-    static const char* oemInformationKey();
+    // The registry key of the NT 6 OEM values with its root key, as people write it
+    // (HKEY_LOCAL_MACHINE, then Software and the path to OEMInformation); empty before NT 6.
+    std::string infoKey() const;
 
     // The logo the system shows now: on NT 6 the file that the Logo value names (with
     // %SystemRoot%, %windir% and %SystemDrive% expanded) when the value exists, else logoFile().
@@ -118,12 +144,18 @@ public:
     // cannot hold (EIniFileException naming the key). On NT 6 nothing at all is written while
     // Wine runs in the prefix (EWineRunning) or while the registry cannot be written
     // ("Failed to set data for '%s'", followed by the system's reason when there is one). A
-    // refused file write raises EIniFileException "Unable to write to %s"; what came before
-    // it stays. So do writes after which no regular file stands at infoFile().
+    // file that cannot be written raises EIniFileException "Unable to write to %s"; so do
+    // writes after which no regular file stands at infoFile().
+    //
+    // One save is one transaction: every check comes first, the new oeminfo.ini and the
+    // registry changes are made in memory, then the registry file is written once with all of
+    // its changes and oeminfo.ini once. A failure before that changes no file; each file is
+    // replaced atomically, so it holds either the old or the new state. Temporary files that
+    // killed saves left beside the files written are removed first.
     void writeInfo(const OemInfo& info, FurtherSupportLines further) const;
 
     // Saves the logo: save is called with logoFile() and writes the file (raising its own
-    // errors); on NT 6 the Logo value then names that file. The NT 6 checks of writeInfo come
+    // errors); on NT 6 the Logo value then names that file, in one write of the registry. The NT 6 checks of writeInfo come
     // first, so that a refusal writes nothing. A save after which no regular file stands at
     // logoFile() raises EFCreateError "Cannot create file %s" and changes no registry value.
     void writeLogo(const std::function<void(const std::string& target)>& save) const;
@@ -135,6 +167,18 @@ public:
     // one that gives an empty bitmap, raises "There is no picture to save." and writes
     // nothing; so does a bitmap whose file form would not load back.
     void writeLogo(TPicture& picture) const;
+
+    // The OEM data as it is now. Raises "Invalid data type for '%s'" for an OEM value that is
+    // not text, the file's own errors for a file that cannot be read, and refuses links as
+    // refuseLink does.
+    OemSnapshot snapshot() const;
+    // Gives the system back the state of a snapshot of the same generation: files and values
+    // that had no bytes or data are removed. Every check of a save comes first (the lock, links,
+    // a Windows disk that refuses writes, a running Wine, a registry that cannot be written,
+    // files that cannot be replaced), and a snapshot of another generation, a file without a
+    // known name or a value of another kind or name is refused: nothing is written then. The
+    // values are written in one commit, then each file.
+    void restore(const OemSnapshot& snapshot) const;
 
     // The host file that a Windows path of the system names. Raises "Drive C: of this system
     // cannot be found" (with the path's own drive letter) when no drive resolves it: such a
@@ -160,6 +204,9 @@ private:
     // the file about to be written, a Windows disk that refuses writes, then on NT 6 a running
     // Wine server and a registry that cannot be written.
     void ensureWritable(const std::string& file, const char* firstValue) const;
+    // Removes what saves that were killed left behind in the folders a save writes: temporary
+    // files beside the OEM files and, when asked, beside the registry file. Needs the lock.
+    void removeStaleTemporaries(bool registry) const;
 
     Generation generation_ = Generation::Windows9x;
     std::string version_;

@@ -144,6 +144,20 @@ std::optional<Place> locate(const fs::path& path, Links links)
     return at;
 }
 
+constexpr std::string_view kTemporaryLetters =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kTemporarySuffix = 6;
+
+// True when name is one that a temporary file for target is given: "." target "." and six
+// letters or digits.
+bool isTemporaryName(std::string_view name, std::string_view target)
+{
+    const std::size_t prefix = target.size() + 2;
+    return name.size() == prefix + kTemporarySuffix && name[0] == '.' &&
+           name.substr(1, target.size()) == target && name[prefix - 1] == '.' &&
+           name.substr(prefix).find_first_not_of(kTemporaryLetters) == std::string_view::npos;
+}
+
 // A new temporary file beside the target, removed again unless the rename has taken it.
 class TemporaryFile {
 public:
@@ -155,7 +169,7 @@ public:
                 return;
             name_ = "." + target + ".";
             for (unsigned char byte : random)
-                name_ += "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"[byte % 62];
+                name_ += kTemporaryLetters[byte % kTemporaryLetters.size()];
             fd_ = ::openat(folder.fd(), name_.c_str(),
                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
             if (fd_ < 0 && errno != EEXIST)
@@ -341,6 +355,27 @@ bool removeFile(const fs::path& path, Links links)
         return false;
     }
     return at->folder.writable() && ::unlinkat(at->folder.fd(), at->name.c_str(), 0) == 0;
+}
+
+void removeStaleTemporaries(const fs::path& target)
+{
+    const OpenFolder folder(target.parent_path());
+    if (!folder.valid())
+        return;
+    const std::string name = target.filename().string();
+    std::error_code ec;
+    std::vector<std::string> stale;
+    for (fs::directory_iterator it(folder.path(), ec), end; !ec && it != end;
+         it.increment(ec))
+        if (const std::string entry = it->path().filename().string(); isTemporaryName(entry, name))
+            stale.push_back(entry);
+    for (const std::string& entry : stale) {
+        // Only regular files of this user, never a link or a folder of that name.
+        struct stat st {};
+        if (::fstatat(folder.fd(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode) && st.st_uid == ::geteuid())
+            ::unlinkat(folder.fd(), entry.c_str(), 0);
+    }
 }
 
 bool refusesLink(const fs::path& path, Links links)

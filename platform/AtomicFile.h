@@ -59,6 +59,12 @@ bool readWholeFile(const std::filesystem::path& path, std::string& bytes,
 // allows following it. True when the file is gone, also when there was none.
 bool removeFile(const std::filesystem::path& path, Links links = Links::WithinSystem);
 
+// Removes the temporary files that writes of target left behind when their program was killed
+// before renaming them: regular files of this user beside target named as a write names them.
+// Call it only while holding the lock that every writer of target holds (SystemLock), so that
+// no write in progress loses its file.
+void removeStaleTemporaries(const std::filesystem::path& target);
+
 // True when the last component of path is a symbolic link that links refuses.
 bool refusesLink(const std::filesystem::path& path, Links links = Links::WithinSystem);
 

@@ -1,5 +1,6 @@
 #include "platform/HiveFile.h"
 
+#include "core/AsciiCase.h"
 #include "platform/AtomicFile.h"
 #include "platform/WineRegistry.h"
 
@@ -23,9 +24,11 @@ namespace {
 // The largest kind libhivex knows (REG_QWORD).
 constexpr std::uint32_t kLastKnownKind = 11;
 
-// The start of the "regf" base block: the signature and the two sequence numbers, which
-// Windows makes equal again once it has written the hive completely.
-constexpr std::size_t kHeaderSize = 12;
+// The part of the "regf" base block that its checksum covers, and the checksum after it: the
+// signature and the two sequence numbers (which Windows makes equal again once it has written
+// the hive completely) lead it.
+constexpr std::size_t kHeaderSize = 512;
+constexpr std::size_t kChecksumOffset = 508;
 
 std::mutex hookMutex;
 std::function<bool(const fs::path&)> beforeReplaceHook;
@@ -81,6 +84,17 @@ HeaderState headerState(const fs::path& file)
     ::close(fd);
     if (got != ssize_t(sizeof header) || std::memcmp(header, "regf", 4) != 0)
         return HeaderState::Invalid;
+    // The checksum is the exclusive or of the 127 double words before it, where Windows
+    // writes 1 for 0 and 0xFFFFFFFE for 0xFFFFFFFF.
+    std::uint32_t checksum = 0;
+    for (std::size_t at = 0; at < kChecksumOffset; at += 4)
+        checksum ^= littleEndian32(header + at);
+    if (checksum == 0)
+        checksum = 1;
+    else if (checksum == 0xFFFFFFFFu)
+        checksum = 0xFFFFFFFEu;
+    if (checksum != littleEndian32(header + kChecksumOffset))
+        return HeaderState::Invalid;
     return littleEndian32(header + 4) == littleEndian32(header + 8) ? HeaderState::Clean
                                                                     : HeaderState::Dirty;
 }
@@ -108,6 +122,7 @@ void HiveFile::setBeforeReplaceForTesting(std::function<bool(const fs::path&)> h
 
 void HiveFile::drop()
 {
+    pending_ = false;
     if (hive_)
         hivex_close(hive_);
     hive_ = nullptr;
@@ -122,7 +137,7 @@ void HiveFile::load()
         exists ? Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
                        std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec}
                : Stamp{};
-    if (loaded_ && exists == exists_ && stamp == stamp_)
+    if (loaded_ && (pending_ || (exists == exists_ && stamp == stamp_)))
         return;
     drop();
     exists_ = exists;
@@ -136,7 +151,7 @@ void HiveFile::load()
 bool HiveFile::readable()
 {
     load();
-    return hive_ != nullptr;
+    return hive_ != nullptr && headerState(file_) != HeaderState::Invalid;
 }
 
 std::size_t HiveFile::nodeOf(std::string_view path)
@@ -238,7 +253,7 @@ bool HiveFile::createKey(std::string_view path, bool* created)
             return false;
         }
     }
-    if (!commit())
+    if (!commitOrHold())
         return false;
     if (created)
         *created = true;
@@ -247,7 +262,7 @@ bool HiveFile::createKey(std::string_view path, bool* created)
 
 bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const HiveValue& value)
 {
-    if (value.type > kLastKnownKind || !storableName(name))
+    if (value.type > kLastKnownKind || !storableName(name) || value.data.size() > kMaxCellData)
         return false;
     load();
     if (!writeRefusal().empty())
@@ -266,7 +281,75 @@ bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const H
         drop();
         return false;
     }
+    return commitOrHold();
+}
+
+bool HiveFile::deleteValue(std::string_view keyPath, std::string_view name)
+{
+    load();
+    if (!writeRefusal().empty() || hasNul(name))
+        return false;
+    const hive_node_h node = nodeOf(keyPath);
+    if (node == 0)
+        return false;
+    if (hivex_node_get_value(hive_, node, std::string(name).c_str()) == 0)
+        return true;
+    // libhivex replaces a key's values as a whole: every other value is kept as it is.
+    hive_value_h* values = hivex_node_values(hive_, node);
+    if (!values) {
+        drop();
+        return false;
+    }
+    struct Kept {
+        std::string key;
+        hive_type type{};
+        std::string data;
+    };
+    std::vector<Kept> kept;
+    bool ok = true;
+    for (std::size_t i = 0; values[i] != 0 && ok; ++i) {
+        char* key = hivex_value_key(hive_, values[i]);
+        hive_type type{};
+        std::size_t length = 0;
+        char* data = key ? hivex_value_value(hive_, values[i], &type, &length) : nullptr;
+        ok = key && (data || length == 0);
+        if (ok && !core::asciiEqualsIgnoreCase(key, name))
+            kept.push_back({key, type, std::string(data ? data : "", length)});
+        std::free(key);
+        std::free(data);
+    }
+    std::free(values);
+    std::vector<hive_set_value> set(kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        set[i] = {kept[i].key.data(), kept[i].type, kept[i].data.size(), kept[i].data.data()};
+    if (!ok || hivex_node_set_values(hive_, node, set.size(), set.data(), 0) != 0) {
+        drop();
+        return false;
+    }
+    return commitOrHold();
+}
+
+bool HiveFile::commitOrHold()
+{
+    if (!holdCommits_)
+        return commit();
+    pending_ = true;
+    return true;
+}
+
+bool HiveFile::writePending()
+{
+    if (!pending_)
+        return true;
+    pending_ = false;
     return commit();
+}
+
+void HiveFile::discardPending()
+{
+    if (pending_)
+        drop();
+    pending_ = false;
 }
 
 bool HiveFile::commit()
@@ -293,7 +376,9 @@ bool HiveFile::commit()
             return ::fsync(fd) == 0 && (!hook || hook(temp));
         });
     if (!ok) {
+        const int error = errno;
         drop();
+        errno = error;
         return false;
     }
     struct stat st {};

@@ -24,7 +24,7 @@ struct HiveValue {
 // The file is read when first needed and again whenever it changed on disk. A file that
 // libhivex cannot open reads as a hive without keys and is never written.
 //
-// Every change is committed at once, and safely: the whole hive goes to a temporary file in
+// Every change is committed at once (unless commits are held back, see holdCommits), and safely: the whole hive goes to a temporary file in
 // the same folder, which is flushed to disk, given the old file's permissions and renamed over
 // it. A failure at any point leaves the old file byte for byte. A hive that Windows did not
 // close cleanly (its newest changes still wait in the .LOG1/.LOG2 files beside it), a hive on
@@ -42,6 +42,10 @@ public:
     static constexpr const char* kNoWriteAccess =
         "The Windows registry on this disk may not be changed by this user.";
 
+    // The most bytes of data that a value keeps in a single cell. Windows keeps longer values
+    // as a big-data record, which libhivex cannot write, so they are never stored.
+    static constexpr std::size_t kMaxCellData = 16344;
+
     explicit HiveFile(std::filesystem::path file);
     ~HiveFile();
     HiveFile(const HiveFile&) = delete;
@@ -49,7 +53,8 @@ public:
 
     const std::filesystem::path& file() const { return file_; }
 
-    // True when libhivex could open the file as it is now.
+    // True when libhivex could open the file as it is now and its base block is whole (its
+    // signature and checksum are right).
     bool readable();
 
     // The root (the empty path) exists in every readable hive.
@@ -66,9 +71,23 @@ public:
     // key was added. False when the write was refused or failed; nothing changed then.
     bool createKey(std::string_view path, bool* created = nullptr);
 
-    // Sets or adds a value of an existing key. Kinds above 11 (REG_QWORD) are not stored.
+    // Sets or adds a value of an existing key. Kinds above 11 (REG_QWORD) and data longer than
+    // kMaxCellData are not stored. A failed write leaves errno telling why.
     // False when the key is missing or the write was refused or failed; nothing changed then.
     bool setValue(std::string_view keyPath, std::string_view name, const HiveValue& value);
+
+    // Removes a value of an existing key. True when it is gone, also when there was none;
+    // false when the key is missing or the write was refused or failed.
+    bool deleteValue(std::string_view keyPath, std::string_view name);
+
+    // While commits are held back, createKey and setValue change the hive in memory only and
+    // the file is not read again; writePending then writes every change in one commit, and
+    // discardPending forgets them. Lets a save that sets several values write the hive once.
+    void holdCommits(bool hold) { holdCommits_ = hold; }
+    bool hasPending() const { return pending_; }
+    // False when the write failed; the changes are forgotten then, and the file is as it was.
+    bool writePending();
+    void discardPending();
 
     // Called with the temporary file once it is written and flushed, just before it replaces
     // the hive; returning false fails the write at that point. Lets tests interrupt a write.
@@ -91,12 +110,16 @@ private:
     // Writes the hive as it is in memory over the file. On failure the copy in memory is
     // dropped, so that the next call reads the file again.
     bool commit();
+    // Commits, or notes the change as pending while commits are held back.
+    bool commitOrHold();
 
     std::filesystem::path file_;
     hive_h* hive_ = nullptr;
     bool loaded_ = false;
     bool exists_ = false;
     Stamp stamp_;
+    bool holdCommits_ = false;
+    bool pending_ = false;
 };
 
 } // namespace platform

@@ -1,19 +1,12 @@
 #include "platform/Registry.h"
 
-#include "core/AsciiCase.h"
-#include "platform/AtomicFile.h"
-#include "platform/HiveFile.h"
 #include "platform/Prefix.h"
+#include "platform/RegistryStore.h"
 #include "platform/WineRegistry.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,46 +24,21 @@ constexpr REGSAM kChangeRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE
                                  0x00010000 /* delete */ | 0x00040000 /* write DAC */ |
                                  0x00080000 /* write owner */;
 
-// What identifies one version of a file on disk.
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t mtimeSec = 0;
-    long mtimeNsec = 0;
-
-    bool operator==(const FileStamp&) const = default;
-};
-
-FileStamp stampOf(const struct stat& st)
-{
-    return {st.st_dev, st.st_ino, st.st_size, std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
-}
-
-// One hive file as last read from disk.
-struct Hive {
-    fs::path file;
-    bool loaded = false;
-    bool exists = false;
-    bool readable = true; // false when the file exists but could not be read
-    FileStamp stamp;
-    WineRegistry registry;
-};
-
 struct OpenKey {
     HKEY root = 0;
-    std::string path; // normalized, from the hive's root
+    std::string path; // normalized, from the root key
     REGSAM access = 0;
 };
 
 struct State {
     std::mutex mutex;
-    Hive machine;
-    Hive user;
+    // The stores of the two root keys, chosen for the system they were made for.
+    std::unique_ptr<RegistryStore> machine;
+    std::unique_ptr<RegistryStore> user;
     std::map<HKEY, OpenKey> handles;
     HKEY nextHandle = 1;
-    // The SOFTWARE hive of a Windows installation, when HKEY_LOCAL_MACHINE\Software is one.
-    std::unique_ptr<HiveFile> software;
+    // True while a RegistryTransaction holds back the writes.
+    bool inTransaction = false;
 };
 
 State& state()
@@ -79,137 +47,27 @@ State& state()
     return s;
 }
 
-// The hive that stands for HKEY_LOCAL_MACHINE\Software now, or null when the machine's
-// registry is Wine's system.reg.
-HiveFile* softwareHive()
-{
-    State& s = state();
-    const std::optional<fs::path> file = Prefix::softwareHive();
-    if (!file) {
-        s.software.reset();
-        return nullptr;
-    }
-    if (!s.software || s.software->file() != *file)
-        s.software = std::make_unique<HiveFile>(*file);
-    return s.software.get();
-}
-
-// A key of HKEY_LOCAL_MACHINE as seen through a SOFTWARE hive: the root, or a key below
-// Software (path then relative to the hive's root). Other keys are not in the hive.
-struct HivePath {
-    bool machineRoot = false;
-    std::string path;
-};
-
-std::optional<HivePath> hivePathOf(const std::string& machinePath)
-{
-    if (machinePath.empty())
-        return HivePath{true, {}};
-    const std::size_t separator = machinePath.find('\\');
-    const std::string_view first = std::string_view(machinePath).substr(0, separator);
-    if (!core::asciiEqualsIgnoreCase(first, "Software"))
-        return std::nullopt;
-    return HivePath{false, separator == std::string::npos ? std::string()
-                                                          : machinePath.substr(separator + 1)};
-}
-
-bool hiveKeyExists(HiveFile& hive, const std::string& machinePath)
-{
-    const auto at = hivePathOf(machinePath);
-    return at && (at->machineRoot || hive.keyExists(at->path));
-}
-
 bool isRoot(HKEY key)
 {
     return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
 }
 
-std::vector<std::string> freshPreamble(HKEY root)
-{
-    return {root == HKEY_LOCAL_MACHINE ? ";; All keys relative to \\\\Machine"
-                                       : ";; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000",
-            "", "#arch=win32"};
-}
-
-// The hive of a root key as the file is now: read again when it changed since last time.
-Hive& loadHive(HKEY root)
+// The store of a root key for the system as it is now: HKEY_LOCAL_MACHINE is a Windows
+// installation's SOFTWARE hive when the system has one, else system.reg; HKEY_CURRENT_USER is
+// user.reg. A store is made again only when the system's files are others.
+RegistryStore& storeOf(HKEY root)
 {
     State& s = state();
-    Hive& hive = root == HKEY_LOCAL_MACHINE ? s.machine : s.user;
-    const fs::path file = root == HKEY_LOCAL_MACHINE ? Prefix::systemReg() : Prefix::userReg();
-    struct stat st {};
-    const bool exists = ::stat(file.c_str(), &st) == 0;
-    if (hive.loaded && hive.file == file && hive.exists == exists &&
-        (!exists || hive.stamp == stampOf(st)))
-        return hive;
-
-    hive = Hive{};
-    hive.file = file;
-    hive.exists = exists;
-    if (exists) {
-        hive.stamp = stampOf(st);
-        std::string bytes;
-        hive.readable = S_ISREG(st.st_mode) && readWholeFile(file, bytes);
-        if (hive.readable)
-            hive.registry = WineRegistry::parse(bytes);
+    std::unique_ptr<RegistryStore>& store = root == HKEY_LOCAL_MACHINE ? s.machine : s.user;
+    const std::optional<fs::path> hive =
+        root == HKEY_LOCAL_MACHINE ? Prefix::softwareHive() : std::nullopt;
+    const fs::path file =
+        hive ? *hive : root == HKEY_LOCAL_MACHINE ? Prefix::systemReg() : Prefix::userReg();
+    if (!store || store->file() != file) {
+        store = hive ? RegistryStore::softwareHive(file) : RegistryStore::wineFile(file, root);
+        store->holdCommits(s.inTransaction);
     }
-    hive.registry.setFreshPreamble(freshPreamble(root));
-    hive.loaded = true;
-    return hive;
-}
-
-// Whether the hive may be changed: its file (if any) and its folder must be writable, and a
-// file that cannot be read or is not in Wine's format is never replaced.
-LONG checkWritable(const Hive& hive)
-{
-    // Nothing is ever created on a Windows volume.
-    if (Prefix::isWindowsVolume())
-        return ERROR_ACCESS_DENIED;
-    if (hive.exists && (!hive.readable || !hive.registry.recognized()))
-        return ERROR_REGISTRY_CORRUPT;
-    if (hive.exists && !isWritable(hive.file))
-        return ERROR_ACCESS_DENIED;
-    return isWritable(hive.file.parent_path()) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
-}
-
-// Why path may not be written, as the C library words it; empty when it may. A file without
-// any write permission counts as refused for the superuser too, as isWritable has it.
-std::string unwritableReason(const fs::path& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), W_OK) != 0)
-        return std::strerror(errno);
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-        return std::strerror(EACCES);
-    return {};
-}
-
-// Why a hive file that exists could not be read.
-std::string unreadableReason(const fs::path& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return std::strerror(errno);
-    ::close(fd);
-    return path.filename().string() + " is not a file that can be read";
-}
-
-// Writes the changed hive back. On failure the copy in memory no longer matches the file and
-// is dropped, so that the next call reads the file again.
-LONG saveHive(Hive& hive)
-{
-    if (!writeFileAtomically(hive.file, hive.registry.serialize())) {
-        hive.loaded = false;
-        return ERROR_ACCESS_DENIED;
-    }
-    struct stat st {};
-    if (::stat(hive.file.c_str(), &st) == 0) {
-        hive.exists = true;
-        hive.stamp = stampOf(st);
-    } else {
-        hive.loaded = false;
-    }
-    return ERROR_SUCCESS;
+    return *store;
 }
 
 // The open key that a handle names; a root key is open with every right.
@@ -275,36 +133,20 @@ LONG returnValue(DWORD kind, const std::string& stored, DWORD* type, BYTE* data,
     return ERROR_SUCCESS;
 }
 
-// The parts of the registry functions that work on a SOFTWARE hive.
-LONG openInHive(HiveFile& hive, OpenKey target, REGSAM samDesired, HKEY* result)
+// Works on the values of an open key that was opened with right and still exists.
+LONG withValues(HKEY key, REGSAM right,
+                const std::function<LONG(RegistryStore& store, const std::string& path)>& action)
 {
-    if (!hiveKeyExists(hive, target.path))
-        return ERROR_FILE_NOT_FOUND;
-    if ((samDesired & kChangeRights) && !hive.writeRefusal().empty())
+    std::lock_guard lock(state().mutex);
+    const std::optional<OpenKey> open = lookup(key);
+    if (!open)
+        return ERROR_INVALID_HANDLE;
+    if (!(open->access & right))
         return ERROR_ACCESS_DENIED;
-    target.access = samDesired;
-    *result = addHandle(target);
-    return ERROR_SUCCESS;
-}
-
-LONG createInHive(HiveFile& hive, OpenKey target, REGSAM samDesired, HKEY* result,
-                  DWORD* disposition)
-{
-    const auto at = hivePathOf(target.path);
-    const bool exists = at && (at->machineRoot || hive.keyExists(at->path));
-    if (!exists || (samDesired & kChangeRights))
-        if (!hive.writeRefusal().empty())
-            return ERROR_ACCESS_DENIED;
-    if (!exists) {
-        // Keys beside Software belong to other hives, which are not written.
-        if (!at || !hive.createKey(at->path))
-            return ERROR_ACCESS_DENIED;
-    }
-    if (disposition)
-        *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    target.access = samDesired;
-    *result = addHandle(target);
-    return ERROR_SUCCESS;
+    RegistryStore& store = storeOf(open->root);
+    if (!store.keyExists(open->path))
+        return ERROR_KEY_DELETED;
+    return action(store, open->path);
 }
 
 } // namespace
@@ -317,14 +159,11 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM samDesired, HKEY*
     std::optional<OpenKey> target = resolve(key, subKey);
     if (!target)
         return ERROR_INVALID_HANDLE;
-    if (target->root == HKEY_LOCAL_MACHINE)
-        if (HiveFile* software = softwareHive())
-            return openInHive(*software, *target, samDesired, result);
-    Hive& hive = loadHive(target->root);
-    if (!hive.registry.keyExists(target->path))
+    RegistryStore& store = storeOf(target->root);
+    if (!store.keyExists(target->path))
         return ERROR_FILE_NOT_FOUND;
     if (samDesired & kChangeRights)
-        if (const LONG rc = checkWritable(hive); rc != ERROR_SUCCESS)
+        if (const LONG rc = store.checkWritable(); rc != ERROR_SUCCESS)
             return rc;
     target->access = samDesired;
     *result = addHandle(*target);
@@ -340,21 +179,15 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, RE
     std::optional<OpenKey> target = resolve(key, subKey);
     if (!target)
         return ERROR_INVALID_HANDLE;
-    if (target->root == HKEY_LOCAL_MACHINE)
-        if (HiveFile* software = softwareHive())
-            return createInHive(*software, *target, samDesired, result, disposition);
-    Hive& hive = loadHive(target->root);
-    const bool exists = hive.registry.keyExists(target->path);
-    if (!exists || (samDesired & kChangeRights))
-        if (const LONG rc = checkWritable(hive); rc != ERROR_SUCCESS)
+    RegistryStore& store = storeOf(target->root);
+    if (samDesired & kChangeRights)
+        if (const LONG rc = store.checkWritable(); rc != ERROR_SUCCESS)
             return rc;
-    if (!exists) {
-        hive.registry.createKey(target->path, std::int64_t(std::time(nullptr)));
-        if (const LONG rc = saveHive(hive); rc != ERROR_SUCCESS)
-            return rc;
-    }
+    bool created = false;
+    if (const LONG rc = store.createKey(target->path, created); rc != ERROR_SUCCESS)
+        return rc;
     if (disposition)
-        *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     target->access = samDesired;
     *result = addHandle(*target);
     return ERROR_SUCCESS;
@@ -363,73 +196,34 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD, const char*, DWORD, RE
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE* data,
                       DWORD* dataSize)
 {
-    std::lock_guard lock(state().mutex);
-    const std::optional<OpenKey> open = lookup(key);
-    if (!open)
-        return ERROR_INVALID_HANDLE;
-    if (!(open->access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (data && !dataSize)
-        return ERROR_INVALID_PARAMETER;
-    const char* name = valueName ? valueName : "";
-    if (open->root == HKEY_LOCAL_MACHINE)
-        if (HiveFile* software = softwareHive()) {
-            const auto at = hivePathOf(open->path);
-            if (!hiveKeyExists(*software, open->path))
-                return ERROR_KEY_DELETED;
-            const auto value = at->machineRoot ? std::nullopt : software->findValue(at->path, name);
-            if (!value)
-                return ERROR_FILE_NOT_FOUND;
-            return returnValue(value->type, value->data, type, data, dataSize);
-        }
-    const Hive& hive = loadHive(open->root);
-    if (!hive.registry.keyExists(open->path))
-        return ERROR_KEY_DELETED;
-    const WineRegValue* value = hive.registry.findValue(open->path, name);
-    if (!value)
-        return ERROR_FILE_NOT_FOUND;
-    return returnValue(value->type, value->data, type, data, dataSize);
+    return withValues(key, KEY_QUERY_VALUE, [&](RegistryStore& store, const std::string& path) -> LONG {
+        if (data && !dataSize)
+            return ERROR_INVALID_PARAMETER;
+        const auto value = store.findValue(path, valueName ? valueName : "");
+        if (!value)
+            return ERROR_FILE_NOT_FOUND;
+        return returnValue(value->type, value->data, type, data, dataSize);
+    });
 }
 
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD, DWORD type, const BYTE* data,
                     DWORD dataSize)
 {
-    std::lock_guard lock(state().mutex);
-    const std::optional<OpenKey> open = lookup(key);
-    if (!open)
-        return ERROR_INVALID_HANDLE;
-    if (!(open->access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (!data && dataSize > 0)
-        return ERROR_NOACCESS;
-    const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
-    if (open->root == HKEY_LOCAL_MACHINE)
-        if (HiveFile* software = softwareHive()) {
-            if (!hiveKeyExists(*software, open->path))
-                return ERROR_KEY_DELETED;
-            const auto at = hivePathOf(open->path);
-            if (at->machineRoot || !software->writeRefusal().empty())
-                return ERROR_ACCESS_DENIED;
-            const HiveValue value{type,
-                                  isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes)};
-            return software->setValue(at->path, valueName ? valueName : "", value)
-                       ? ERROR_SUCCESS
-                       : ERROR_ACCESS_DENIED;
-        }
-    Hive& hive = loadHive(open->root);
-    if (!hive.registry.keyExists(open->path))
-        return ERROR_KEY_DELETED;
-    if (const LONG rc = checkWritable(hive); rc != ERROR_SUCCESS)
-        return rc;
+    return withValues(key, KEY_SET_VALUE, [&](RegistryStore& store, const std::string& path) -> LONG {
+        if (!data && dataSize > 0)
+            return ERROR_NOACCESS;
+        const std::string_view bytes(reinterpret_cast<const char*>(data), data ? dataSize : 0);
+        return store.setValue(
+            path, valueName ? valueName : "",
+            {type, isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes)});
+    });
+}
 
-    WineRegValue value;
-    value.name = valueName ? valueName : "";
-    value.type = type;
-    value.data = isStringKind(type) ? utf8ToUtf16le(bytes) : std::string(bytes);
-    const auto now = std::int64_t(std::time(nullptr));
-    hive.registry.setValue(open->path, value, now);
-    hive.registry.touchKey(open->path, now);
-    return saveHive(hive);
+LONG RegDeleteValueA(HKEY key, const char* valueName)
+{
+    return withValues(key, KEY_SET_VALUE, [&](RegistryStore& store, const std::string& path) -> LONG {
+        return store.deleteValue(path, valueName ? valueName : "");
+    });
 }
 
 LONG RegCloseKey(HKEY key)
@@ -446,8 +240,13 @@ std::string registryWriteRefusal(HKEY key)
     const std::optional<OpenKey> open = lookup(key);
     if (!open || open->root != HKEY_LOCAL_MACHINE)
         return {};
-    HiveFile* software = softwareHive();
-    return software ? software->writeRefusal() : std::string();
+    return storeOf(open->root).writeRefusal();
+}
+
+std::string registryReadFailure()
+{
+    std::lock_guard lock(state().mutex);
+    return storeOf(HKEY_LOCAL_MACHINE).readFailure();
 }
 
 std::string registryWriteFailureReason(HKEY key)
@@ -456,18 +255,49 @@ std::string registryWriteFailureReason(HKEY key)
     const std::optional<OpenKey> open = lookup(key);
     if (!open)
         return {};
-    if (open->root == HKEY_LOCAL_MACHINE)
-        if (HiveFile* software = softwareHive())
-            return software->writeRefusal();
-    const Hive& hive = loadHive(open->root);
-    if (hive.exists && !hive.readable)
-        return unreadableReason(hive.file);
-    if (hive.exists && !hive.registry.recognized())
-        return hive.file.filename().string() + " is not in Wine's registry format";
-    if (hive.exists)
-        if (std::string why = unwritableReason(hive.file); !why.empty())
-            return why;
-    return unwritableReason(hive.file.parent_path());
+    return storeOf(open->root).failureReason();
+}
+
+RegistryTransaction::RegistryTransaction()
+{
+    std::lock_guard lock(state().mutex);
+    State& s = state();
+    s.inTransaction = true;
+    for (RegistryStore* store : {s.machine.get(), s.user.get()})
+        if (store)
+            store->holdCommits(true);
+}
+
+RegistryTransaction::~RegistryTransaction()
+{
+    if (!open_)
+        return;
+    std::lock_guard lock(state().mutex);
+    State& s = state();
+    s.inTransaction = false;
+    for (RegistryStore* store : {s.machine.get(), s.user.get()})
+        if (store) {
+            store->discard();
+            store->holdCommits(false);
+        }
+}
+
+LONG RegistryTransaction::commit()
+{
+    std::lock_guard lock(state().mutex);
+    State& s = state();
+    open_ = false;
+    s.inTransaction = false;
+    LONG result = ERROR_SUCCESS;
+    for (RegistryStore* store : {s.machine.get(), s.user.get()})
+        if (store) {
+            if (result == ERROR_SUCCESS)
+                result = store->commit();
+            else
+                store->discard();
+            store->holdCommits(false);
+        }
+    return result;
 }
 
 std::size_t registryOpenHandleCount()

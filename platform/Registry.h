@@ -9,7 +9,8 @@
 namespace platform {
 
 // The registry functions of the platform, over the prefix's hive files: HKEY_LOCAL_MACHINE is
-// system.reg and HKEY_CURRENT_USER user.reg, in Wine's text format.
+// system.reg and HKEY_CURRENT_USER user.reg, in Wine's text format. Each root key is kept by a
+// RegistryStore, chosen for the system when it is first used.
 //
 // When the prefix is (or its drive c: leads to) a Windows installation without a system.reg,
 // HKEY_LOCAL_MACHINE\Software is that installation's SOFTWARE hive instead, read and written
@@ -90,6 +91,11 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
 LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
 
+// Removes a value (a null or empty name is the key's default value); ERROR_FILE_NOT_FOUND when
+// there is none. The key's time of last change becomes now. Needs KEY_SET_VALUE; a hive that
+// cannot be written gives ERROR_ACCESS_DENIED.
+LONG RegDeleteValueA(HKEY key, const char* valueName);
+
 // Closes a handle; closing a root key does nothing.
 LONG RegCloseKey(HKEY key);
 
@@ -100,11 +106,37 @@ LONG RegCloseKey(HKEY key);
 // hive are then refused with ERROR_ACCESS_DENIED. Looks at the disk afresh on every call.
 std::string registryWriteRefusal(HKEY key);
 
+// Why HKEY_LOCAL_MACHINE cannot be read now, in words for the user: a Windows hive that is
+// damaged (its base block) or that libhivex cannot open. Empty when it can be read, and always
+// for Wine's registry files.
+std::string registryReadFailure();
+
 // Why a change of key's hive is refused now, in the system's words ("Permission denied",
 // "Read-only file system"), to follow a message that names what could not be changed; a
 // Windows disk gives its own reason (as registryWriteRefusal does). Empty when no reason is
 // known, as when the hive may be written. Looks at the disk afresh on every call.
 std::string registryWriteFailureReason(HKEY key);
+
+// Holds back the writing of the hive files while it lives: the registry functions change the
+// hives in memory only (and read them from memory), and commit() then writes each changed
+// file once, atomically. So a save that sets several values leaves each file either as it was
+// or with every change. Ended without commit(), the changes are forgotten and the files stay
+// as they were. One at a time in a process; the caller holds the system's lock (SystemLock),
+// so that no other program changes the files in between.
+class RegistryTransaction {
+public:
+    RegistryTransaction();
+    ~RegistryTransaction();
+    RegistryTransaction(const RegistryTransaction&) = delete;
+    RegistryTransaction& operator=(const RegistryTransaction&) = delete;
+
+    // Writes every hive changed since the start; ERROR_ACCESS_DENIED when a write failed, which
+    // leaves that file as it was (and forgets its changes). Ends the transaction either way.
+    LONG commit();
+
+private:
+    bool open_ = true;
+};
 
 // How many handles are open now; lets tests find handles that were never closed.
 std::size_t registryOpenHandleCount();

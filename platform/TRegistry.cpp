@@ -163,6 +163,11 @@ void TRegistry::WriteString(const std::string& name, const std::string& value)
         raise("Failed to set data for '%s'", name);
 }
 
+bool TRegistry::DeleteValue(const std::string& name)
+{
+    return RegDeleteValueA(currentKey_, name.c_str()) == ERROR_SUCCESS;
+}
+
 int TRegistry::ReadBinaryData(const std::string& name, void* buffer, int bufSize) const
 {
     TRegDataInfo info;

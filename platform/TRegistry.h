@@ -52,6 +52,8 @@ public:
     // empty value, or no current key, gives "".
     std::string ReadString(const std::string& name) const;
     void WriteString(const std::string& name, const std::string& value);
+    // Removes a value of the current key; false when there was none or it could not be removed.
+    bool DeleteValue(const std::string& name);
 
     // Copies a binary value into buffer and returns its size; a missing value copies nothing
     // and returns 0. A value of another kind or larger than bufSize raises

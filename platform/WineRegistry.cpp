@@ -743,6 +743,22 @@ const WineRegistry::Entry* WineRegistry::findEntry(std::string_view keyPath,
     return nullptr;
 }
 
+bool WineRegistry::deleteValue(std::string_view keyPath, std::string_view name)
+{
+    const std::string foldedName = foldRegistryName(name);
+    bool found = false;
+    for (std::size_t s : sectionsOf(keyPath)) {
+        Section& section = sections_[s];
+        decode(section);
+        const auto erased = std::erase_if(section.entries, [&](const Entry& e) {
+            return e.isValue && e.foldedName == foldedName;
+        });
+        found = found || erased > 0;
+    }
+    changed_ = changed_ || found;
+    return found;
+}
+
 const WineRegValue* WineRegistry::findValue(std::string_view keyPath, std::string_view name) const
 {
     const Entry* entry = findEntry(keyPath, name);

@@ -74,6 +74,9 @@ public:
     // Sets or adds a value, adding the key's section when it has none.
     void setValue(std::string_view keyPath, const WineRegValue& value, std::int64_t now);
 
+    // Removes every occurrence of a value of the key; false when there was none.
+    bool deleteValue(std::string_view keyPath, std::string_view name);
+
     // Records that the key changed at now (seconds since 1970), as Wine does when one of its
     // values is set: the timestamp after the section header and the section's "#time=" line
     // are renewed where the section has them. A section added since parsing gets a "#time="

@@ -8,6 +8,7 @@
 #include "tests/imaging/JpegFixtures.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
+#include "tests/support/TestHive.h"
 
 #include <QImage>
 #include <QJsonDocument>
@@ -16,9 +17,14 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <pwd.h>
 #include <iterator>
+#include <random>
+#include <thread>
+#include <csignal>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,9 +45,10 @@ std::string readAll(const fs::path& path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Runs the real program with the test's WINEPREFIX; arguments go to it as bytes, and its
-// output is collected in files beside the prefix. limitKb, when given, caps its address space.
-Result runTool(const std::vector<std::string>& args, int limitKb = 0)
+// Starts the real program with the test's WINEPREFIX, its output going to files; arguments go
+// to it as bytes. limitKb, when given, caps its address space. -1 when it could not start.
+pid_t startTool(const std::vector<std::string>& args, const fs::path& out, const fs::path& err,
+                int limitKb = 0)
 {
     std::vector<std::string> argv = {CRESTWICK_OEM_TOOL};
     if (limitKb > 0)
@@ -52,27 +59,45 @@ Result runTool(const std::vector<std::string>& args, int limitKb = 0)
     for (std::string& arg : argv)
         pointers.push_back(arg.data());
     pointers.push_back(nullptr);
-    const fs::path out = fs::current_path() / "tool.out";
-    const fs::path err = fs::current_path() / "tool.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
-    Result result;
-    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) == 0) {
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) != 0)
+        pid = -1;
     posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The exit status of a started program; -1 when it did not exit by itself.
+int waitForTool(pid_t pid)
+{
+    int status = 0;
+    if (pid < 0)
+        return -1;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the program to its end and collects its output, in files beside the prefix.
+Result runTool(const std::vector<std::string>& args, int limitKb = 0)
+{
+    const fs::path out = fs::current_path() / "tool.out";
+    const fs::path err = fs::current_path() / "tool.err";
+    Result result;
+    result.status = waitForTool(startTool(args, out, err, limitKb));
     result.out = readAll(out);
     result.err = readAll(err);
     return result;
 }
 
 enum class Kind { Nt9x, Nt5, Nt6 };
+
+// The key of the NT 6 OEM values below HKEY_LOCAL_MACHINE.
+constexpr const char* kOemInformationKey =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation";
 
 const char* const kInfo = "[general]\r\nManufacturer=Acme\r\nModel=Box 1\r\n"
                           "[Support Information]\r\nLine1=Call us\r\nLine2=Any day\r\n"
@@ -82,7 +107,7 @@ std::string registryString(const std::string& name)
 {
     TRegistry registry;
     registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(std::string("\\") + oem::OemSystem::oemInformationKey(), false) ||
+    if (!registry.OpenKey(kOemInformationKey, false) ||
         !registry.ValueExists(name))
         return "(missing)";
     return registry.ReadString(name);
@@ -223,34 +248,51 @@ TEST_P(CrestwickOemTest, SetReadsAnArgumentThatIsNotUtf8InTheSystemsCodePage)
         EXPECT_EQ(registryString("Model"), "Caf\xC3\xA9 \xC3\xBC");
     }
     const Result shown = runTool({"show", "--json"});
-    EXPECT_NE(shown.out.find("\"manufacturer\": \"M\xC3\xBCller\""), std::string::npos)
+    EXPECT_NE(shown.out.find("\"manufacturer\":\"M\xC3\xBCller\""), std::string::npos)
         << shown.out;
 }
 
-TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheOriginalBytes)
+// Backup, then changes of every kind, then restore gives back the whole state: the files
+// byte for byte and every OEMInformation value, those that did not exist included.
+TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheWholeState)
 {
     makeSystem(GetParam());
-    const std::string before = state();
+    if (GetParam() == Kind::Nt6) {
+        // A text that is not ASCII and a value that saves never write.
+        ASSERT_EQ(runTool({"set", "--model", "Mod\xc3\xa8le \"1\" \\ x"}).status, 0);
+        TRegistry registry;
+        registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+        ASSERT_TRUE(registry.OpenKey(kOemInformationKey,
+                                     false));
+        registry.WriteString("SupportURL", "https://example.com");
+        writeFile(infoFile(), kInfo);
+    }
+    // Everything a save or restore may change: the files and every OEMInformation value.
+    const auto wholeState = [&] {
+        std::string s = state().substr(0, state().rfind('|'));
+        for (const char* name : {"Manufacturer", "Model", "Logo", "SupportURL"})
+            s += std::string("|") + name + "=" + registryString(name);
+        return s;
+    };
+    const std::string before = wholeState();
     const fs::path folder = temp() / "backup";
     const Result backup = runTool({"backup", folder.string()});
     ASSERT_EQ(backup.status, 0) << backup.err;
 
     writeFile(temp() / "new.bmp", makeBmp(BmpSpec{}));
-    ASSERT_EQ(runTool({"set", "--manufacturer", "Other", "--line1", "x"}).status, 0);
+    ASSERT_EQ(runTool({"set", "--manufacturer", "Other", "--model", "M", "--line1", "x"}).status,
+              0);
     ASSERT_EQ(runTool({"logo", (temp() / "new.bmp").string()}).status, 0);
     ASSERT_TRUE(fs::exists(logoFile()));
-    fs::remove(infoFile());
+    ASSERT_NE(wholeState(), before);
 
     const Result restore = runTool({"restore", folder.string()});
     ASSERT_EQ(restore.status, 0) << restore.err;
-    // The logo did not exist at backup time, so it is gone again.
+    EXPECT_EQ(wholeState(), before);
     EXPECT_FALSE(fs::exists(logoFile()));
-    EXPECT_EQ(readFile(infoFile()), kInfo);
     if (GetParam() == Kind::Nt6) {
-        EXPECT_EQ(registryString("Manufacturer"), "Acme");
-        EXPECT_EQ(registryString("Model"), "Box 1");
-    } else {
-        EXPECT_EQ(state(), before);
+        EXPECT_EQ(registryString("Logo"), "(missing)");
+        EXPECT_EQ(registryString("Model"), "Mod\xc3\xa8le \"1\" \\ x");
     }
 }
 
@@ -469,7 +511,7 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
                                    : GetParam() == Kind::Nt5 ? "NT 5"
                                                              : "NT 6+";
     const std::string other = GetParam() == Kind::Nt9x ? "NT 5" : "9x";
-    const std::string manifest = "crestwick-oem backup 1\ngeneration " + generation +
+    const std::string manifest = "crestwick-oem backup 2\ngeneration " + generation +
                                  "\nfile oeminfo.ini present\nfile oemlogo.bmp absent\n";
     struct Case {
         const char* name;
@@ -479,6 +521,15 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
     const auto withManifest = [&](std::string text) {
         return [text](const fs::path& copy) { writeFile(copy / "manifest.txt", text); };
     };
+    const auto withValue = [&](std::string line) {
+        return [line](const fs::path& copy) {
+            writeFile(copy / "OEMInformation.reg",
+                      "Windows Registry Editor Version 5.00\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"
+                      "OEMInformation]\r\n" +
+                          line + "\r\n");
+        };
+    };
     const std::vector<Case> cases = {
         {"a link in the backup",
          [&](const fs::path& copy) {
@@ -486,23 +537,29 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
              fs::create_symlink(outside, copy / "oeminfo.ini");
          },
          "oeminfo.ini is a symbolic link; not followed"},
-        {"a value of a kind that is not text", withManifest(manifest + "value Manufacturer 4\n"),
+        {"a value of a kind that is not text", withValue("\"Manufacturer\"=dword:00000001"),
          "holds the value Manufacturer of kind 4; only texts are restored"},
-        {"a kind that is not a number", withManifest(manifest + "value Model abc\n"),
+        {"a kind that is not a number", withValue("\"Model\"=hex(xyz):00,00"),
          "Not a crestwick-oem backup"},
-        {"a kind that wraps past 32 bits", withManifest(manifest + "value Model 4294967297\n"),
+        {"a kind that wraps past 32 bits", withValue("\"Model\"=hex(100000001):00,00"),
+         "Not a crestwick-oem backup"},
+        {"a value that is not an OEM value", withValue("\"Shell\"=\"x\""),
+         "Not a crestwick-oem backup"},
+        {"text that is not UTF-16", withValue("\"Model\"=hex(1):00,d8,00,00"),
          "Not a crestwick-oem backup"},
         {"an entry twice", withManifest(manifest + "file oeminfo.ini absent\n"),
+         "Not a crestwick-oem backup"},
+        {"a path in place of a name", withManifest(manifest + "file ../../etc/passwd present\n"),
          "Not a crestwick-oem backup"},
         {"a logo larger than 64 MiB",
          [&](const fs::path& copy) {
              writeFile(copy / "manifest.txt",
-                       "crestwick-oem backup 1\nfile oemlogo.bmp present\n");
+                       "crestwick-oem backup 2\nfile oemlogo.bmp present\n");
              fs::resize_file((writeFile(copy / "oemlogo.bmp", "BM"), copy / "oemlogo.bmp"),
                              (std::uintmax_t(64) << 20) + 1);
          },
          "oemlogo.bmp is larger than 64 MiB"},
-        {"another generation", withManifest("crestwick-oem backup 1\ngeneration " + other + "\n"),
+        {"another generation", withManifest("crestwick-oem backup 2\ngeneration " + other + "\n"),
          "was taken from a system of generation " + other + "; this system is of generation " +
              generation},
     };
@@ -864,4 +921,225 @@ TEST_F(TempPrefixTest, CrestwickOemShowReadsAHostileRegistryInBoundedMemory)
     const Result result = runTool({"show"}, limitKb);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_NE(result.out.find("Manufacturer:        Acme"), std::string::npos) << result.out;
+}
+
+namespace {
+
+// A Windows 10 volume without any OEM data.
+void makeWindows10Volume(const fs::path& folder)
+{
+    makeWindowsVolume(folder, {{"Microsoft\\Windows NT\\CurrentVersion",
+                                {{"SystemRoot", platform::REG_SZ, text("C:\\Windows")},
+                                 {"CurrentMajorVersionNumber", platform::REG_DWORD, dword(10)}}}});
+}
+
+// A system that the tests below make afresh, where it keeps its OEM files, and the file of its
+// OEMInformation values (empty before NT 6).
+struct System {
+    const char* name;
+    std::function<void()> make;
+    fs::path systemFolder;
+    fs::path registry;
+};
+
+} // namespace
+
+// Two programs that save to one system at the same moment, one changing the manufacturer and
+// the other the model (or the logo), take turns: neither change is lost and every file stays
+// whole, on every generation and on a Windows disk.
+TEST_F(TempPrefixTest, ConcurrentSavesToOneSystemKeepEveryChange)
+{
+    // Rounds per system; each starts two programs at once.
+    constexpr int kRounds = 25;
+    const fs::path drive = prefix() / "drive_c" / "windows";
+    const std::vector<System> systems = {
+        {"9x", [&] { createDefaultPrefix(); }, windowsDir() / "system", {}},
+        {"NT 5", [&] { stock::makeNt5(prefix()); }, drive / "System32", {}},
+        {"NT 6", [&] { stock::makeNt6(prefix()); }, drive / "system32", prefix() / "system.reg"},
+        {"NT 6 disk",
+         [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
+         prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
+    };
+    const fs::path picture = temp() / "new.bmp";
+    writeFile(picture, makeBmp(BmpSpec{}));
+    const auto startBoth = [&](const std::vector<std::string>& first,
+                               const std::vector<std::string>& second) {
+        const pid_t a = startTool(first, temp() / "a.out", temp() / "a.err");
+        const pid_t b = startTool(second, temp() / "b.out", temp() / "b.err");
+        EXPECT_EQ(waitForTool(a), 0) << readAll(temp() / "a.err");
+        EXPECT_EQ(waitForTool(b), 0) << readAll(temp() / "b.err");
+    };
+    for (const System& system : systems) {
+        SCOPED_TRACE(system.name);
+        fs::remove_all(prefix());
+        system.make();
+        fs::create_directories(system.systemFolder);
+        const fs::path info = system.systemFolder / "oeminfo.ini";
+        const fs::path logo = system.systemFolder / "oemlogo.bmp";
+        writeFile(info, kInfo);
+        const std::string registryBefore =
+            system.registry.empty() ? std::string() : readFile(system.registry);
+
+        for (int round = 0; round < kRounds; ++round) {
+            const std::string maker = "Maker " + std::to_string(round);
+            const std::string model = "Model " + std::to_string(round);
+            startBoth({"set", "--manufacturer", maker}, {"set", "--model", model});
+            std::string expected = kInfo;
+            expected.replace(expected.find("Box 1"), 5, model);
+            expected.replace(expected.find("Acme"), 4, maker);
+            ASSERT_EQ(readFile(info), expected) << "round " << round;
+            if (!system.registry.empty()) {
+                ASSERT_EQ(registryString("Manufacturer"), maker) << "round " << round;
+                ASSERT_EQ(registryString("Model"), model) << "round " << round;
+            }
+        }
+
+        // The logo and the model, from a system that has neither a logo nor its value.
+        std::string logoBytes;
+        std::string logoValue;
+        for (int round = 0; round < kRounds / 5; ++round) {
+            fs::remove(logo);
+            if (!system.registry.empty())
+                writeFile(system.registry, registryBefore);
+            const std::string model = "Logo round " + std::to_string(round);
+            startBoth({"set", "--model", model}, {"logo", picture.string()});
+            EXPECT_NE(readFile(info).find("Model=" + model + "\r\n"), std::string::npos);
+            ASSERT_TRUE(fs::exists(logo)) << "round " << round;
+            if (logoBytes.empty())
+                logoBytes = readFile(logo);
+            EXPECT_EQ(readFile(logo), logoBytes);
+            if (!system.registry.empty()) {
+                EXPECT_EQ(registryString("Model"), model) << "round " << round;
+                EXPECT_NE(registryString("Logo"), "(missing)") << "round " << round;
+            }
+        }
+    }
+}
+
+// A save while another program holds the system's lock waits for it a few seconds, then says
+// why it gave up and changes nothing.
+TEST_F(TempPrefixTest, CrestwickOemGivesUpWhileAnotherProgramSaves)
+{
+    stock::makeNt6(prefix());
+    const std::string before = readFile(prefix() / "system.reg");
+    const int folder = ::open(prefix().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    const Result result = runTool({"set", "--model", "X"});
+    ::close(folder);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "crestwick-oem: Another program is saving to this system. Try again.\n");
+    EXPECT_EQ(readFile(prefix() / "system.reg"), before);
+    EXPECT_EQ(runTool({"set", "--model", "X"}).status, 0);
+}
+
+namespace {
+
+// The temporary files in a folder: names that begin with a dot.
+std::vector<std::string> temporariesIn(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string().starts_with("."))
+            names.push_back(entry.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+// Saves killed at any moment leave every file whole, holding the old state or the new one,
+// never a part of each; what a killed save left behind goes with the next save.
+TEST_F(TempPrefixTest, SavesKilledAtAnyMomentLeaveEveryFileWhole)
+{
+    constexpr int kRuns = 30;
+    const std::vector<System> systems = {
+        {"NT 6", [&] { stock::makeNt6(prefix()); },
+         prefix() / "drive_c" / "windows" / "system32", prefix() / "system.reg"},
+        {"NT 6 disk",
+         [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
+         prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
+    };
+    const fs::path picture = temp() / "new.bmp";
+    writeFile(picture, makeBmp(BmpSpec{}));
+    std::mt19937 random(24);
+    // A run stopped after a random part of the time that a whole one takes.
+    const auto killedRun = [&](const std::vector<std::string>& args, int wholeMs) {
+        const pid_t pid = startTool(args, temp() / "k.out", temp() / "k.err");
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            std::uniform_int_distribution<int>(0, wholeMs * 1500)(random)));
+        ::kill(pid, SIGKILL);
+        waitForTool(pid);
+    };
+    const auto timedRun = [&](const std::vector<std::string>& args) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(runTool(args).status, 0);
+        return int(std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count()) + 1;
+    };
+    const std::pair<std::string, std::string> pairs[] = {{"Maker A", "Model A"},
+                                                         {"Maker B", "Model B"}};
+    const auto iniOf = [](const std::pair<std::string, std::string>& pair) {
+        std::string ini = kInfo;
+        ini.replace(ini.find("Box 1"), 5, pair.second);
+        ini.replace(ini.find("Acme"), 4, pair.first);
+        return ini;
+    };
+    for (const System& system : systems) {
+        SCOPED_TRACE(system.name);
+        fs::remove_all(prefix());
+        system.make();
+        fs::create_directories(system.systemFolder);
+        const fs::path info = system.systemFolder / "oeminfo.ini";
+        const fs::path logo = system.systemFolder / "oemlogo.bmp";
+        writeFile(info, kInfo);
+        const auto setArgs = [&](int which) {
+            return std::vector<std::string>{"set", "--manufacturer", pairs[which].first,
+                                            "--model", pairs[which].second};
+        };
+        const int setMs = timedRun(setArgs(0));
+        const int logoMs = timedRun({"logo", picture.string()});
+        const std::string logoBytes = readFile(logo);
+        int current = 0;
+        for (int run = 0; run < kRuns; ++run) {
+            const int target = 1 - current;
+            killedRun(setArgs(target), setMs);
+            const std::string ini = readFile(info);
+            ASSERT_TRUE(ini == iniOf(pairs[current]) || ini == iniOf(pairs[target]))
+                << "run " << run << ": " << ini;
+            const auto maker = registryString("Manufacturer");
+            const int holds = maker == pairs[target].first ? target : current;
+            ASSERT_EQ(maker, pairs[holds].first) << "run " << run;
+            ASSERT_EQ(registryString("Model"), pairs[holds].second) << "run " << run;
+            // The old file or the new one, the other way round from the INI file at worst;
+            // a save that is started again finishes what the killed one began.
+            ASSERT_EQ(runTool(setArgs(target)).status, 0);
+            current = target;
+
+            fs::remove(logo);
+            killedRun({"logo", picture.string()}, logoMs);
+            ASSERT_TRUE(!fs::exists(logo) || readFile(logo) == logoBytes) << "run " << run;
+            ASSERT_LE(temporariesIn(system.systemFolder).size() +
+                          temporariesIn(system.registry.parent_path()).size(),
+                      1u)
+                << "run " << run;
+        }
+        // The next save removes what the killed ones left.
+        ASSERT_EQ(runTool(setArgs(current)).status, 0);
+        EXPECT_EQ(temporariesIn(system.systemFolder), std::vector<std::string>{});
+        EXPECT_EQ(temporariesIn(system.registry.parent_path()), std::vector<std::string>{});
+    }
+}
+
+// show on a disk whose hive is damaged says so and fails, rather than showing another system.
+TEST_F(TempPrefixTest, CrestwickOemShowRefusesADamagedHive)
+{
+    const fs::path hive = makeWindowsVolume(prefix(), {});
+    std::string bytes = readFile(hive);
+    bytes[0x30] ^= 0x01;
+    writeFile(hive, bytes);
+    const Result result = runTool({"show"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "crestwick-oem: The Windows registry on this disk cannot be read.\n");
 }

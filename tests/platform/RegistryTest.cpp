@@ -2,11 +2,13 @@
 #include "core/Exceptions.h"
 #include "platform/TRegistry.h"
 #include "tests/support/TempPrefix.h"
+#include "tests/support/TestHive.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -385,4 +387,49 @@ TEST_F(RegistryTest, OpenKeyChangesTheCurrentKeyOnlyOnSuccess)
               "Failed to set data for 'Data'");
     ASSERT_TRUE(registry.OpenKey("Software", false));
     EXPECT_EQ(registry.ReadString("Name"), "");
+}
+
+// A value is removed from Wine's file and from a Windows hive alike, and nothing else with it.
+TEST_F(RegistryTest, DeletingAValueRemovesItFromTheFileAndKeepsTheOthers)
+{
+    struct Case {
+        const char* name;
+        std::function<fs::path()> make;
+        std::function<bool(const fs::path&, const std::string&)> fileHolds;
+    };
+    const std::vector<Case> cases = {
+        {"Wine's system.reg", [&] { return prefix() / "system.reg"; },
+         [](const fs::path& file, const std::string& name) {
+             return readFile(file).find("\"" + name + "\"=") != std::string::npos;
+         }},
+        {"a SOFTWARE hive",
+         [&] {
+             fs::remove_all(prefix());
+             return makeWindowsVolume(prefix(), {{"Microsoft", {}}});
+         },
+         [](const fs::path& file, const std::string& name) {
+             return dumpHive(file).contains("\\Del|" + name);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path file = c.make();
+        HKEY key = 0;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Del", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        for (const char* name : {"Gone", "Kept"})
+            ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+                      ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteValueA(key, "gone"), ERROR_SUCCESS);
+        EXPECT_EQ(query(key, "Gone"), "<missing>");
+        EXPECT_FALSE(c.fileHolds(file, "Gone"));
+        EXPECT_TRUE(c.fileHolds(file, "Kept"));
+        EXPECT_EQ(RegDeleteValueA(key, "Gone"), ERROR_FILE_NOT_FOUND);
+        RegCloseKey(key);
+        const HKEY reading = open(HKEY_LOCAL_MACHINE, "Software\\Del");
+        EXPECT_EQ(RegDeleteValueA(reading, "Kept"), ERROR_ACCESS_DENIED);
+        EXPECT_EQ(query(reading, "Kept"), std::string("x\0", 2));
+        RegCloseKey(reading);
+    }
 }
