@@ -23,6 +23,7 @@ namespace {
 
 constexpr const char* kManifest = "manifest.txt";
 constexpr const char* kManifestHeader = "crestwick-oem backup 2";
+constexpr const char* kFirstManifestHeader = "crestwick-oem backup 1";
 // The OEMInformation values that set and logo write on NT 6.
 const std::vector<std::string> kValues = {"Manufacturer", "Model", "Logo"};
 
@@ -232,6 +233,33 @@ std::vector<OemSnapshot::Value> parseRegistryFile(const std::string& text,
     return values;
 }
 
+// A value of a first-format backup: the manifest's "value NAME KIND" with the data in
+// NAME.value, or "value NAME absent". Only the OEM texts, each once, in UTF-8.
+OemSnapshot::Value readFirstFormatValue(const fs::path& folder, const std::string& name,
+                                        const std::string& state, const std::string& notABackup,
+                                        const std::vector<OemSnapshot::Value>& earlier)
+{
+    if (std::find(kValues.begin(), kValues.end(), name) == kValues.end() ||
+        std::any_of(earlier.begin(), earlier.end(), [&](const auto& v) { return v.name == name; }))
+        throw Exception(notABackup);
+    OemSnapshot::Value value;
+    value.name = name;
+    if (state == "absent")
+        return value;
+    if (state.empty() || state.size() > 10 ||
+        !std::all_of(state.begin(), state.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        throw Exception(notABackup);
+    const unsigned long long kind = std::stoull(state);
+    if (kind != platform::REG_SZ && kind != platform::REG_EXPAND_SZ)
+        throw Exception("The backup in " + folder.string() + " holds the value " + name +
+                        " of kind " + state + "; only texts are restored");
+    value.type = platform::DWORD(kind);
+    value.data = readBackupFile(folder / (name + ".value"), kMaxBackupValue);
+    if (platform::utf16leToUtf8(platform::utf8ToUtf16le(*value.data)) != *value.data)
+        throw Exception(notABackup);
+    return value;
+}
+
 } // namespace
 
 void OemBackup::write(const fs::path& folder, const OemSnapshot& snapshot, bool force,
@@ -294,7 +322,10 @@ OemSnapshot OemBackup::read(const fs::path& folder, Generation generation)
     std::istringstream lines(manifest);
     std::string header;
     std::getline(lines, header);
-    if (header != kManifestHeader)
+    // Backups of the first format keep each registry value in a file of its own, named in the
+    // manifest with its kind; they are read as they were written.
+    const bool firstFormat = header == kFirstManifestHeader;
+    if (header != kManifestHeader && !firstFormat)
         throw Exception(notABackup);
     // Everything is read and checked before anything is written.
     OemSnapshot snapshot;
@@ -315,6 +346,11 @@ OemSnapshot OemBackup::read(const fs::path& folder, Generation generation)
         std::istringstream words(line);
         std::string kind, name, state, extra;
         words >> kind >> name >> state >> extra;
+        if (firstFormat && kind == "value" && extra.empty()) {
+            snapshot.values.push_back(readFirstFormatValue(folder, name, state, notABackup,
+                                                           snapshot.values));
+            continue;
+        }
         if (!extra.empty() || kind != "file" ||
             (name != "oeminfo.ini" && name != "oemlogo.bmp") ||
             (state != "absent" && state != "present") ||
@@ -327,7 +363,7 @@ OemSnapshot OemBackup::read(const fs::path& folder, Generation generation)
             file.bytes = readBackupFile(folder / name, kMaxBackupFile, &file.mode);
         snapshot.files.push_back(std::move(file));
     }
-    if (fs::exists(fs::symlink_status(folder / kRegistryFile, error)))
+    if (!firstFormat && fs::exists(fs::symlink_status(folder / kRegistryFile, error)))
         snapshot.values = parseRegistryFile(readBackupFile(folder / kRegistryFile, kMaxBackupValue),
                                             folder, notABackup);
     return snapshot;

@@ -296,6 +296,35 @@ TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheWholeState)
     }
 }
 
+// A backup that an earlier version wrote, each registry value in a file of its own, restores
+// as it was written: a value it lists as absent is deleted.
+TEST_P(CrestwickOemTest, ABackupOfTheFirstFormatIsRestored)
+{
+    makeSystem(GetParam());
+    const fs::path folder = temp() / "backup";
+    fs::create_directory(folder);
+    std::string manifest = "crestwick-oem backup 1\nfile oeminfo.ini present\nfile oemlogo.bmp absent\n";
+    if (GetParam() == Kind::Nt6) {
+        manifest += "value Manufacturer 1\nvalue Model 1\nvalue Logo absent\n";
+        writeFile(folder / "Manufacturer.value", std::string("Acm\xc3\xa9\0", 6));
+        writeFile(folder / "Model.value", std::string("M1\0", 3));
+    }
+    writeFile(folder / "manifest.txt", manifest);
+    writeFile(folder / "oeminfo.ini", "[general]\r\nManufacturer=Old\r\n");
+    writeFile(temp() / "new.bmp", makeBmp(BmpSpec{}));
+    ASSERT_EQ(runTool({"logo", (temp() / "new.bmp").string()}).status, 0);
+
+    const Result restore = runTool({"restore", folder.string()});
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    EXPECT_EQ(readFile(infoFile()), "[general]\r\nManufacturer=Old\r\n");
+    EXPECT_FALSE(fs::exists(logoFile()));
+    if (GetParam() == Kind::Nt6) {
+        EXPECT_EQ(registryString("Manufacturer"), "Acm\xc3\xa9");
+        EXPECT_EQ(registryString("Model"), "M1");
+        EXPECT_EQ(registryString("Logo"), "(missing)");
+    }
+}
+
 TEST_P(CrestwickOemTest, BadInputChangesNothing)
 {
     makeSystem(GetParam());
