@@ -2,6 +2,7 @@
 
 #include "app/ElidedPathDelegate.h"
 #include "app/TBevel.h"
+#include "app/TListBox.h"
 #include "app/TShape.h"
 #include "app/TStatusBar.h"
 #include "app/TSysInfo.h"
@@ -9,8 +10,6 @@
 #include "controls/TProLabel.h"
 #include "controls/TRxLabel.h"
 #include "controls/TRxSpeedButton.h"
-#include "core/AsciiCase.h"
-#include "core/CompareText.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/TStringList.h"
@@ -34,9 +33,9 @@
 #include <QResizeEvent>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QScreen>
 #include <QTabWidget>
 
@@ -54,9 +53,6 @@ constexpr int kClientHeight = 355;
 const TColor kTitleBlue = RGBColor(0x80, 0x80, 0xFF);  // colour value $FF8080
 const TColor kShadowCyan = RGBColor(0xAC, 0xFF, 0xFF); // colour value $FFFFAC
 const QColor kAqua(0x00, 0xFF, 0xFF);
-// Where a list box row keeps the bytes of a file name that its text cannot hold.
-constexpr int kPathBytesRole = Qt::UserRole + 1;
-
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 std::string text(const QString& s) { return s.toStdString(); }
 
@@ -255,7 +251,7 @@ void TForm1::createLogoPage()
                        {312, 77, 162, 91});
     Label5->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label5->setWordWrap(true);
-    ListBox1 = named(new QListWidget(page), "ListBox1");
+    ListBox1 = named(new TListBox(page), "ListBox1");
     ListBox1->setGeometry(288, 34, 212, 173);
     ListBox1->setUniformItemSizes(true);
     // The list is narrow and its paths long: each row keeps its file name in view.
@@ -289,12 +285,13 @@ void TForm1::connectListBoxClicks()
     // keyboard, and a click on the item already selected; changes made while the program fills
     // or clears it are not reported.
     auto report = [this] { Application().Guard([&] { ListBox1Click(ListBox1); }); };
-    connect(ListBox1, &QListWidget::currentRowChanged, this, [this, report](int) {
-        if (!fillingList_)
-            report();
-    });
+    connect(ListBox1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this, report](const QModelIndex& current, const QModelIndex& previous) {
+                if (!fillingList_ && current.row() != previous.row())
+                    report();
+            });
     ListBox1->viewport()->installEventFilter(this);
-    connect(ListBox1, &QListWidget::itemClicked, this, [this, report](QListWidgetItem*) {
+    connect(ListBox1, &QAbstractItemView::clicked, this, [this, report](const QModelIndex&) {
         if (ListBox1->currentRow() == rowBeforePress_)
             report();
     });
@@ -542,40 +539,21 @@ void TForm1::FilesScan1EndProcess(TFilesScan*, TStringList& FilesList, std::int6
     StatusBar1->SetSimpleText(text(core::Format("Total files: %d Size: %d Kb",
                                                 {FilesCount, FilesSize / 1024})));
     ListBox1->show();
-    // The list box keeps its items in its own sorted order: the platform's case-insensitive
+    // The list box keeps its rows in its own sorted order: the platform's case-insensitive
     // order, duplicates kept. The scanner's sorted list is in that order already.
-    std::vector<std::uint32_t> order;
-    if (!FilesList.Sorted())
-        order = core::AnsiSortOrder(std::size_t(FilesList.Count()),
-                                    [&](std::size_t i) { return FilesList[int(i)]; });
-    const auto path = [&](int row) { return FilesList[order.empty() ? row : int(order[row])]; };
-    const int count = FilesList.Count();
-    QStringList rows;
-    rows.reserve(count);
-    for (int row = 0; row < count; ++row)
-        rows.append(text(path(row)));
     fillingList_ = true;
-    ListBox1->clear();
-    ListBox1->addItems(rows);
-    // A name that is not plain ASCII keeps its bytes beside the row, which shows a readable
-    // form of it: a name that is not UTF-8 would not survive the way back from the row's text.
-    for (int row = 0; row < count; ++row)
-        if (const std::string_view bytes = path(row); !core::isAscii(bytes))
-            ListBox1->item(row)->setData(kPathBytesRole,
-                                         QByteArray(bytes.data(), qsizetype(bytes.size())));
+    ListBox1->setItems(FilesList);
     fillingList_ = false;
 }
 
 void TForm1::ListBox1Click(QObject*)
 {
     const int index = ListBox1->currentRow();
-    QListWidgetItem* item = index >= 0 ? ListBox1->item(index) : nullptr;
-    if (!item)
+    if (index < 0)
         throw EStringListError(core::Format("List index out of bounds (%d)", {-1}));
-    const QVariant bytes = item->data(kPathBytesRole);
-    const std::string path = bytes.isValid() ? bytes.toByteArray().toStdString() : text(item->text());
-    StatusBar1->Panels[0].Text = item->text();
-    Image1->SetImageName(path);
+    const TListBox::Item item = ListBox1->item(index);
+    StatusBar1->Panels[0].Text = item.text();
+    Image1->SetImageName(std::string(item.bytes()));
     LabelX->setText(text(core::Format("FileSize: %d Kb", {Image1->FileSize() / 1024})));
     LabelX->adjustSize();
     LabelX->show();

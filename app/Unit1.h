@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TListBox.h"
 #include "oem/OemSystem.h"
 
 #include <QWidget>
@@ -10,7 +11,6 @@
 
 class QLabel;
 class QLineEdit;
-class QListWidget;
 class QTabWidget;
 class TASLink;
 class TAdvImage;
@@ -95,7 +95,7 @@ public:
     TBevel* Bevel7 = nullptr;
     TRxLabel* RxLabel2 = nullptr;
     QLabel* Label5 = nullptr;
-    QListWidget* ListBox1 = nullptr;
+    TListBox* ListBox1 = nullptr;
     TRxSpeedButton* RxSpeedButton1 = nullptr;
     TRxSpeedButton* LedButton2 = nullptr;
     TRxSpeedButton* LedButton3 = nullptr;

@@ -9,16 +9,19 @@
 // Each tree lives in a temporary folder that serves as drive c: of a temporary prefix, and is
 // removed at the end.
 //   4. with --root, Autoscan Disks on drive z:, the Linux root, against `find /`.
-//   bench_scan [--runs N] [--skip-large] [--root]
+//   5. with --walk-only, only the sorted scan of the first tree, timed alone, for a profiler.
+// Every comparison runs first with every processor free to use, then with ours and find both
+// kept to one processor (as `taskset -c 0` would), and prints the two side by side.
+//   bench_scan [--runs N] [--skip-large] [--root] [--walk-only]
 #include "app/Unit1.h"
 #include "platform/TApplication.h"
 #include "scan/TDriveComboBox.h"
 #include "scan/TFilesScan.h"
 
 #include <QApplication>
-#include <QListWidget>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,26 +86,93 @@ double median(std::vector<double> values)
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// Runs ours and the peer alternately and prints their medians, spreads and ratio.
-void compare(const char* what, int runs, const std::function<void()>& ours,
-             const std::function<void()>& peer, double target)
+// Medians and spreads of ours and the peer, run alternately.
+struct Timings {
+    std::vector<double> ours, peer;
+};
+
+Timings timeAlternately(int runs, const std::function<void()>& ours,
+                        const std::function<void()>& peer)
 {
     ours(); // warm the cache and the code
     peer();
-    std::vector<double> a, b;
+    Timings t;
     for (int i = 0; i < runs; ++i) {
-        a.push_back(seconds(ours));
-        b.push_back(seconds(peer));
+        t.ours.push_back(seconds(ours));
+        t.peer.push_back(seconds(peer));
     }
-    const auto [aMin, aMax] = std::minmax_element(a.begin(), a.end());
-    const auto [bMin, bMax] = std::minmax_element(b.begin(), b.end());
-    std::printf("%s\n", what);
-    std::printf("  ours  median %8.1f ms  (%.1f to %.1f)\n", median(a) * 1000, *aMin * 1000,
-                *aMax * 1000);
-    std::printf("  find  median %8.1f ms  (%.1f to %.1f)\n", median(b) * 1000, *bMin * 1000,
-                *bMax * 1000);
-    std::printf("  ratio of medians %.2f (target <= %.1f), %d runs each\n", median(a) / median(b),
-                target, runs);
+    return t;
+}
+
+// Keeps this thread, and the threads and processes it starts, to the first processor it may
+// run on, as `taskset -c 0` would; the destructor gives back the processors it had.
+class OneProcessor {
+public:
+    OneProcessor()
+    {
+        CPU_ZERO(&before_);
+        ::sched_getaffinity(0, sizeof before_, &before_);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+            if (CPU_ISSET(cpu, &before_)) {
+                CPU_SET(cpu, &one);
+                cpu_ = cpu;
+                break;
+            }
+        ::sched_setaffinity(0, sizeof one, &one);
+    }
+    ~OneProcessor() { ::sched_setaffinity(0, sizeof before_, &before_); }
+    int cpu() const { return cpu_; }
+
+private:
+    cpu_set_t before_;
+    int cpu_ = 0;
+};
+
+std::string spread(const std::vector<double>& values)
+{
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    char text[64];
+    std::snprintf(text, sizeof text, "%7.1f ms (%.1f-%.1f)", median(values) * 1000, *low * 1000,
+                  *high * 1000);
+    return text;
+}
+
+// A ratio of medians and its target; a target of 0 is none.
+std::string ratio(double value, double target)
+{
+    char text[64];
+    if (target > 0)
+        std::snprintf(text, sizeof text, "%.2f (target <= %.1f)", value, target);
+    else
+        std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+// Runs ours and the peer alternately, first free to use every processor, then both kept to
+// one processor, and prints the medians, spreads and ratios side by side: the machine may be
+// busy, and a free processor hides what the walk itself costs.
+void compare(const char* what, int runs, const std::function<void()>& ours,
+             const std::function<void()>& peer, double freeTarget, double oneTarget)
+{
+    const Timings free = timeAlternately(runs, ours, peer);
+    Timings one;
+    int cpu = 0;
+    {
+        const OneProcessor pinned;
+        cpu = pinned.cpu();
+        one = timeAlternately(runs, ours, peer);
+    }
+    char pinnedTitle[48];
+    std::snprintf(pinnedTitle, sizeof pinnedTitle, "one processor (cpu %d)", cpu);
+    std::printf("%s, %d runs each, median (min-max)\n", what, runs);
+    std::printf("        %-28s  %s\n", "free processors", pinnedTitle);
+    std::printf("  ours  %-28s  %s\n", spread(free.ours).c_str(), spread(one.ours).c_str());
+    std::printf("  find  %-28s  %s\n", spread(free.peer).c_str(), spread(one.peer).c_str());
+    std::printf("  ratio %-28s  %s\n",
+                ratio(median(free.ours) / median(free.peer), freeTarget).c_str(),
+                ratio(median(one.ours) / median(one.peer), oneTarget).c_str());
     std::fflush(stdout);
 }
 
@@ -153,12 +223,14 @@ void configure(TFilesScan& scan)
 }
 
 // Autoscan Disks on a drive of the logo page (window offscreen) against find over its folder.
-void compareAutoscan(const char* what, int runs, char drive, const fs::path& folder)
+void compareAutoscan(const char* what, int runs, char drive, const fs::path& folder,
+                     double freeTarget, double oneTarget)
 {
     TForm1 form;
     form.DriveComboBox1->SetDriveLetter(drive);
     compare(
-        what, runs, [&] { form.RxSpeedButton2Click(nullptr); }, findOver(folder), 1.1);
+        what, runs, [&] { form.RxSpeedButton2Click(nullptr); }, findOver(folder), freeTarget,
+        oneTarget);
     std::printf("  (the list box holds %d pictures)\n", form.ListBox1->count());
 }
 
@@ -226,6 +298,7 @@ int main(int argc, char** argv)
     int runs = 5;
     bool large = true;
     bool root = false;
+    bool walkOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc)
             runs = std::max(1, std::atoi(argv[++i]));
@@ -233,9 +306,26 @@ int main(int argc, char** argv)
             large = false;
         else if (std::strcmp(argv[i], "--root") == 0)
             root = true;
+        else if (std::strcmp(argv[i], "--walk-only") == 0)
+            walkOnly = true;
     }
     QApplication app(argc, argv);
     TApplication::UseClassicPalette();
+
+    if (walkOnly) {
+        // The sorted scan alone, with nothing else in the process between its runs, for a
+        // profiler: `taskset -c 0 valgrind --tool=callgrind
+        // --toggle-collect='TFilesScan::StartScan()' bench_scan --walk-only --runs 1`.
+        Machine machine(50);
+        TFilesScan scan;
+        configure(scan);
+        std::vector<double> times;
+        for (int i = 0; i < runs; ++i)
+            times.push_back(seconds([&] { scan.StartScan(); }));
+        std::printf("tree of %zu entries, %d pictures: scan %s\n", machine.entries,
+                    scan.FilesList().Count(), spread(times).c_str());
+        return 0;
+    }
 
     {
         Machine machine(50);
@@ -244,10 +334,10 @@ int main(int argc, char** argv)
         configure(scan);
         compare(
             "TFilesScan, pumping on, list sorted", runs, [&] { scan.StartScan(); },
-            findOver(machine.tree), 1.0);
+            findOver(machine.tree), 1.0, 1.0);
 
         compareAutoscan("Autoscan Disks on the logo page, status bar updating", runs, 'c',
-                        machine.tree);
+                        machine.tree, 0.8, 1.1);
     }
     if (large) {
         Machine machine(253);
@@ -256,14 +346,14 @@ int main(int argc, char** argv)
         configure(scan);
         compare(
             "TFilesScan, pumping on, list sorted", runs, [&] { scan.StartScan(); },
-            findOver(machine.tree), 1.0);
+            findOver(machine.tree), 1.0, 1.0);
         measureMemory();
     }
     if (root) {
         // Drive z: of a prefix maps the Linux root, as Wine's does; nothing is created there.
         Machine machine(0);
         fs::create_directory_symlink("/", machine.temp / "prefix" / "dosdevices" / "z:");
-        compareAutoscan("Autoscan Disks on drive z:, the Linux root", runs, 'z', "/");
+        compareAutoscan("Autoscan Disks on drive z:, the Linux root", runs, 'z', "/", 0.5, 0);
     }
     return 0;
 }

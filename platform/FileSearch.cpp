@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -74,15 +75,51 @@ bool SearchPattern::matches(std::string_view name) const
            matchText(withoutDotStar_, name);
 }
 
+// The directory is read with getdents64 into a buffer of its own rather than through a
+// directory stream, which would cost a status call per directory to size its buffer. The
+// buffer starts at the size that lists an ordinary folder in one call and grows for a folder
+// that fills it, so that a folder of many thousand names takes a few calls, not hundreds.
 struct FileSearch::Listing {
     explicit Listing(std::string_view pattern) : pattern(pattern) {}
     ~Listing()
     {
-        if (dir)
-            ::closedir(dir);
+        if (fd >= 0)
+            ::close(fd);
     }
 
-    DIR* dir = nullptr;
+    // The next entry the host lists, or null at the end or on a read error.
+    const struct dirent64* next()
+    {
+        if (offset == filled) {
+            if (!buffer || filled > bufferSize / 2) {
+                if (buffer && bufferSize < kLargestBuffer)
+                    bufferSize *= 2;
+                if (!buffer || bufferSize != allocated) {
+                    buffer = std::make_unique<char[]>(bufferSize);
+                    allocated = bufferSize;
+                }
+            }
+            const ssize_t got = ::getdents64(fd, buffer.get(), bufferSize);
+            if (got <= 0)
+                return nullptr;
+            filled = std::size_t(got);
+            offset = 0;
+        }
+        const auto* entry = reinterpret_cast<const struct dirent64*>(buffer.get() + offset);
+        offset += entry->d_reclen;
+        return entry;
+    }
+
+    static constexpr std::size_t kFirstBuffer = 32 * 1024;
+    static constexpr std::size_t kLargestBuffer = 1024 * 1024;
+
+    int fd = -1;
+    std::unique_ptr<char[]> buffer;
+    std::size_t bufferSize = kFirstBuffer;
+    std::size_t allocated = 0;
+    // Bytes the last read gave, and where the next entry starts in them.
+    std::size_t filled = 0;
+    std::size_t offset = 0;
     std::string hostDir;
     SearchPattern pattern;
     // 0 before ".", 1 before "..", 2 while the host lists the rest.
@@ -123,8 +160,8 @@ bool FileSearch::findFirstHost(const fs::path& directory, std::string_view patte
     if (pattern.empty())
         return false;
     auto listing = std::make_unique<Listing>(pattern);
-    listing->dir = ::opendir(directory.c_str());
-    if (!listing->dir)
+    listing->fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (listing->fd < 0)
         return false;
     listing->hostDir = directory.string();
     if (listing->hostDir.empty() || listing->hostDir.back() != '/')
@@ -164,7 +201,7 @@ bool FileSearch::advance()
             return true;
         }
     }
-    while (const dirent* entry = ::readdir(l.dir)) {
+    while (const struct dirent64* entry = l.next()) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
@@ -173,7 +210,7 @@ bool FileSearch::advance()
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st {};
-            if (::fstatat(::dirfd(l.dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            if (::fstatat(l.fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
                 type = IFTODT(st.st_mode);
         }
         // A Windows drive holds only files and folders: FIFOs, sockets and devices, and links
@@ -183,7 +220,7 @@ bool FileSearch::advance()
         bool directoryLink = false;
         if (type == DT_LNK) {
             struct stat st {};
-            if (::fstatat(::dirfd(l.dir), name, &st, 0) == 0) {
+            if (::fstatat(l.fd, name, &st, 0) == 0) {
                 if (isSpecial(IFTODT(st.st_mode)))
                     continue;
                 directoryLink = S_ISDIR(st.st_mode);
@@ -220,7 +257,7 @@ void FileSearch::loadDetails()
     // One statx relative to the open directory, asking only for what the attributes and the
     // size need.
     struct statx st {};
-    const int directoryFd = ::dirfd(listing_->dir);
+    const int directoryFd = listing_->fd;
     if (::statx(dots ? AT_FDCWD : directoryFd, dots ? hostPath().c_str() : name_.c_str(), 0,
                 STATX_TYPE | STATX_MODE | STATX_UID | STATX_SIZE, &st) != 0) {
         // A dangling link: an empty file as far as Windows can tell.

@@ -105,6 +105,22 @@ TEST_F(FileSearchTest, FiltersByPatternAndFailsForMissingDirectories)
     search.findClose();
 }
 
+TEST_F(FileSearchTest, ListsAFolderOfManyThousandNamesWhole)
+{
+    // Long names, so that the folder's listing is many times what one read of it gives.
+    const fs::path big = prefix() / "drive_c" / "big";
+    fs::create_directories(big);
+    const std::string padding(180, 'n');
+    constexpr int kFiles = 3000;
+    for (int i = 0; i < kFiles; ++i)
+        writeFile(big / (std::to_string(i) + padding + ".jpg"), "");
+    std::vector<std::string> order;
+    const auto seen = list("c:\\big\\*.jpg", &order);
+    EXPECT_EQ(order.size(), std::size_t(kFiles)) << "each name once";
+    EXPECT_EQ(seen.size(), std::size_t(kFiles));
+    EXPECT_EQ(seen.count("2999" + padding + ".jpg"), 1u);
+}
+
 TEST_F(FileSearchTest, ReportsSizesOfFourGibibytesAndMore)
 {
     const std::int64_t big = (std::int64_t(4) << 30) + 1;
