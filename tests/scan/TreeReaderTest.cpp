@@ -40,8 +40,9 @@ TEST_F(TreeReaderTest, ListsEveryEntryWithDetailsForWantedNamesAndFoldersToEnter
     for (const TreeReader::Entry& e : listing.entries) {
         names.insert(e.name);
         EXPECT_EQ(e.wanted, e.name == "a.bmp") << e.name;
-        if (e.name == "a.bmp")
+        if (e.name == "a.bmp") {
             EXPECT_EQ(e.size, 5);
+        }
         // Only the real folder is entered: never the dots, never a link to a folder.
         EXPECT_EQ(e.below != nullptr, e.name == "sub") << e.name;
         if (e.name == "sub") {
