@@ -283,6 +283,13 @@ bool replaceFileAtomically(const fs::path& target, Links links, const FillTempor
     if (!temp.valid())
         return false;
     const mode_t mode = at->exists ? (at->status.st_mode & 07777) : newFileMode();
+    // A system file keeps its owner and group where the user may give them (root always,
+    // another user the group when a member of it), so that an administrator's save leaves the
+    // prefix's files to the prefix's owner and a hive keeps its group. Backups are the running
+    // user's own and take no owner from what they replace.
+    if (at->exists && links == Links::WithinSystem &&
+        ::fchown(temp.fd(), at->status.st_uid, at->status.st_gid) != 0)
+        (void)::fchown(temp.fd(), uid_t(-1), at->status.st_gid);
     if (::fchmod(temp.fd(), mode) != 0 ||
         !fill(temp.fd(), temp.path(), at->exists ? &at->status : nullptr) ||
         ::fsync(temp.fd()) != 0 || !temp.closeFile())

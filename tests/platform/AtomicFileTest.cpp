@@ -23,6 +23,17 @@ TEST_F(AtomicFileTest, ReplacesContentKeepingPermissionsAndLeavesNoTemporaryFile
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(temp()))
         ++entries;
     EXPECT_EQ(entries, 2); // the file and the test's home folder
+
+    // A file of another user, replaced by root, stays that user's.
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() == 0 && nobody) {
+        ASSERT_EQ(::chown(file.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_TRUE(platform::writeFileAtomically(file, "newer"));
+        ::stat(file.c_str(), &st);
+        EXPECT_EQ(st.st_uid, nobody->pw_uid);
+        EXPECT_EQ(st.st_gid, nobody->pw_gid);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+    }
 }
 
 TEST_F(AtomicFileTest, RefusedWritesLeaveEverythingAsItWas)
