@@ -969,6 +969,16 @@ struct System {
     std::function<void()> make;
     fs::path systemFolder;
     fs::path registry;
+
+    fs::path info() const { return systemFolder / "oeminfo.ini"; }
+    fs::path logo() const { return systemFolder / "oemlogo.bmp"; }
+    // The system made anew in prefix, its system folder there too.
+    void makeAfresh(const fs::path& prefix) const
+    {
+        fs::remove_all(prefix);
+        make();
+        fs::create_directories(systemFolder);
+    }
 };
 
 } // namespace
@@ -1000,11 +1010,9 @@ TEST_F(TempPrefixTest, ConcurrentSavesToOneSystemKeepEveryChange)
     };
     for (const System& system : systems) {
         SCOPED_TRACE(system.name);
-        fs::remove_all(prefix());
-        system.make();
-        fs::create_directories(system.systemFolder);
-        const fs::path info = system.systemFolder / "oeminfo.ini";
-        const fs::path logo = system.systemFolder / "oemlogo.bmp";
+        system.makeAfresh(prefix());
+        const fs::path info = system.info();
+        const fs::path logo = system.logo();
         writeFile(info, kInfo);
         const std::string registryBefore =
             system.registry.empty() ? std::string() : readFile(system.registry);
@@ -1117,11 +1125,9 @@ TEST_F(TempPrefixTest, SavesKilledAtAnyMomentLeaveEveryFileWhole)
     };
     for (const System& system : systems) {
         SCOPED_TRACE(system.name);
-        fs::remove_all(prefix());
-        system.make();
-        fs::create_directories(system.systemFolder);
-        const fs::path info = system.systemFolder / "oeminfo.ini";
-        const fs::path logo = system.systemFolder / "oemlogo.bmp";
+        system.makeAfresh(prefix());
+        const fs::path info = system.info();
+        const fs::path logo = system.logo();
         writeFile(info, kInfo);
         const auto setArgs = [&](int which) {
             return std::vector<std::string>{"set", "--manufacturer", pairs[which].first,
