@@ -475,6 +475,11 @@ int main(int argc, char** argv)
                      error.message.c_str(), error.command ? " " : "",
                      error.command ? error.command->name : "");
         return 2;
+    } catch (const Exception& error) {
+        // The system's reason, when it gave one, follows the program's own words.
+        std::fprintf(stderr, "crestwick-oem: %s%s%s\n", error.what(),
+                     error.SystemReason.empty() ? "" : ": ", error.SystemReason.c_str());
+        return 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "crestwick-oem: %s\n", error.what());
         return 1;

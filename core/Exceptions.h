@@ -11,6 +11,10 @@ public:
     const char* what() const noexcept override { return Message.c_str(); }
 
     std::string Message;
+    // The operating system's own words for why it failed ("No space left on device"), when
+    // it told any. Not part of the message: the window shows the message as it is; a tool
+    // may add the reason after it.
+    std::string SystemReason;
 };
 
 // A silent exception: it unwinds like any other but the application object never shows it.

@@ -7,6 +7,7 @@
 #include "platform/WinPath.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -70,8 +71,12 @@ void TGraphic::SaveToFile(const std::string& fileName)
 void TGraphic::WriteFile(const std::string& fileName, std::string_view bytes)
 {
     const auto host = platform::WinPath::toHost(fileName);
-    if (!host || !platform::writeFileAtomically(*host, bytes))
-        throw EFCreateError(core::Format("Cannot create file %s", {fileName}));
+    if (!host || !platform::writeFileAtomically(*host, bytes)) {
+        EFCreateError error(core::Format("Cannot create file %s", {fileName}));
+        if (host && errno != 0)
+            error.SystemReason = std::strerror(errno);
+        throw error;
+    }
 }
 
 void TGraphic::SetModified(bool modified)

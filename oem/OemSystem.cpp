@@ -221,11 +221,16 @@ std::string rawValue(const TRegistry& registry, const char* name)
 }
 
 // The error of a file step that failed: a refused link in its own words.
-Exception fileError(const char* message, const std::string& windowsPath)
+// The error of a file that could not be read or written, with errno's reason beside it.
+template <class E = Exception>
+E fileError(const char* message, const std::string& windowsPath, int error = errno)
 {
-    if (errno == ELOOP)
-        return Exception(core::Format("%s is a symbolic link; not followed", {windowsPath}));
-    return Exception(std::string(message) + " " + windowsPath);
+    if (error == ELOOP)
+        return E(core::Format("%s is a symbolic link; not followed", {windowsPath}));
+    E result(std::string(message) + " " + windowsPath);
+    if (error != 0)
+        result.SystemReason = std::strerror(error);
+    return result;
 }
 
 constexpr const char* kNoPicture = "There is no picture to save.";
@@ -469,8 +474,8 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     // The new oeminfo.ini is made in memory, from the file as it is now.
     const std::string file = infoFile();
     const std::filesystem::path host = hostFile(file);
-    const auto unableToWrite = [&] {
-        return EIniFileException(core::Format("Unable to write to %s", {file}));
+    const auto unableToWrite = [&](int error) {
+        return fileError<EIniFileException>("Unable to write to", file, error);
     };
     std::string old;
     std::error_code ec;
@@ -479,7 +484,7 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     if ((existed && (!platform::readWholeFile(host, old, platform::Links::WithinSystem) ||
                      !platform::isWritable(host))) ||
         !platform::isWritable(host.parent_path()))
-        throw unableToWrite();
+        throw unableToWrite(errno);
     std::string text = old;
     const platform::CodePage ansi = platform::CodePage::systemAnsi();
     const auto write = [&](const char* section, const char* key,
@@ -492,7 +497,7 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
             stored && ansi.decode(*stored) == *value)
             bytes = *stored;
         if (!platform::ProfileText::canStore(section, key, bytes))
-            throw unableToWrite();
+            throw unableToWrite(0);
         text = platform::ProfileText::writeValue(text, section, key, bytes);
     };
     write(kGeneral, kManufacturer, info.manufacturer);
@@ -520,10 +525,10 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     }
     if ((text != old || (wroteText && !existed)) &&
         !platform::writeFileAtomically(host, text, platform::Links::WithinSystem))
-        throw unableToWrite();
+        throw unableToWrite(errno);
     // Writes that left no file where the system looks for it are no save.
     if (wroteText && !isRegularFile(file))
-        throw unableToWrite();
+        throw unableToWrite(0);
 }
 
 void OemSystem::writeLogo(const std::function<void(const std::string& target)>& save) const

@@ -264,8 +264,10 @@ bool isWritable(const fs::path& path)
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return false;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        errno = EACCES;
         return false;
+    }
     return ::access(path.c_str(), W_OK) == 0;
 }
 

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <vector>
 
@@ -29,6 +31,18 @@ constexpr std::uint32_t kLastKnownKind = 11;
 // the hive completely) lead it.
 constexpr std::size_t kHeaderSize = 512;
 constexpr std::size_t kChecksumOffset = 508;
+// Where a key record's last-write time lies, from the start of its cell.
+constexpr std::size_t kKeyTimeOffset = 8;
+
+// Now as a Windows FILETIME: 100-nanosecond steps since 1601-01-01 UTC.
+std::uint64_t fileTimeNow()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    constexpr std::uint64_t kSecondsFrom1601To1970 = 11644473600ULL;
+    return (std::uint64_t(now.tv_sec) + kSecondsFrom1601To1970) * 10000000ULL +
+           std::uint64_t(now.tv_nsec) / 100;
+}
 
 std::mutex hookMutex;
 std::function<bool(const fs::path&)> beforeReplaceHook;
@@ -123,6 +137,7 @@ void HiveFile::setBeforeReplaceForTesting(std::function<bool(const fs::path&)> h
 void HiveFile::drop()
 {
     pending_ = false;
+    touched_.clear();
     if (hive_)
         hivex_close(hive_);
     hive_ = nullptr;
@@ -246,12 +261,15 @@ bool HiveFile::createKey(std::string_view path, bool* created)
     for (std::size_t i = existing; i < names.size(); ++i)
         if (!storableName(names[i]))
             return false;
+    // The key that gains a subkey is changed too, as Windows counts it.
+    touch(node);
     for (std::size_t i = existing; i < names.size(); ++i) {
         node = hivex_node_add_child(hive_, node, names[i].c_str());
         if (node == 0) {
             drop();
             return false;
         }
+        touch(node);
     }
     if (!commitOrHold())
         return false;
@@ -281,6 +299,7 @@ bool HiveFile::setValue(std::string_view keyPath, std::string_view name, const H
         drop();
         return false;
     }
+    touch(node);
     return commitOrHold();
 }
 
@@ -326,7 +345,14 @@ bool HiveFile::deleteValue(std::string_view keyPath, std::string_view name)
         drop();
         return false;
     }
+    touch(node);
     return commitOrHold();
+}
+
+void HiveFile::touch(std::size_t node)
+{
+    if (std::find(touched_.begin(), touched_.end(), node) == touched_.end())
+        touched_.push_back(node);
 }
 
 bool HiveFile::commitOrHold()
@@ -366,6 +392,17 @@ bool HiveFile::commit()
         [&](int fd, const std::string& temp, const struct stat* old) {
             if (!old || hivex_commit(hive_, temp.c_str(), 0) != 0)
                 return false;
+            // libhivex gives a new key an old time and leaves a changed key's time alone, and
+            // has no call to set it: the written file gets the time of this write in the
+            // last-write field of each key record (a FILETIME, 8 bytes after the record's start).
+            const std::uint64_t now = fileTimeNow();
+            unsigned char bytes[8];
+            for (int i = 0; i < 8; ++i)
+                bytes[i] = static_cast<unsigned char>(now >> (8 * i));
+            for (const std::size_t node : touched_)
+                if (::pwrite(fd, bytes, sizeof bytes, off_t(node + kKeyTimeOffset)) !=
+                    ssize_t(sizeof bytes))
+                    return false;
             struct stat st {};
             if (::fstat(fd, &st) != 0)
                 return false;
@@ -381,13 +418,8 @@ bool HiveFile::commit()
         errno = error;
         return false;
     }
-    struct stat st {};
-    if (::stat(file_.c_str(), &st) != 0) {
-        drop();
-        return true;
-    }
-    stamp_ = Stamp{std::uint64_t(st.st_dev), std::uint64_t(st.st_ino), std::int64_t(st.st_size),
-                   std::int64_t(st.st_mtim.tv_sec), st.st_mtim.tv_nsec};
+    // The copy in memory lacks the times written above: the next read takes the file.
+    drop();
     return true;
 }
 

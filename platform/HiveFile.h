@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct hive_h;
 
@@ -112,6 +113,8 @@ private:
     bool commit();
     // Commits, or notes the change as pending while commits are held back.
     bool commitOrHold();
+    // Remembers a key whose last-write time the next commit sets to now.
+    void touch(std::size_t node);
 
     std::filesystem::path file_;
     hive_h* hive_ = nullptr;
@@ -120,6 +123,8 @@ private:
     Stamp stamp_;
     bool holdCommits_ = false;
     bool pending_ = false;
+    // Keys created or changed since the last commit.
+    std::vector<std::size_t> touched_;
 };
 
 } // namespace platform

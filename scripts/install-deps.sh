@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev libgl-dev fonts-dejavu-core fonts-liberation2 fonts-wine
     libjpeg62-turbo-dev libjpeg-turbo-progs libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libhivex-dev libhivex-bin pkg-config
+    libhivex-dev libhivex-bin libwin-hivex-perl pkg-config
     wine wine64
     xvfb xauth xfonts-base x11-apps x11-utils xdotool imagemagick liblnk-utils
     desktop-file-utils appstream dpkg-dev lintian

@@ -216,11 +216,6 @@ TEST_F(GenerationsTest, TheProgramsOwn9xPrefixKeepsEverythingInSystem)
 {
     createDefaultPrefix();
     const std::string freshReg = readFile(systemReg());
-    // A Wine server does not matter here: no save writes the registry.
-    stock::FakeWineServer server(prefix());
-    stock::LockHolder wine(server.lockFile());
-    ASSERT_TRUE(wine.holding());
-
     auto form = makeForm();
     EXPECT_EQ(form->System().generation(), oem::Generation::Windows9x);
     EXPECT_EQ(form->Label13->text(), "C:\\WINDOWS\\");

@@ -445,6 +445,14 @@ TEST_P(CrestwickOemTest, TextsThatCannotBeStoredAreRefusedWithTheirReason)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "crestwick-oem: Failed to set data for 'Model': Permission denied\n");
     EXPECT_EQ(state(), before);
+    // So does a file's: the folder of oeminfo.ini that may not be written.
+    fs::permissions(prefix() / "system.reg", fs::perms::owner_write, fs::perm_options::add);
+    fs::permissions(systemFolder, fs::perms::owner_write | fs::perms::group_write,
+                    fs::perm_options::remove);
+    const Result file = runTool({"set", "--line1", "X"});
+    fs::permissions(systemFolder, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(file.err, "crestwick-oem: Unable to write to C:\\windows\\system32\\oeminfo.ini: "
+                        "Permission denied\n");
 }
 
 // As root over a prefix that belongs to another user, as an administrator's provisioning
@@ -989,7 +997,7 @@ struct System {
 TEST_F(TempPrefixTest, ConcurrentSavesToOneSystemKeepEveryChange)
 {
     // Rounds per system; each starts two programs at once.
-    constexpr int kRounds = 25;
+    constexpr int kRounds = 100;
     const fs::path drive = prefix() / "drive_c" / "windows";
     const std::vector<System> systems = {
         {"9x", [&] { createDefaultPrefix(); }, windowsDir() / "system", {}},

@@ -4,6 +4,7 @@
 #include "oem/WineServer.h"
 #include "platform/Prefix.h"
 #include "platform/Registry.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
 
@@ -420,6 +421,51 @@ TEST_F(OemSystemTest, Nt6RefusedWritesLeaveNothingHalfWritten)
     EXPECT_FALSE(fs::exists(system32() / "oeminfo.ini"));
     EXPECT_FALSE(fs::exists(system32() / "oemlogo.bmp"));
     EXPECT_EQ(readFile(systemReg()), stockReg);
+}
+
+// A file write that fails keeps the specified message and carries the system's reason
+// beside it, for the tool to print; a file size limit stands in for a full disk.
+TEST_F(OemSystemTest, FailedFileWritesCarryTheSystemsReason)
+{
+    createDefaultPrefix();
+    const fs::path system = windowsDir() / "system";
+    writeFile(temp() / "red.bmp", stock::redBitmap());
+    const OemSystem oem = OemSystem::describe();
+    const auto saveInfo = [&] {
+        oem.writeInfo({"Maker", "Model", std::nullopt, std::nullopt},
+                      oem::FurtherSupportLines::Keep);
+    };
+    const auto saveLogo = [&] {
+        TBitmap bitmap;
+        bitmap.LoadFromFile("Z:" + (temp() / "red.bmp").string());
+        oem.writeLogo(bitmap);
+    };
+    const std::string info = "Unable to write to C:\\WINDOWS\\system\\oeminfo.ini";
+    const std::string logo = "Cannot create file C:\\WINDOWS\\system\\oemlogo.bmp";
+    struct Case {
+        const char* name;
+        std::function<void()> save;
+        std::string message;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {"info", saveInfo, info, "File too large"},
+        {"logo", saveLogo, logo, "File too large"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Exception caught("");
+        try {
+            const FileSizeLimit full(10);
+            c.save();
+        } catch (const Exception& e) {
+            caught = e;
+        }
+        EXPECT_EQ(caught.Message, c.message);
+        EXPECT_EQ(caught.SystemReason, c.reason);
+        EXPECT_FALSE(fs::exists(system / "oeminfo.ini"));
+        EXPECT_FALSE(fs::exists(system / "oemlogo.bmp"));
+    }
 }
 
 TEST_F(OemSystemTest, ASaveThatLeavesNoFileWhereTheSystemLooksIsAnError)

@@ -5,6 +5,7 @@
 #include "platform/HiveFile.h"
 #include "platform/Registry.h"
 #include "platform/WinPath.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempPrefix.h"
 #include "tests/support/TestHive.h"
 
@@ -215,20 +216,13 @@ TEST_F(WindowsDiskTest, AFailedRegistryWriteSaysWhyAndChangesNothing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        rlimit old {};
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old;
-        limit.rlim_cur = c.fileSizeLimit;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
         std::string message;
         try {
+            const FileSizeLimit full(c.fileSizeLimit);
             system.writeInfo(c.info, oem::FurtherSupportLines::Keep);
         } catch (const Exception& error) {
             message = error.Message;
         }
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
         EXPECT_EQ(message, c.message);
         EXPECT_EQ(readFile(hive), hiveBefore);
         EXPECT_EQ(readFile(info), "[general]\r\nManufacturer=Old\r\n");

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -84,6 +85,25 @@ std::set<std::string> listTree(const fs::path& folder)
     for (const auto& entry : fs::recursive_directory_iterator(folder))
         names.insert(fs::relative(entry.path(), folder).string());
     return names;
+}
+
+// The last-write time of a key as the hive file holds it (a FILETIME), or -1 without the key.
+std::int64_t keyTime(const fs::path& hive, const std::vector<const char*>& path)
+{
+    hive_h* h = hivex_open(hive.c_str(), 0);
+    if (!h)
+        return -1;
+    hive_node_h node = hivex_root(h);
+    for (const char* name : path)
+        node = node ? hivex_node_get_child(h, node, name) : 0;
+    const std::int64_t time = node ? hivex_node_timestamp(h, node) : -1;
+    hivex_close(h);
+    return time;
+}
+
+std::int64_t fileTimeNow()
+{
+    return (std::int64_t(std::time(nullptr)) + 11644473600LL) * 10000000LL;
 }
 
 class HiveFileTest : public TempPrefixTest {
@@ -229,6 +249,9 @@ TEST_F(HiveFileTest, WritesChangeOnlyTheirValuesAndKeepThePermissions)
     const Dump before = dumpHive(hive);
     ASSERT_FALSE(before.empty());
     EXPECT_EQ(registryWriteRefusal(HKEY_LOCAL_MACHINE), "");
+    const std::vector<const char*> untouched = {"Microsoft", "Windows NT", "CurrentVersion"};
+    const std::int64_t untouchedTime = keyTime(hive, untouched);
+    const std::int64_t start = fileTimeNow();
 
     const std::string oem = "\\Microsoft\\Windows\\CurrentVersion\\OEMInformation";
     TRegistry registry;
@@ -259,6 +282,12 @@ TEST_F(HiveFileTest, WritesChangeOnlyTheirValuesAndKeepThePermissions)
     EXPECT_EQ(dumpHive(hive), expected);
     EXPECT_EQ(fs::status(hive).permissions(), fs::perms(0640));
     EXPECT_EQ(queryValue(("Software" + oem).c_str(), "Model"), std::string("X-1") + '\0');
+    // The new key and the key that gained it carry the time of the write; others keep theirs.
+    for (const auto& path : {std::vector<const char*>{"Microsoft", "Windows", "CurrentVersion",
+                                                      "OEMInformation"},
+                             std::vector<const char*>{"Microsoft", "Windows", "CurrentVersion"}})
+        EXPECT_GE(keyTime(hive, path), start - 10000000) << path.back();
+    EXPECT_EQ(keyTime(hive, untouched), untouchedTime);
 
     // Keys beside Software are not in this hive and are not made.
     HKEY key = 0;
