@@ -95,23 +95,30 @@ void TShortcuts::CreateShortcuts()
     link.SetIconLocation(IconFile, 0);
 
     const std::string linkName = ProgramName + ".lnk";
+    // Each place: the user's own folder when given, else the Windows directory's.
+    const auto place = [&](const std::string& own, const char* layout) {
+        return own.empty() ? windows + layout : own + "\\";
+    };
+    const std::string desktop = place(DesktopFolder, "\\Desktop\\");
+    const std::string startMenu = place(StartMenuFolder, "\\Start Menu\\");
+    const std::string programs = place(ProgramsFolder, "\\Start Menu\\Programs\\");
     auto folderShortcut = [&](const std::string& base) {
-        const std::string folder = windows + base + Folder + "\\";
+        const std::string folder = base + (Folder.empty() ? std::string() : Folder + "\\");
         if (!folderExists(folder))
             forceDirectories(folder);
         saveLink(link, folder + linkName);
     };
 
     if (FolderDesktop) {
-        folderShortcut("\\Desktop\\");
-        folderShortcut("\\Start Menu\\Programs\\");
+        folderShortcut(desktop);
+        folderShortcut(programs);
     }
     if (FolderStartMenu)
-        folderShortcut("\\Start Menu\\");
+        folderShortcut(startMenu);
     if (!FolderDesktop && !FolderStartMenu)
-        folderShortcut("\\Start Menu\\Programs\\");
+        folderShortcut(programs);
     if (Desktop)
-        saveLink(link, windows + "\\Desktop\\" + linkName);
+        saveLink(link, desktop + linkName);
     if (StartMenu)
-        saveLink(link, windows + "\\Start Menu\\" + linkName);
+        saveLink(link, startMenu + linkName);
 }

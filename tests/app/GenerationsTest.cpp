@@ -133,7 +133,7 @@ TEST_F(GenerationsTest, StockWinePrefixKeepsMakerAndModelInTheRegistry)
                   "\"Logo\"=\"C:\\\\windows\\\\system32\\\\oemlogo.bmp\"\n");
     EXPECT_FALSE(fs::exists(prefix() / "drive_c" / "windows" / "system"));
 
-    EXPECT_EQ(systemProperties(), (std::vector<std::string>{"System Properties", "logo: 4x2",
+    EXPECT_EQ(systemProperties(), (std::vector<std::string>{"System Properties", "logo: 4x2 in 120x120",
                                                             "Manufacturer: Quillmere SoftHouse",
                                                             "Model: Crestwick 1"}));
 
@@ -180,7 +180,7 @@ TEST_F(GenerationsTest, StockWinePrefixShowsTheMakersSupportValues)
                                         "\"Model\"=\"Crestwick 1\""}));
     EXPECT_EQ(systemProperties(),
               (std::vector<std::string>{
-                  "System Properties", "logo: 4x2", "Manufacturer: Quillmere SoftHouse",
+                  "System Properties", "logo: 4x2 in 120x120", "Manufacturer: Quillmere SoftHouse",
                   "Model: Crestwick 1", "Quillmere SoftHouse support", "Phone number: 555 0100",
                   "Support hours: 9 to 5", "Website: http://maker.example/"}));
 }
@@ -207,7 +207,7 @@ TEST_F(GenerationsTest, WindowsXpKeepsEverythingInSystem32)
     EXPECT_TRUE(fs::exists(folder / "oemlogo.bmp"));
     EXPECT_EQ(readFile(systemReg()), stockReg);
     EXPECT_EQ(systemProperties(),
-              (std::vector<std::string>{"System Properties", "logo: 4x2",
+              (std::vector<std::string>{"System Properties", "logo: 4x2 in 180x114",
                                         "Manufactured and supported by:", "Quillmere SoftHouse",
                                         "Crestwick 1", "support: Call us", "support: any time"}));
 }
@@ -232,7 +232,7 @@ TEST_F(GenerationsTest, TheProgramsOwn9xPrefixKeepsEverythingInSystem)
     EXPECT_TRUE(fs::exists(windowsDir() / "system" / "oemlogo.bmp"));
     EXPECT_EQ(readFile(systemReg()), freshReg);
     EXPECT_EQ(systemProperties(),
-              (std::vector<std::string>{"System Properties", "logo: 4x2",
+              (std::vector<std::string>{"System Properties", "logo: 4x2 in 180x114",
                                         "Manufactured and supported by:", "Quillmere SoftHouse",
                                         "Crestwick 1", "support: Call us", "support: any time"}));
 }

@@ -2,6 +2,7 @@
 #include "controls/TRxSpeedButton.h"
 #include "imaging/AdvImage.h"
 #include "oem/OemSystem.h"
+#include "platform/ScreenDepth.h"
 #include "platform/TApplication.h"
 #include "platform/TRegistry.h"
 #include "tests/imaging/BmpBytes.h"
@@ -356,7 +357,8 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
         {{"set", "--model=A", "--model", "B"}, 2, usage("set", "option '--model' is given twice")},
         {{"set", "--verbose"},
          2,
-         usage("set", "nothing to set: give --manufacturer, --model, --line1 or --line2")},
+         usage("set", "nothing to set: give --manufacturer, --model, --line1, --line2, a "
+                             "support value or --clear")},
         {{"show", "--verbose"}, 2, usage("show", "unknown option '--verbose'")},
         {{"show", "now"}, 2, usage("show", "unexpected argument 'now'")},
         {{"logo"}, 2, usage("logo", "missing PICTURE")},
@@ -670,7 +672,7 @@ TEST_F(TempPrefixTest, CrestwickOemHelpAndVersionGoToStandardOutput)
         {{"--help"}, "Usage: crestwick-oem show [--json]\n"},
         {{"-h"}, "Usage: crestwick-oem show [--json]\n"},
         {{"set", "--help"}, "Usage: crestwick-oem set [--manufacturer TEXT]"},
-        {{"logo", "x.bmp", "-h"}, "Usage: crestwick-oem logo PICTURE [--fit] [--verbose]\n"},
+        {{"logo", "x.bmp", "-h"}, "Usage: crestwick-oem logo PICTURE [--fit] [--depth BITS] [--verbose]\n"},
         // Help wins over what would be wrong without it.
         {{"show", "--frobnicate", "-h"}, "Usage: crestwick-oem show [--json]\n"},
         {{"--version"}, "crestwick-oem "},
@@ -744,30 +746,45 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
     writeFile(temp() / "pictures" / "photo.JPG", makeJpeg({400, 250, false, false, 90}));
     writeFile(temp() / "pictures" / "small.jpg", makeJpeg({60, 40, false, false, 90}));
     const fs::path logo = windowsDir() / "system" / "oemlogo.bmp";
-    for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
-        for (const bool fit : {false, true}) {
-            const fs::path picture = temp() / "pictures" / name;
-            std::string reference;
-            {
-                TForm1 form;
-                form.Image1->SetImageName("Z:" + picture.string());
-                ASSERT_NE(form.Image1->Picture().Graphic(), nullptr) << name;
+    // The tool's --depth gives the bytes that the window writes on a screen of that depth; the
+    // window decodes a JPEG in full colour on every screen, so an unfitted one is 24 bits.
+    const struct {
+        int screenBits;
+        std::vector<std::string> depthArgs;
+        bool fitOnly;
+    } depths[] = {{24, {}, false}, {24, {"--depth", "24"}, false}, {8, {"--depth=8"}, true}};
+    for (const auto& depth : depths) {
+        platform::overrideScreenBitsPerPixel(depth.screenBits);
+        for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
+            for (const bool fit : {false, true}) {
+                if (depth.fitOnly && !fit)
+                    continue;
+                const fs::path picture = temp() / "pictures" / name;
+                std::string reference;
+                {
+                    TForm1 form;
+                    form.Image1->SetImageName("Z:" + picture.string());
+                    ASSERT_NE(form.Image1->Picture().Graphic(), nullptr) << name;
+                    if (fit)
+                        form.RxSpeedButton6Click(form.RxSpeedButton6);
+                    form.LedButton2Click(form.LedButton2);
+                    reference = readFile(logo);
+                }
+                fs::remove(logo);
+                std::vector<std::string> args = {"logo", picture.string()};
                 if (fit)
-                    form.RxSpeedButton6Click(form.RxSpeedButton6);
-                form.LedButton2Click(form.LedButton2);
-                reference = readFile(logo);
+                    args.push_back("--fit");
+                args.insert(args.end(), depth.depthArgs.begin(), depth.depthArgs.end());
+                const Result result = runTool(args);
+                ASSERT_EQ(result.status, 0) << result.err;
+                EXPECT_FALSE(reference.empty());
+                EXPECT_TRUE(readFile(logo) == reference)
+                    << name << (fit ? " fitted" : "") << " at " << depth.screenBits << " bits";
+                fs::remove(logo);
             }
-            fs::remove(logo);
-            std::vector<std::string> args = {"logo", picture.string()};
-            if (fit)
-                args.push_back("--fit");
-            const Result result = runTool(args);
-            ASSERT_EQ(result.status, 0) << result.err;
-            EXPECT_FALSE(reference.empty());
-            EXPECT_TRUE(readFile(logo) == reference) << name << (fit ? " fitted" : "");
-            fs::remove(logo);
         }
     }
+    platform::overrideScreenBitsPerPixel(0);
 }
 
 namespace {
