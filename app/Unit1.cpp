@@ -598,6 +598,7 @@ void TForm1::RxSpeedButton7Click(QObject*)
     Shortcuts1->DesktopFolder = folders.desktop;
     Shortcuts1->StartMenuFolder = folders.startMenu;
     Shortcuts1->ProgramsFolder = folders.programs;
+    Shortcuts1->CreateFolders = folders.createFolders;
     Shortcuts1->CreateShortcuts();
 }
 

@@ -878,6 +878,7 @@ OemSystem::UserFolders OemSystem::userFolders() const
             path.pop_back();
         return path;
     };
+    folders.createFolders = false;
     folders.desktop = withoutSlash(find("Desktop"));
     folders.startMenu = withoutSlash(find("Start Menu"));
     folders.programs = withoutSlash(find("Programs"));

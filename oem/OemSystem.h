@@ -280,11 +280,13 @@ public:
     // without a final "\". On NT the folders that HKEY_CURRENT_USER's Explorer\Shell Folders
     // names (Desktop, Start Menu, Programs), else those that its User Shell Folders names with
     // %USERPROFILE% expanded, each only when it is an existing folder; empty for none, which
-    // leaves the shortcut to the Windows directory's own layout. Always empty on 9x.
+    // leaves the shortcut to the Windows directory's own layout. Always empty on 9x, where a
+    // shortcut's missing folder is made; on NT no folder is made, only shortcut files.
     struct UserFolders {
         std::string desktop;
         std::string startMenu;
         std::string programs;
+        bool createFolders = true;
     };
     UserFolders userFolders() const;
 

@@ -33,6 +33,8 @@ public:
     std::string DesktopFolder;
     std::string StartMenuFolder;
     std::string ProgramsFolder;
+    // Whether a missing folder is created for a shortcut; when not, that shortcut is skipped.
+    bool CreateFolders = true;
 
     // The names in the program-group folder, less shortcuts and names starting with ".".
     TStringList& FolderList() { return folderList_; }
