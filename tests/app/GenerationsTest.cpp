@@ -422,7 +422,7 @@ TEST_F(GenerationsTest, SystemPropertiesMakesTheKeyColourOfA9xLogoTransparent)
                     pixels += green ? std::string("\x00\xFF\x00", 3) : std::string("\xFF\x00\xFF", 3);
             }
         if (bits == 8)
-            spec.colors = {0xFF00FF, 0x00FF00};
+            spec.colors = {0xFF00FF, 0x00FF00}, spec.clrUsed = 2;
         return makeBmp(spec, pixels);
     };
     const struct {
