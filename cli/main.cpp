@@ -503,6 +503,11 @@ std::vector<oem::OemItem> clearedItems(const Invocation& call)
         if (known == std::end(kClearNames))
             throw UsageError{"option '--clear' does not know the item '" + name + "'",
                              call.command};
+        // Its option is named as the item is: one line cannot both set and delete it.
+        if (call.has((std::string("--") + known->option).c_str()))
+            throw UsageError{std::string("option '--clear' deletes ") + known->option +
+                                 ", which the line also sets",
+                             call.command};
         items.push_back(known->item);
     }
     return items;

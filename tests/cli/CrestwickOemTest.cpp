@@ -362,6 +362,12 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
          2,
          usage("set", "nothing to set: give --manufacturer, --model, --line1, --line2, a "
                              "support value or --clear")},
+        {{"set", "--model", "M", "--clear", "Model"},
+         2,
+         usage("set", "option '--clear' deletes model, which the line also sets")},
+        {{"logo", "--depth", "16", "a.bmp"},
+         2,
+         usage("logo", "option '--depth' takes 8 or 24, not '16'")},
         {{"show", "--verbose"}, 2, usage("show", "unknown option '--verbose'")},
         {{"show", "now"}, 2, usage("show", "unexpected argument 'now'")},
         {{"logo"}, 2, usage("logo", "missing PICTURE")},
