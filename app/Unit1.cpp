@@ -571,9 +571,9 @@ void TForm1::RxSpeedButton6Click(QObject*)
     // A system whose logo area differs from the preview gets a logo that both show whole,
     // and the status bar tells which box that was.
     Image1->FitToRect({0, 0, box.width, box.height});
-    StatusBar1->SetSimpleText(text(core::Format(
-        "Fitted to %dx%d, the part of this preview that the %s System page shows",
-        {box.width, box.height, oem::generationName(system_.generation())})));
+    StatusBar1->SetSimpleText(
+        text(core::Format("Fitted to %dx%d, the part of this preview that the %s System page shows",
+                          {box.width, box.height, oem::generationName(system_.generation())})));
 }
 
 void TForm1::LedButton2Click(QObject*)

@@ -1,6 +1,6 @@
 // crestwick-oem: shows and changes the OEM information and logo of the system that --prefix
-// or WINEPREFIX names, for scripts and for preparing many machines. Every read and write goes through
-// oem::OemSystem, as the main window's do. Names from the command line are bytes and stay
+// or WINEPREFIX names, for scripts and for preparing many machines. Every read and write goes
+// through oem::OemSystem, as the main window's do. Names from the command line are bytes and stay
 // bytes; texts are read as UTF-8 where they are valid UTF-8 and in the system's ANSI code page
 // elsewhere. Errors go to stderr with status 1; a usage error is told in one line, with a hint
 // where to look, and status 2.
@@ -309,8 +309,8 @@ int set(const oem::OemSystem& system, oem::OemInfo info, oem::OemSupport support
     // oeminfo.ini as the same bytes.
     const platform::CodePage ansi = platform::CodePage::systemAnsi();
     for (std::optional<std::string>* text :
-         {&info.manufacturer, &info.model, &info.supportLine1, &info.supportLine2,
-          &support.phone, &support.hours, &support.url})
+         {&info.manufacturer, &info.model, &info.supportLine1, &info.supportLine2, &support.phone,
+          &support.hours, &support.url})
         if (*text)
             **text = ansi.decodeUtf8OrPage(**text);
     // Only the given items are written; the others keep their bytes.
@@ -495,11 +495,10 @@ std::vector<oem::OemItem> clearedItems(const Invocation& call)
     if (it == call.repeated.end())
         return items;
     for (const std::string& name : it->second) {
-        const auto known = std::find_if(std::begin(kClearNames), std::end(kClearNames),
-                                        [&](const ClearName& entry) {
-                                            return sameLetters(name, entry.option) ||
-                                                   sameLetters(name, entry.stored);
-                                        });
+        const auto known = std::find_if(
+            std::begin(kClearNames), std::end(kClearNames), [&](const ClearName& entry) {
+                return sameLetters(name, entry.option) || sameLetters(name, entry.stored);
+            });
         if (known == std::end(kClearNames))
             throw UsageError{"option '--clear' does not know the item '" + name + "'",
                              call.command};

@@ -183,9 +183,8 @@ std::vector<OemSnapshot::Value> parseRegistryFile(const std::string& text,
         OemSnapshot::Value value;
         value.name = line.substr(1, close - 1);
         const InformationValue* known = findInformationValue(value.name);
-        if (!known ||
-            std::any_of(values.begin(), values.end(),
-                        [&](const auto& v) { return v.name == value.name; }))
+        if (!known || std::any_of(values.begin(), values.end(),
+                                  [&](const auto& v) { return v.name == value.name; }))
             throw Exception(notABackup);
         const std::string data = line.substr(close + 2);
         if (data == "-") {

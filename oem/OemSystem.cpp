@@ -20,12 +20,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <iterator>
+#include <sys/stat.h>
+#include <system_error>
 #include <tuple>
 #include <utility>
-#include <sys/stat.h>
-#include <filesystem>
-#include <system_error>
 
 namespace oem {
 
@@ -690,9 +690,9 @@ OemSnapshot OemSystem::snapshot() const
             const bool number = kind == rdInteger;
             if (number != known.number || (!number && kind != rdString && kind != rdExpandString))
                 throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
-            value.type = number                ? platform::REG_DWORD
-                         : kind == rdString    ? platform::REG_SZ
-                                               : platform::REG_EXPAND_SZ;
+            value.type = number             ? platform::REG_DWORD
+                         : kind == rdString ? platform::REG_SZ
+                                            : platform::REG_EXPAND_SZ;
             value.data = rawValue(registry, name);
             if (number && value.data->size() != 4)
                 throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
@@ -721,8 +721,9 @@ void OemSystem::restore(const OemSnapshot& snapshot) const
             throw Exception(core::Format("%s is not a text value of the OEM data", {value.name}));
         // A value that is to be deleted may carry any kind.
         if (value.data &&
-            (known->number ? value.type != platform::REG_DWORD || value.data->size() != 4
-                           : value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ))
+            (known->number
+                 ? value.type != platform::REG_DWORD || value.data->size() != 4
+                 : value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ))
             throw Exception(core::Format("%s is not a %s value of the OEM data",
                                          {value.name, known->number ? "number" : "text"}));
     }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <filesystem>
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -213,11 +213,11 @@ public:
     // killed saves left beside the files written are removed first.
     //
     // On NT 6 the support values that have a value are written as string values too (never
-    // HelpCustomized), and the items in cleared are deleted, each where it is kept, in the same transaction. Support
-    // values given or cleared on 9x or NT 5, which have none, raise
+    // HelpCustomized), and the items in cleared are deleted, each where it is kept, in the same
+    // transaction. Support values given or cleared on 9x or NT 5, which have none, raise
     // "<generation> systems have no support phone, hours or web address" and write nothing.
-    void writeInfo(const OemInfo& info, FurtherSupportLines further,
-                   const OemSupport& support = {}, const std::vector<OemItem>& cleared = {}) const;
+    void writeInfo(const OemInfo& info, FurtherSupportLines further, const OemSupport& support = {},
+                   const std::vector<OemItem>& cleared = {}) const;
     // True on NT 6, whose System page shows the support phone, hours and web address.
     bool keepsSupportValues() const { return keepsInfoInRegistry(); }
 

@@ -56,7 +56,8 @@ void saveLinkInUserFolder(const platform::ShellLink& link, const std::string& wi
     struct stat st {};
     std::error_code ec;
     if (::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid == ::geteuid())
-        if (const fs::path target = fs::canonical(folder, ec); !ec && fs::is_directory(target, ec)) {
+        if (const fs::path target = fs::canonical(folder, ec);
+            !ec && fs::is_directory(target, ec)) {
             link.Save(target / host->filename());
             return;
         }

@@ -3,8 +3,8 @@
 #include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
-#include "shell/TShortcuts.h"
 #include "platform/TApplication.h"
+#include "shell/TShortcuts.h"
 #include "tests/imaging/BmpBytes.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
@@ -138,9 +138,9 @@ TEST_F(GenerationsTest, StockWinePrefixKeepsMakerAndModelInTheRegistry)
                   "\"Logo\"=\"C:\\\\windows\\\\system32\\\\oemlogo.bmp\"\n");
     EXPECT_FALSE(fs::exists(prefix() / "drive_c" / "windows" / "system"));
 
-    EXPECT_EQ(systemProperties(), (std::vector<std::string>{"System Properties", "logo: 4x2 in 120x120",
-                                                            "Manufacturer: Quillmere SoftHouse",
-                                                            "Model: Crestwick 1"}));
+    EXPECT_EQ(systemProperties(), (std::vector<std::string>{
+                                      "System Properties", "logo: 4x2 in 120x120",
+                                      "Manufacturer: Quillmere SoftHouse", "Model: Crestwick 1"}));
 
     // The next start shows what was saved, the registry's values first.
     ASSERT_TRUE(stock::replaceLine(prefix(), "\"Model\"=\"Crestwick 1\"",
@@ -343,12 +343,21 @@ TEST_F(GenerationsTest, DesktopShortcutGoesToTheUsersOwnFolders)
         bool makeFolders;
         std::vector<std::string> expected; // relative to the test's folder
     } cases[] = {
-        {"Shell Folders", true, "", true,
+        {"Shell Folders",
+         true,
+         "",
+         true,
          {"home-desktop/Crestwick.lnk", "prefix/" + roaming + "Start Menu/Programs/Crestwick.lnk"}},
-        {"User Shell Folders", true, "\"Desktop\"=\"C:\\\\users\\\\root\\\\Desktop\"", true,
+        {"User Shell Folders",
+         true,
+         "\"Desktop\"=\"C:\\\\users\\\\root\\\\Desktop\"",
+         true,
          {"home-desktop/Crestwick.lnk", "prefix/" + roaming + "Start Menu/Programs/Crestwick.lnk"}},
         {"folders missing", true, "", false, {}},
-        {"9x", false, "", false,
+        {"9x",
+         false,
+         "",
+         false,
          {"prefix/drive_c/WINDOWS/Desktop/Crestwick.lnk",
           "prefix/drive_c/WINDOWS/Start Menu/Programs/Crestwick.lnk"}},
     };
@@ -419,7 +428,8 @@ TEST_F(GenerationsTest, SystemPropertiesMakesTheKeyColourOfA9xLogoTransparent)
                 if (bits == 8)
                     pixels += char(green ? 1 : 0);
                 else
-                    pixels += green ? std::string("\x00\xFF\x00", 3) : std::string("\xFF\x00\xFF", 3);
+                    pixels +=
+                        green ? std::string("\x00\xFF\x00", 3) : std::string("\xFF\x00\xFF", 3);
             }
         if (bits == 8)
             spec.colors = {0xFF00FF, 0x00FF00}, spec.clrUsed = 2;

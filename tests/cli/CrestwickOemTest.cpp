@@ -18,19 +18,19 @@
 #include <QJsonObject>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
-#include <iconv.h>
 #include <fstream>
 #include <functional>
-#include <pwd.h>
+#include <iconv.h>
 #include <iterator>
+#include <pwd.h>
 #include <random>
-#include <thread>
-#include <csignal>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -361,7 +361,7 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
         {{"set", "--verbose"},
          2,
          usage("set", "nothing to set: give --manufacturer, --model, --line1, --line2, a "
-                             "support value or --clear")},
+                      "support value or --clear")},
         {{"set", "--model", "M", "--clear", "Model"},
          2,
          usage("set", "option '--clear' deletes model, which the line also sets")},
@@ -681,7 +681,8 @@ TEST_F(TempPrefixTest, CrestwickOemHelpAndVersionGoToStandardOutput)
         {{"--help"}, "Usage: crestwick-oem show [--json]\n"},
         {{"-h"}, "Usage: crestwick-oem show [--json]\n"},
         {{"set", "--help"}, "Usage: crestwick-oem set [--manufacturer TEXT]"},
-        {{"logo", "x.bmp", "-h"}, "Usage: crestwick-oem logo PICTURE [--fit] [--depth BITS] [--verbose]\n"},
+        {{"logo", "x.bmp", "-h"},
+         "Usage: crestwick-oem logo PICTURE [--fit] [--depth BITS] [--verbose]\n"},
         // Help wins over what would be wrong without it.
         {{"show", "--frobnicate", "-h"}, "Usage: crestwick-oem show [--json]\n"},
         {{"--version"}, "crestwick-oem "},
@@ -1228,7 +1229,8 @@ std::string supportShown()
 {
     const Result json = runTool({"show", "--json"});
     EXPECT_EQ(json.status, 0) << json.err;
-    const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
     std::string shown;
     for (const char* name : {"supportPhone", "supportHours", "supportUrl", "helpCustomized"}) {
         const QJsonValue value = object[name];
@@ -1251,11 +1253,13 @@ TEST_F(TempPrefixTest, SupportValuesAreSetShownClearedAndRestoredOnNt6)
     const std::vector<System> systems = {
         {"NT 6", [&] { stock::makeNt6(prefix()); }, prefix() / "drive_c" / "windows" / "system32",
          prefix() / "system.reg"},
-        {"NT 6 disk", [&] { makeWindows10Volume(prefix()); },
-         prefix() / "Windows" / "System32",
+        {"NT 6 disk", [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
          prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
     };
-    const std::string hours = "Mo\xe2\x80\x93" "Fr 9\xe2\x80\x93" "17 \xc3\x9c" "hr";
+    const std::string hours = "Mo\xe2\x80\x93"
+                              "Fr 9\xe2\x80\x93"
+                              "17 \xc3\x9c"
+                              "hr";
     for (const System& system : systems) {
         SCOPED_TRACE(system.name);
         system.makeAfresh(prefix());
@@ -1384,8 +1388,9 @@ TEST_F(TempPrefixTest, CrestwickOemActsOnTheSystemThatPrefixNames)
     createDefaultPrefix();
     const fs::path other = temp() / "other";
     stock::makeNt6(other);
-    for (const auto& lead : std::vector<std::vector<std::string>>{
-             {"--prefix", other.string()}, {"-p", other.string()}, {"--prefix=" + other.string()}}) {
+    for (const auto& lead : std::vector<std::vector<std::string>>{{"--prefix", other.string()},
+                                                                  {"-p", other.string()},
+                                                                  {"--prefix=" + other.string()}}) {
         std::vector<std::string> args = lead;
         args.insert(args.end(), {"show", "--json"});
         const Result result = runTool(args);
@@ -1428,11 +1433,12 @@ TEST_F(TempPrefixTest, WineReadsTheSupportValuesAsSet)
     stock::makeNt6(prefix());
     const std::string phone = "+44 20 7946 0000";
     const std::string hours = "Mo-Fr 9-17 (\xc3\x84rzte & Caf\xc3\xa9)";
-    const std::string url = "http://maker.example/s\xc3\xbc" "d";
-    ASSERT_EQ(runTool({"set", "--support-phone", phone, "--support-hours", hours,
-                       "--support-url", url})
-                  .status,
-              0);
+    const std::string url = "http://maker.example/s\xc3\xbc"
+                            "d";
+    ASSERT_EQ(
+        runTool({"set", "--support-phone", phone, "--support-hours", hours, "--support-url", url})
+            .status,
+        0);
     // Wine's own files go to the test's folder, never to a home directory.
     const fs::path out = temp() / "reg.out";
     const std::string command =
@@ -1443,8 +1449,9 @@ TEST_F(TempPrefixTest, WineReadsTheSupportValuesAsSet)
         "' wineserver -w; exit $status";
     ASSERT_EQ(std::system(command.c_str()), 0) << readFile(out);
     const std::string shown = fromCodePage437(readFile(out));
-    for (const auto& [name, value] : {std::pair{"SupportPhone", phone}, std::pair{"SupportHours", hours},
-                                      std::pair{"SupportURL", url}})
+    for (const auto& [name, value] :
+         {std::pair{"SupportPhone", phone}, std::pair{"SupportHours", hours},
+          std::pair{"SupportURL", url}})
         EXPECT_NE(shown.find(std::string("    ") + name + "    REG_SZ    " + value + "\r\n"),
                   std::string::npos)
             << shown;

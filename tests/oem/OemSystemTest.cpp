@@ -154,7 +154,8 @@ TEST_F(OemSystemTest, TheNtVersionDecidesWhereTheInformationLives)
         {"\"CurrentMajorVersionNumber\"=dword:0000000a", true, Generation::Nt6,
          "C:\\windows\\system32\\oeminfo.ini"},
         {"\"CurrentVersion\"=\"6.1\"", false, Generation::Nt6, "D:\\WIN98\\system32\\oeminfo.ini"},
-        {"\"CurrentVersion\"=\"5.1\"", true, Generation::Windows9x, "D:\\WIN98\\system\\oeminfo.ini"},
+        {"\"CurrentVersion\"=\"5.1\"", true, Generation::Windows9x,
+         "D:\\WIN98\\system\\oeminfo.ini"},
         {"\"Other\"=\"6.1\"", true, Generation::Windows9x, "D:\\WIN98\\system\\oeminfo.ini"},
     };
     for (const auto& c : both) {
