@@ -561,7 +561,20 @@ void TForm1::ListBox1Click(QObject*)
 
 void TForm1::RxSpeedButton3Click(QObject*) { FilesScan1->StopScan(); }
 
-void TForm1::RxSpeedButton6Click(QObject*) { Image1->FitToRect(Image1->ClientRect()); }
+void TForm1::RxSpeedButton6Click(QObject*)
+{
+    const oem::LogoBox box = system_.windowFitBox();
+    if (box == oem::LogoBox{oem::OemSystem::kLogoWidth, oem::OemSystem::kLogoHeight}) {
+        Image1->FitToRect(Image1->ClientRect());
+        return;
+    }
+    // A system whose logo area differs from the preview gets a logo that both show whole,
+    // and the status bar tells which box that was.
+    Image1->FitToRect({0, 0, box.width, box.height});
+    StatusBar1->SetSimpleText(
+        text(core::Format("Fitted to %dx%d, the part of this preview that the %s System page shows",
+                          {box.width, box.height, oem::generationName(system_.generation())})));
+}
 
 void TForm1::LedButton2Click(QObject*)
 {
@@ -577,7 +590,17 @@ void TForm1::LedButton3Click(QObject*) { close(); }
 void TForm1::RxSpeedButton5Click(QObject*) { close(); }
 void TForm1::RxSpeedButton1Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
 void TForm1::RxSpeedButton4Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
-void TForm1::RxSpeedButton7Click(QObject*) { Shortcuts1->CreateShortcuts(); }
+void TForm1::RxSpeedButton7Click(QObject*)
+{
+    // On NT the user's desktop and Start menu are where the user's registry says; a folder
+    // it names is never created.
+    const oem::OemSystem::UserFolders folders = system_.userFolders();
+    Shortcuts1->DesktopFolder = folders.desktop;
+    Shortcuts1->StartMenuFolder = folders.startMenu;
+    Shortcuts1->ProgramsFolder = folders.programs;
+    Shortcuts1->CreateFolders = folders.createFolders;
+    Shortcuts1->CreateShortcuts();
+}
 
 void TForm1::resizeEvent(QResizeEvent* event)
 {

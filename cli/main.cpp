@@ -1,12 +1,13 @@
-// crestwick-oem: shows and changes the OEM information and logo of the system that WINEPREFIX
-// names, for scripts and for preparing many machines. Every read and write goes through
-// oem::OemSystem, as the main window's do. Names from the command line are bytes and stay
+// crestwick-oem: shows and changes the OEM information and logo of the system that --prefix
+// or WINEPREFIX names, for scripts and for preparing many machines. Every read and write goes
+// through oem::OemSystem, as the main window's do. Names from the command line are bytes and stay
 // bytes; texts are read as UTF-8 where they are valid UTF-8 and in the system's ANSI code page
 // elsewhere. Errors go to stderr with status 1; a usage error is told in one line, with a hint
 // where to look, and status 2.
 #include "core/Exceptions.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
+#include "imaging/jpeg.h"
 #include "oem/OemBackup.h"
 #include "oem/OemSystem.h"
 #include "oem/WineServer.h"
@@ -49,6 +50,7 @@ struct OptionSpec {
     const char* name;
     const char* valueName; // null for a flag
     const char* help;
+    bool repeatable = false; // may be given more than once, each value kept
 };
 
 struct CommandSpec {
@@ -68,21 +70,34 @@ const std::vector<CommandSpec>& commands()
         {"show",
          nullptr,
          "Prints the system's generation, its Windows directory, where its OEM information\n"
-         "lives, the manufacturer, the model, the two support lines and the logo.",
+         "lives, the manufacturer, the model, the two support lines, on NT 6 and later every\n"
+         "value of the OEMInformation key, and the logo.",
          {{"--json", nullptr, "print the same facts as one JSON object"}}},
         {"set",
          nullptr,
          "Changes the given items of the OEM information, and only those; at least one is\n"
-         "needed. Texts go to oeminfo.ini in the system's code page.",
+         "needed. Texts go to oeminfo.ini in the system's code page; on NT 6 and later\n"
+         "the manufacturer, the model and the support values go to the registry too.\n"
+         "NAME of --clear: manufacturer, model, line1, line2, support-phone, support-hours\n"
+         "or support-url. The support values exist on NT 6 and later only.",
          {{"--manufacturer", "TEXT", "the computer's manufacturer"},
           {"--model", "TEXT", "the computer's model"},
           {"--line1", "TEXT", "the first support line"},
           {"--line2", "TEXT", "the second support line"},
+          {"--support-phone", "TEXT", "the support phone number (NT 6+)"},
+          {"--support-hours", "TEXT", "the support hours (NT 6+)"},
+          {"--support-url", "TEXT", "the support web address (NT 6+)"},
+          {"--clear", "NAME", "delete that item (may be repeated)", true},
           kVerbose}},
         {"logo",
          "PICTURE",
-         "Saves a BMP or JPEG picture, whatever its name, as the OEM logo (a bitmap).",
-         {{"--fit", nullptr, "first shrink the picture to fit 180x114"}, kVerbose}},
+         "Saves a BMP or JPEG picture, whatever its name, as the OEM logo (a bitmap). The\n"
+         "logo area is 180x114 on 9x and NT 5, 120x120 on NT 6 and later. A bitmap that\n"
+         "the tool makes (fitted, or decoded from a JPEG) has the depth BITS; a BMP\n"
+         "written as it is keeps its own unless --depth is given.",
+         {{"--fit", nullptr, "first shrink the picture to fit the system's logo area"},
+          {"--depth", "BITS", "8 or 24 bits per pixel (default 24)"},
+          kVerbose}},
         {"backup",
          "FOLDER",
          "Copies the OEM files (and on NT 6 and later the OEM registry values) into FOLDER.",
@@ -135,14 +150,15 @@ std::string usage()
         out += synopsis(command, out.empty() ? "Usage: " : "       ");
     out += "       crestwick-oem -h | --help | --version\n"
            "Shows and changes the OEM information and logo of the Windows system that\n"
-           "WINEPREFIX names. 'crestwick-oem COMMAND --help' tells more about a command.\n";
+           "WINEPREFIX names, or that '--prefix DIR' (or '-p DIR') before the command names.\n"
+           "'crestwick-oem COMMAND --help' tells more about a command.\n";
     return out;
 }
 
 std::string commandHelp(const CommandSpec& command)
 {
     std::string out = synopsis(command, "Usage: ") + command.summary +
-                      "\nActs on the system that WINEPREFIX names.\n\n";
+                      "\nActs on the system that --prefix or WINEPREFIX names.\n\n";
     const auto item = [&](std::string left, const char* help) {
         left.resize(std::max<std::size_t>(left.size() + 2, 24), ' ');
         out += "  " + left + help + "\n";
@@ -198,6 +214,7 @@ int show(bool json)
         if (const auto path = platform::WinPath::toHost(file))
             ensureReadable(*path, file);
     const oem::OemInfo info = system.readInfo();
+    const oem::OemSupport support = system.readSupport();
     std::optional<std::uintmax_t> logoSize;
     int width = 0;
     int height = 0;
@@ -218,6 +235,7 @@ int show(bool json)
         }
     }
     const char* keptIn = system.keepsInfoInRegistry() ? "registry" : "oeminfo.ini";
+    const oem::LogoBox box = system.logoBox();
     if (json) {
         const QJsonObject logoObject{
             {"file", jsonText(logo)},
@@ -226,7 +244,7 @@ int show(bool json)
             {"width", width},
             {"height", height},
         };
-        const QJsonObject object{
+        QJsonObject object{
             {"generation", jsonText(oem::generationName(system.generation()))},
             {"version", jsonText(system.version())},
             {"windowsDirectory", jsonText(system.windowsDirectory())},
@@ -237,7 +255,17 @@ int show(bool json)
             {"line1", jsonText(info.supportLine1)},
             {"line2", jsonText(info.supportLine2)},
             {"logo", logoObject},
+            {"logoBox", QJsonObject{{"width", box.width}, {"height", box.height}}},
         };
+        // The support part exists on NT 6 alone; elsewhere these members are left out.
+        if (system.keepsSupportValues()) {
+            object.insert("supportPhone", jsonText(support.phone));
+            object.insert("supportHours", jsonText(support.hours));
+            object.insert("supportUrl", jsonText(support.url));
+            object.insert("helpCustomized", support.helpCustomized
+                                                ? QJsonValue(qint64(*support.helpCustomized))
+                                                : QJsonValue(QJsonValue::Null));
+        }
         const std::string out = QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
         std::fputs(out.c_str(), stdout);
         return 0;
@@ -256,32 +284,49 @@ int show(bool json)
     line("Model:", info.model);
     line("Support line 1:", info.supportLine1);
     line("Support line 2:", info.supportLine2);
+    if (system.keepsSupportValues()) {
+        line("Support phone:", support.phone);
+        line("Support hours:", support.hours);
+        line("Support URL:", support.url);
+        line("Help customized:", support.helpCustomized
+                                     ? std::optional(std::to_string(*support.helpCustomized))
+                                     : std::nullopt);
+    }
     if (logoSize)
         std::printf("%-20s %s (%ju bytes, %dx%d)\n", "Logo:", logo.c_str(), *logoSize, width,
                     height);
     else
         std::printf("%-20s %s (none)\n", "Logo:", logo.c_str());
+    std::printf("%-20s %dx%d\n", "Logo area:", box.width, box.height);
     return 0;
 }
 
-int set(oem::OemInfo info)
+int set(const oem::OemSystem& system, oem::OemInfo info, oem::OemSupport support,
+        const std::vector<oem::OemItem>& cleared)
 {
-    const oem::OemSystem system = oem::OemSystem::describe();
     // An argument that is not UTF-8 was typed in a terminal that uses the system's code page
     // (Latin-1 "M\xFCller"): read so, it reaches the registry as the same letters and
     // oeminfo.ini as the same bytes.
     const platform::CodePage ansi = platform::CodePage::systemAnsi();
     for (std::optional<std::string>* text :
-         {&info.manufacturer, &info.model, &info.supportLine1, &info.supportLine2})
+         {&info.manufacturer, &info.model, &info.supportLine1, &info.supportLine2, &support.phone,
+          &support.hours, &support.url})
         if (*text)
             **text = ansi.decodeUtf8OrPage(**text);
     // Only the given items are written; the others keep their bytes.
-    system.writeInfo(info, oem::FurtherSupportLines::Keep);
+    system.writeInfo(info, oem::FurtherSupportLines::Keep, support, cleared);
     say("Saved the OEM information of " + system.windowsDirectory());
     return 0;
 }
 
-int logo(const std::string& picturePath, bool fit)
+// How deep the bitmap that logo writes is: 24 bits unless asked otherwise; nothing when not
+// asked, for a bitmap that is written as it is.
+struct LogoDepthChoice {
+    oem::LogoDepth depth = oem::LogoDepth::Bits24;
+    bool given = false;
+};
+
+int logo(const std::string& picturePath, bool fit, LogoDepthChoice depth)
 {
     const oem::OemSystem system = oem::OemSystem::describe();
     // The picture is named as the shell names it; the picture framework takes Windows paths,
@@ -297,8 +342,18 @@ int logo(const std::string& picturePath, bool fit)
     TPicture picture;
     try {
         picture.LoadFromFileByContent(windowsPath);
-        if (fit)
-            oem::OemSystem::fitLogo(picture);
+        // A JPEG is decoded in full colour whatever the screen, before any reduction.
+        if (auto* jpeg = dynamic_cast<TJPEGImage*>(picture.Graphic()))
+            jpeg->SetPixelFormat(jf24Bit);
+        if (fit) {
+            oem::OemSystem::fitLogo(picture, system.logoBox(), depth.depth);
+        } else if (depth.given || !dynamic_cast<TBitmap*>(picture.Graphic())) {
+            // A JPEG is decoded here, at the asked depth, instead of at the screen's.
+            TBitmap bitmap;
+            bitmap.Assign(picture.Graphic());
+            oem::OemSystem::setLogoDepth(bitmap, depth.depth);
+            picture.SetGraphic(&bitmap);
+        }
         system.writeLogo(picture);
     } catch (const EJPEG& error) {
         // The library's words tell a user more than its message number.
@@ -336,6 +391,7 @@ int restore(const fs::path& folder)
 struct Invocation {
     const CommandSpec* command = nullptr;
     std::map<std::string, std::optional<std::string>> options;
+    std::map<std::string, std::vector<std::string>> repeated; // values of repeatable options
     std::vector<std::string> names;
 
     bool has(const char* name) const { return options.contains(name); }
@@ -379,9 +435,11 @@ Invocation parse(const CommandSpec& command, const std::vector<std::string>& arg
             throw UsageError{"option '" + name + "' needs " + option->valueName, &command};
         else if (equals != std::string::npos)
             throw UsageError{"option '" + name + "' takes no value", &command};
-        if (option->valueName && call.has(option->name))
+        if (option->valueName && call.has(option->name) && !option->repeatable)
             throw UsageError{"option '" + name + "' is given twice", &command};
         call.options[option->name] = value;
+        if (option->repeatable && value)
+            call.repeated[option->name].push_back(*value);
     }
     return call;
 }
@@ -405,8 +463,108 @@ void requireSystem()
         ensureReadable(*hive, hive->string());
 }
 
-int run(const std::vector<std::string>& args)
+// The items that set --clear names: the option's own name, or the name of the registry value
+// or oeminfo.ini item (any letter case).
+struct ClearName {
+    const char* option;
+    const char* stored;
+    oem::OemItem item;
+};
+constexpr ClearName kClearNames[] = {
+    {"manufacturer", "Manufacturer", oem::OemItem::Manufacturer},
+    {"model", "Model", oem::OemItem::Model},
+    {"line1", "Line1", oem::OemItem::SupportLine1},
+    {"line2", "Line2", oem::OemItem::SupportLine2},
+    {"support-phone", "SupportPhone", oem::OemItem::SupportPhone},
+    {"support-hours", "SupportHours", oem::OemItem::SupportHours},
+    {"support-url", "SupportURL", oem::OemItem::SupportUrl},
+};
+
+bool sameLetters(std::string_view a, std::string_view b)
 {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::vector<oem::OemItem> clearedItems(const Invocation& call)
+{
+    std::vector<oem::OemItem> items;
+    const auto it = call.repeated.find("--clear");
+    if (it == call.repeated.end())
+        return items;
+    for (const std::string& name : it->second) {
+        const auto known = std::find_if(
+            std::begin(kClearNames), std::end(kClearNames), [&](const ClearName& entry) {
+                return sameLetters(name, entry.option) || sameLetters(name, entry.stored);
+            });
+        if (known == std::end(kClearNames))
+            throw UsageError{"option '--clear' does not know the item '" + name + "'",
+                             call.command};
+        // Its option is named as the item is: one line cannot both set and delete it.
+        if (call.has((std::string("--") + known->option).c_str()))
+            throw UsageError{std::string("option '--clear' deletes ") + known->option +
+                                 ", which the line also sets",
+                             call.command};
+        items.push_back(known->item);
+    }
+    return items;
+}
+
+// The options that only NT 6 and later have a place for.
+bool namesSupportValue(const Invocation& call, const std::vector<oem::OemItem>& cleared)
+{
+    return call.has("--support-phone") || call.has("--support-hours") ||
+           call.has("--support-url") ||
+           std::any_of(cleared.begin(), cleared.end(), [](oem::OemItem item) {
+               return item == oem::OemItem::SupportPhone || item == oem::OemItem::SupportHours ||
+                      item == oem::OemItem::SupportUrl;
+           });
+}
+
+LogoDepthChoice depthOf(const Invocation& call)
+{
+    LogoDepthChoice choice;
+    const auto value = call.value("--depth");
+    if (!value)
+        return choice;
+    choice.given = true;
+    if (*value == "8")
+        choice.depth = oem::LogoDepth::Bits8;
+    else if (*value != "24")
+        throw UsageError{"option '--depth' takes 8 or 24, not '" + *value + "'", call.command};
+    return choice;
+}
+
+// Takes "--prefix DIR", "--prefix=DIR" or "-p DIR" from the start of the line: the system to
+// act on, in place of WINEPREFIX's.
+std::vector<std::string> takePrefix(std::vector<std::string> args)
+{
+    while (!args.empty()) {
+        std::optional<std::string> folder;
+        std::size_t used = 1;
+        if (args[0].starts_with("--prefix=")) {
+            folder = args[0].substr(9);
+        } else if (args[0] == "--prefix" || args[0] == "-p") {
+            if (args.size() < 2)
+                throw UsageError{"option '" + args[0] + "' needs DIR"};
+            folder = args[1];
+            used = 2;
+        } else {
+            break;
+        }
+        if (folder->empty())
+            throw UsageError{"option '--prefix' needs DIR"};
+        ::setenv("WINEPREFIX", folder->c_str(), 1);
+        args.erase(args.begin(), args.begin() + std::ptrdiff_t(used));
+    }
+    return args;
+}
+
+int run(std::vector<std::string> args)
+{
+    args = takePrefix(std::move(args));
     if (args.empty())
         throw UsageError{"no command given"};
     if (args[0] == "-h" || args[0] == "--help") {
@@ -438,20 +596,37 @@ int run(const std::vector<std::string>& args)
     info.model = call.value("--model");
     info.supportLine1 = call.value("--line1");
     info.supportLine2 = call.value("--line2");
+    oem::OemSupport support;
+    support.phone = call.value("--support-phone");
+    support.hours = call.value("--support-hours");
+    support.url = call.value("--support-url");
+    const std::vector<oem::OemItem> cleared = clearedItems(call);
     if (command->name == std::string_view("set") && !info.manufacturer && !info.model &&
-        !info.supportLine1 && !info.supportLine2)
-        throw UsageError{"nothing to set: give --manufacturer, --model, --line1 or --line2",
+        !info.supportLine1 && !info.supportLine2 && !support.phone && !support.hours &&
+        !support.url && cleared.empty())
+        throw UsageError{"nothing to set: give --manufacturer, --model, --line1, --line2, a "
+                         "support value or --clear",
                          command};
+    const LogoDepthChoice depth = depthOf(call);
     verbose = call.has("--verbose");
 
     requireSystem();
     const std::string_view name = command->name;
     if (name == "show")
         return show(call.has("--json"));
-    if (name == "set")
-        return set(info);
+    if (name == "set") {
+        const oem::OemSystem system = oem::OemSystem::describe();
+        // 9x and NT 5 keep no support values: asking for them is a mistake of the command
+        // line, told before anything is written.
+        if (namesSupportValue(call, cleared) && !system.keepsSupportValues())
+            throw UsageError{std::string("the support phone, hours and web address exist on "
+                                         "NT 6 and later; this system is of generation ") +
+                                 oem::generationName(system.generation()),
+                             command};
+        return set(system, info, support, cleared);
+    }
     if (name == "logo")
-        return logo(call.names[0], call.has("--fit"));
+        return logo(call.names[0], call.has("--fit"), depth);
     if (name == "backup")
         return backup(call.names[0], call.has("--force"));
     return restore(call.names[0]);
@@ -469,7 +644,7 @@ int main(int argc, char** argv)
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QGuiApplication app(argc, argv);
     try {
-        return run(args);
+        return run(std::move(args));
     } catch (const UsageError& error) {
         std::fprintf(stderr, "crestwick-oem: %s\nTry 'crestwick-oem%s%s --help' for more information.\n",
                      error.message.c_str(), error.command ? " " : "",

@@ -24,8 +24,8 @@ namespace {
 constexpr const char* kManifest = "manifest.txt";
 constexpr const char* kManifestHeader = "crestwick-oem backup 2";
 constexpr const char* kFirstManifestHeader = "crestwick-oem backup 1";
-// The OEMInformation values that set and logo write on NT 6.
-const std::vector<std::string> kValues = {"Manufacturer", "Model", "Logo"};
+// The OEMInformation values of the first format, which kept only these.
+const std::vector<std::string> kFirstFormatValues = {"Manufacturer", "Model", "Logo"};
 
 // The largest file that a backup holds or restore takes: far more than any logo or
 // oeminfo.ini, and little enough to be read whole. The manual page names it.
@@ -87,6 +87,14 @@ std::string regLine(const OemSnapshot::Value& value)
     if (!value.data)
         return line + "-";
     const std::string& data = *value.data;
+    if (value.type == platform::REG_DWORD && data.size() == 4) {
+        const std::uint32_t number =
+            std::uint32_t(std::uint8_t(data[0])) | std::uint32_t(std::uint8_t(data[1])) << 8 |
+            std::uint32_t(std::uint8_t(data[2])) << 16 | std::uint32_t(std::uint8_t(data[3])) << 24;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "dword:%08x", number);
+        return line + hex;
+    }
     const bool plain = value.type == platform::REG_SZ && !data.empty() && data.back() == '\0' &&
                        std::all_of(data.begin(), data.end() - 1,
                                    [](char c) { return c >= 0x20 && c < 0x7F; });
@@ -126,7 +134,8 @@ std::string readBackupFile(const fs::path& path, std::size_t limit, int* mode = 
     return bytes;
 }
 
-// The kind n of a value written as hex(n): a hexadecimal number that fits 32 bits.
+// The kind n of a value written as hex(n), or a dword's digits: a hexadecimal number that
+// fits 32 bits.
 std::optional<platform::DWORD> parseKind(const std::string& word)
 {
     if (word.empty() || word.size() > 8 ||
@@ -173,12 +182,24 @@ std::vector<OemSnapshot::Value> parseRegistryFile(const std::string& text,
             throw Exception(notABackup);
         OemSnapshot::Value value;
         value.name = line.substr(1, close - 1);
-        if (std::find(kValues.begin(), kValues.end(), value.name) == kValues.end() ||
-            std::any_of(values.begin(), values.end(),
-                        [&](const auto& v) { return v.name == value.name; }))
+        const InformationValue* known = findInformationValue(value.name);
+        if (!known || std::any_of(values.begin(), values.end(),
+                                  [&](const auto& v) { return v.name == value.name; }))
             throw Exception(notABackup);
         const std::string data = line.substr(close + 2);
         if (data == "-") {
+            values.push_back(value);
+            continue;
+        }
+        // A number is written as Windows' registry editor writes one: eight hexadecimal digits.
+        if (known->number && data.starts_with("dword:")) {
+            const std::string digits = data.substr(6);
+            const auto number = parseKind(digits);
+            if (!number || digits.size() != 8)
+                throw Exception(notABackup);
+            value.type = platform::REG_DWORD;
+            value.data = std::string{char(*number & 0xFF), char(*number >> 8 & 0xFF),
+                                     char(*number >> 16 & 0xFF), char(*number >> 24 & 0xFF)};
             values.push_back(value);
             continue;
         }
@@ -216,8 +237,9 @@ std::vector<OemSnapshot::Value> parseRegistryFile(const std::string& text,
         } else {
             throw Exception(notABackup);
         }
-        // Only texts are OEM values: anything else would make the system unreadable.
-        if (kind != platform::REG_SZ && kind != platform::REG_EXPAND_SZ)
+        // The OEM values are texts but for the numbers above: anything else would make the
+        // system unreadable.
+        if (known->number || (kind != platform::REG_SZ && kind != platform::REG_EXPAND_SZ))
             throw Exception("The backup in " + folder.string() + " holds the value " +
                             value.name + " of kind " + std::to_string(kind) +
                             "; only texts are restored");
@@ -239,7 +261,8 @@ OemSnapshot::Value readFirstFormatValue(const fs::path& folder, const std::strin
                                         const std::string& state, const std::string& notABackup,
                                         const std::vector<OemSnapshot::Value>& earlier)
 {
-    if (std::find(kValues.begin(), kValues.end(), name) == kValues.end() ||
+    if (std::find(kFirstFormatValues.begin(), kFirstFormatValues.end(), name) ==
+            kFirstFormatValues.end() ||
         std::any_of(earlier.begin(), earlier.end(), [&](const auto& v) { return v.name == name; }))
         throw Exception(notABackup);
     OemSnapshot::Value value;

@@ -20,11 +20,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
-#include <utility>
-#include <sys/stat.h>
 #include <filesystem>
+#include <iterator>
+#include <sys/stat.h>
 #include <system_error>
+#include <tuple>
+#include <utility>
 
 namespace oem {
 
@@ -62,6 +63,19 @@ constexpr const char* kLogo = "Logo";
 constexpr const char* kSupportPhone = "SupportPhone";
 constexpr const char* kSupportHours = "SupportHours";
 constexpr const char* kSupportUrl = "SupportURL";
+constexpr const char* kHelpCustomized = "HelpCustomized";
+
+// The logo areas of the System pages.
+constexpr LogoBox kSheetLogoBox{OemSystem::kLogoWidth, OemSystem::kLogoHeight};
+constexpr LogoBox kNt6LogoBox{120, 120};
+
+// Where the user's shell folders are named (HKEY_CURRENT_USER), and where the user's profile
+// folder is, for the %USERPROFILE% of the unexpanded names.
+constexpr const char* kShellFoldersKey =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr const char* kUserShellFoldersKey =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+constexpr const char* kVolatileEnvironmentKey = "\\Volatile Environment";
 
 // How a value of the wrong kind is taken.
 enum class WrongKind { Raise, Ignore };
@@ -198,8 +212,6 @@ void ensureOneLine(const char* key, const std::optional<std::string>& text)
             "The text for '%s' holds a line break, which an INI file cannot store", {key}));
 }
 
-// The OEMInformation values that saves set.
-constexpr const char* kSavedValues[] = {kManufacturer, kModel, kLogo};
 // The largest OEM file that is read whole: far more than any logo or oeminfo.ini.
 constexpr std::size_t kMaxOemFile = std::size_t(64) << 20;
 
@@ -256,6 +268,14 @@ void ensureLoadsBack(TBitmap& bitmap)
 
 } // namespace
 
+const InformationValue* findInformationValue(const std::string& name)
+{
+    for (const InformationValue& value : kInformationValues)
+        if (name == value.name)
+            return &value;
+    return nullptr;
+}
+
 const char* generationName(Generation generation)
 {
     switch (generation) {
@@ -284,34 +304,46 @@ OemSystem OemSystem::describe(MissingRoot whenMissing)
     TRegistry registry;
     registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
 
-    if (registry.OpenKey(kWindowsKey, false) && registry.ValueExists(kSystemRoot)) {
-        system.systemRoot_ = registry.ReadString(kSystemRoot);
+    std::optional<std::string> windowsRoot;
+    if (registry.OpenKey(kWindowsKey, false) && registry.ValueExists(kSystemRoot))
+        windowsRoot = registry.ReadString(kSystemRoot);
+    const bool ntKey = registry.OpenKey(kWindowsNtKey, false);
+    // The version of the NT key, when it has one.
+    std::optional<int> major;
+    if (ntKey) {
+        if (const auto number = optionalNumber(registry, "CurrentMajorVersionNumber")) {
+            major = int(*number);
+            system.version_ =
+                std::to_string(*number) + "." +
+                std::to_string(optionalNumber(registry, "CurrentMinorVersionNumber").value_or(0));
+        } else {
+            system.version_ =
+                optionalString(registry, "CurrentVersion", WrongKind::Ignore).value_or("");
+            major = majorOf(system.version_);
+        }
+    }
+    const bool ntRoot = ntKey && registry.ValueExists(kSystemRoot);
+    // The 9x value alone makes a 9x system; beside an NT key of version 6 or later it is a
+    // leftover in an NT registry (an older Wine wrote it, or another program did), whose
+    // system folder is system32.
+    if (windowsRoot && !(major && *major >= kFirstRegistryMajorVersion)) {
+        system.version_.clear();
+        system.systemRoot_ = *windowsRoot;
         system.windowsDirectory_ = system.systemRoot_ + "\\";
         return system;
     }
 
-    if (!registry.OpenKey(kWindowsNtKey, false) || !registry.ValueExists(kSystemRoot)) {
+    if (!windowsRoot && !ntRoot) {
+        system.version_.clear();
         system.windowsDirectory_ =
             whenMissing == MissingRoot::CurrentDriveRoot ? "\\" : kPlatformWindowsDirectory;
         system.systemRoot_ =
             system.windowsDirectory_.substr(0, system.windowsDirectory_.size() - 1);
         return system;
     }
-    system.systemRoot_ = registry.ReadString(kSystemRoot);
+    system.systemRoot_ = ntRoot ? registry.ReadString(kSystemRoot) : *windowsRoot;
     system.windowsDirectory_ = system.systemRoot_ + "\\";
     system.productName_ = optionalString(registry, "ProductName", WrongKind::Ignore).value_or("");
-
-    std::optional<int> major;
-    if (const auto number = optionalNumber(registry, "CurrentMajorVersionNumber")) {
-        major = int(*number);
-        system.version_ =
-            std::to_string(*number) + "." +
-            std::to_string(optionalNumber(registry, "CurrentMinorVersionNumber").value_or(0));
-    } else {
-        system.version_ =
-            optionalString(registry, "CurrentVersion", WrongKind::Ignore).value_or("");
-        major = majorOf(system.version_);
-    }
     // Every NT system names its version; one that does not is taken for a current one.
     system.generation_ =
         major && *major < kFirstRegistryMajorVersion ? Generation::Nt5 : Generation::Nt6;
@@ -355,6 +387,20 @@ OemInfo OemSystem::readInfo(const OemInfo& defaults) const
     info.supportLine1 = readIni(ini, kSupport, "Line1", defaults.supportLine1, ansi);
     info.supportLine2 = readIni(ini, kSupport, "Line2", defaults.supportLine2, ansi);
     return info;
+}
+
+OemSupport OemSystem::readSupport() const
+{
+    OemSupport support;
+    if (!keepsSupportValues())
+        return support;
+    TRegistry registry;
+    openOemInformation(registry);
+    support.phone = optionalString(registry, kSupportPhone, WrongKind::Raise);
+    support.hours = optionalString(registry, kSupportHours, WrongKind::Raise);
+    support.url = optionalString(registry, kSupportUrl, WrongKind::Raise);
+    support.helpCustomized = optionalNumber(registry, kHelpCustomized);
+    return support;
 }
 
 OemSheet OemSystem::readSheet() const
@@ -459,13 +505,45 @@ void OemSystem::ensureWritable(const std::string& file, const char* firstValue) 
     platform::RegCloseKey(software);
 }
 
-void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) const
+void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further,
+                          const OemSupport& support, const std::vector<OemItem>& cleared) const
 {
+    const auto clears = [&](OemItem item) {
+        return std::find(cleared.begin(), cleared.end(), item) != cleared.end();
+    };
+    const bool supportValues = support.phone || support.hours || support.url ||
+                               clears(OemItem::SupportPhone) || clears(OemItem::SupportHours) ||
+                               clears(OemItem::SupportUrl);
+    if (supportValues && !keepsSupportValues())
+        throw Exception(core::Format("%s systems have no support phone, hours or web address",
+                                     {generationName(generation_)}));
     ensureOneLine(kManufacturer, info.manufacturer);
     ensureOneLine(kModel, info.model);
     ensureOneLine("Line1", info.supportLine1);
     ensureOneLine("Line2", info.supportLine2);
-    const char* firstValue = info.manufacturer ? kManufacturer : info.model ? kModel : nullptr;
+    // The registry values this save sets or deletes, in the order of the key's values; the
+    // first names a failure to write the registry.
+    std::vector<std::pair<const char*, const std::optional<std::string>*>> registryChanges;
+    if (keepsInfoInRegistry()) {
+        const std::pair<OemItem, std::pair<const char*, const std::optional<std::string>*>>
+            items[] = {
+                {OemItem::Manufacturer, {kManufacturer, &info.manufacturer}},
+                {OemItem::Model, {kModel, &info.model}},
+                {OemItem::SupportPhone, {kSupportPhone, &support.phone}},
+                {OemItem::SupportHours, {kSupportHours, &support.hours}},
+                {OemItem::SupportUrl, {kSupportUrl, &support.url}},
+            };
+        static const std::optional<std::string> kDelete;
+        for (const auto& [item, change] : items)
+            if (*change.second)
+                registryChanges.push_back(change);
+            else if (clears(item))
+                registryChanges.push_back({change.first, &kDelete});
+    }
+    const char* firstValue = !registryChanges.empty() ? registryChanges.front().first
+                             : info.manufacturer      ? kManufacturer
+                             : info.model             ? kModel
+                                                      : nullptr;
     const platform::SystemLock lock(platform::Prefix::root());
     ensureWritable(infoFile(), firstValue);
     const bool registry = keepsInfoInRegistry() && firstValue;
@@ -508,6 +586,14 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
         for (const char* key : kFurtherLines)
             if (auto edited = platform::ProfileText::deleteKey(text, kSupport, key))
                 text = std::move(*edited);
+    for (const auto& [item, section, key] :
+         {std::tuple{OemItem::Manufacturer, kGeneral, kManufacturer},
+          std::tuple{OemItem::Model, kGeneral, kModel},
+          std::tuple{OemItem::SupportLine1, kSupport, "Line1"},
+          std::tuple{OemItem::SupportLine2, kSupport, "Line2"}})
+        if (clears(item) && existed)
+            if (auto edited = platform::ProfileText::deleteKey(text, section, key))
+                text = std::move(*edited);
     const bool wroteText =
         info.manufacturer || info.model || info.supportLine1 || info.supportLine2;
 
@@ -515,11 +601,23 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further) cons
     if (registry) {
         platform::RegistryTransaction transaction;
         TRegistry values;
-        createOemInformation(values, firstValue);
-        if (info.manufacturer)
-            setString(values, kManufacturer, *info.manufacturer);
-        if (info.model)
-            setString(values, kModel, *info.model);
+        const bool anySet = std::any_of(registryChanges.begin(), registryChanges.end(),
+                                        [](const auto& change) { return bool(*change.second); });
+        // Deleting values creates no key that was not there.
+        if (anySet)
+            createOemInformation(values, firstValue);
+        else
+            openOemInformation(values);
+        if (values.CurrentKey() != 0)
+            for (const auto& [name, value] : registryChanges) {
+                if (*value) {
+                    setString(values, name, **value);
+                    continue;
+                }
+                const platform::LONG rc = platform::RegDeleteValueA(values.CurrentKey(), name);
+                if (rc != platform::ERROR_SUCCESS && rc != platform::ERROR_FILE_NOT_FOUND)
+                    failedToSet(name);
+            }
         if (transaction.commit() != platform::ERROR_SUCCESS)
             failedToSet(firstValue);
     }
@@ -587,15 +685,22 @@ OemSnapshot OemSystem::snapshot() const
         return snapshot;
     TRegistry registry;
     openOemInformation(registry);
-    for (const char* name : kSavedValues) {
+    for (const InformationValue& known : kInformationValues) {
+        const char* name = known.name;
         OemSnapshot::Value value;
         value.name = name;
+        value.type = known.number ? platform::REG_DWORD : platform::REG_SZ;
         if (registry.CurrentKey() != 0 && registry.ValueExists(name)) {
             const TRegDataType kind = registry.GetDataType(name);
-            if (kind != rdString && kind != rdExpandString)
+            const bool number = kind == rdInteger;
+            if (number != known.number || (!number && kind != rdString && kind != rdExpandString))
                 throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
-            value.type = kind == rdString ? platform::REG_SZ : platform::REG_EXPAND_SZ;
+            value.type = number             ? platform::REG_DWORD
+                         : kind == rdString ? platform::REG_SZ
+                                            : platform::REG_EXPAND_SZ;
             value.data = rawValue(registry, name);
+            if (number && value.data->size() != 4)
+                throw ERegistryException(core::Format("Invalid data type for '%s'", {name}));
         }
         snapshot.values.push_back(std::move(value));
     }
@@ -615,13 +720,18 @@ void OemSystem::restore(const OemSnapshot& snapshot) const
             return logoFile();
         throw Exception(core::Format("%s is not a file of the OEM data", {name}));
     };
-    for (const OemSnapshot::Value& value : snapshot.values)
-        if (!keepsInfoInRegistry() ||
-            std::find_if(std::begin(kSavedValues), std::end(kSavedValues), [&](const char* n) {
-                return value.name == n;
-            }) == std::end(kSavedValues) ||
-            (value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ))
+    for (const OemSnapshot::Value& value : snapshot.values) {
+        const InformationValue* known = findInformationValue(value.name);
+        if (!keepsInfoInRegistry() || !known)
             throw Exception(core::Format("%s is not a text value of the OEM data", {value.name}));
+        // A value that is to be deleted may carry any kind.
+        if (value.data &&
+            (known->number
+                 ? value.type != platform::REG_DWORD || value.data->size() != 4
+                 : value.type != platform::REG_SZ && value.type != platform::REG_EXPAND_SZ))
+            throw Exception(core::Format("%s is not a %s value of the OEM data",
+                                         {value.name, known->number ? "number" : "text"}));
+    }
 
     const platform::SystemLock lock(platform::Prefix::root());
     const char* firstValue = snapshot.values.empty() ? nullptr : snapshot.values[0].name.c_str();
@@ -703,10 +813,82 @@ void OemSystem::writeLogo(TPicture& picture) const
     });
 }
 
-void OemSystem::fitLogo(TPicture& picture)
+LogoBox OemSystem::logoBox() const
 {
-    auto bitmap = TAdvImage::FittedBitmap(picture, {0, 0, kLogoWidth, kLogoHeight});
-    picture.SetGraphic(bitmap.get());
+    return generation_ == Generation::Nt6 ? kNt6LogoBox : kSheetLogoBox;
+}
+
+LogoBox OemSystem::windowFitBox() const
+{
+    const LogoBox sheet = logoBox();
+    return {std::min(sheet.width, kLogoWidth), std::min(sheet.height, kLogoHeight)};
+}
+
+void OemSystem::setLogoDepth(TBitmap& bitmap, LogoDepth depth)
+{
+    // A bitmap of a fixed depth is device-independent: its pixels and the colours of the
+    // 8-bit form (the halftone palette) are the same on every machine.
+    if (depth == LogoDepth::Bits8)
+        bitmap.SetPixelFormat(pf8bit);
+    else if (depth == LogoDepth::Bits24)
+        bitmap.SetPixelFormat(pf24bit);
+}
+
+void OemSystem::fitLogo(TPicture& picture, LogoBox box, LogoDepth depth)
+{
+    const TRect fitted =
+        TAdvImage::FitRect(box.width, box.height, picture.Width(), picture.Height());
+    TBitmap bitmap;
+    // Drawn into a 24-bit device-independent bitmap, never one of the screen's depth, unless
+    // the screen's depth is asked for.
+    if (depth != LogoDepth::Screen)
+        bitmap.SetPixelFormat(pf24bit);
+    bitmap.SetSize(fitted.Width(), fitted.Height());
+    if (TGraphic* graphic = picture.Graphic(); graphic != nullptr && !bitmap.Empty())
+        bitmap.Canvas().StretchDraw(fitted, *graphic);
+    setLogoDepth(bitmap, depth);
+    picture.SetGraphic(&bitmap);
+}
+
+OemSystem::UserFolders OemSystem::userFolders() const
+{
+    UserFolders folders;
+    if (generation_ == Generation::Windows9x)
+        return folders;
+    const auto isFolder = [](const std::string& windowsPath) {
+        std::error_code ec;
+        const auto host = platform::WinPath::toHost(windowsPath);
+        return host && std::filesystem::is_directory(*host, ec);
+    };
+    TRegistry registry;
+    registry.SetRootKey(platform::HKEY_CURRENT_USER);
+    std::string profile;
+    if (registry.OpenKey(kVolatileEnvironmentKey, false))
+        profile = optionalString(registry, "USERPROFILE", WrongKind::Ignore).value_or("");
+    const auto find = [&](const char* name) -> std::string {
+        if (registry.OpenKey(kShellFoldersKey, false))
+            if (auto path = optionalString(registry, name, WrongKind::Ignore);
+                path && !path->empty() && isFolder(*path))
+                return *path;
+        if (registry.OpenKey(kUserShellFoldersKey, false))
+            if (auto path = optionalString(registry, name, WrongKind::Ignore); path) {
+                if (!profile.empty())
+                    *path = expandVariable(*path, "USERPROFILE", profile);
+                if (!path->empty() && path->find('%') == std::string::npos && isFolder(*path))
+                    return *path;
+            }
+        return {};
+    };
+    const auto withoutSlash = [](std::string path) {
+        while (path.size() > 3 && path.back() == '\\')
+            path.pop_back();
+        return path;
+    };
+    folders.createFolders = false;
+    folders.desktop = withoutSlash(find("Desktop"));
+    folders.startMenu = withoutSlash(find("Start Menu"));
+    folders.programs = withoutSlash(find("Programs"));
+    return folders;
 }
 
 } // namespace oem

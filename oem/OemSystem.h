@@ -1,7 +1,8 @@
 #pragma once
 
-#include <filesystem>
+#include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,6 +24,46 @@ enum class Generation {
 // "9x", "NT 5", "NT 6+": how people call the generations.
 const char* generationName(Generation generation);
 
+// A value of the OEMInformation key of NT 6 that the program shows, saves and restores: each
+// is a text (REG_SZ or REG_EXPAND_SZ) except HelpCustomized, a number (REG_DWORD).
+struct InformationValue {
+    const char* name;
+    bool number;
+};
+inline constexpr std::array<InformationValue, 7> kInformationValues = {{
+    {"Manufacturer", false},
+    {"Model", false},
+    {"Logo", false},
+    {"SupportPhone", false},
+    {"SupportHours", false},
+    {"SupportURL", false},
+    {"HelpCustomized", true},
+}};
+// The entry of kInformationValues with that exact name; null for any other name.
+const InformationValue* findInformationValue(const std::string& name);
+
+// An item of the OEM information that a save may delete.
+enum class OemItem {
+    Manufacturer, // the registry value on NT 6, and "general" Manufacturer of oeminfo.ini
+    Model,        // likewise
+    SupportLine1, // "Support Information" Line1 of oeminfo.ini
+    SupportLine2, // "Support Information" Line2
+    SupportPhone, // the registry values of NT 6 alone
+    SupportHours,
+    SupportUrl,
+};
+
+// The width and height of a logo area in pixels.
+struct LogoBox {
+    int width = 0;
+    int height = 0;
+    friend bool operator==(const LogoBox&, const LogoBox&) = default;
+};
+
+// The bits per pixel of a logo that the program makes; Screen takes the screen's depth, as
+// the window's pictures do.
+enum class LogoDepth { Screen, Bits8, Bits24 };
+
 // The OEM texts that the program edits, in UTF-8: oeminfo.ini keeps them in the system's ANSI
 // code page and the registry in Unicode. An item without a value is not read or not written.
 struct OemInfo {
@@ -30,6 +71,16 @@ struct OemInfo {
     std::optional<std::string> model;
     std::optional<std::string> supportLine1;
     std::optional<std::string> supportLine2;
+};
+
+// The support part of the NT 6 System page, kept in registry values alone, in UTF-8. An item
+// without a value is not read or not written.
+struct OemSupport {
+    std::optional<std::string> phone;
+    std::optional<std::string> hours;
+    std::optional<std::string> url;
+    // Read but never written by writeInfo: whether the maker's own help replaces the system's.
+    std::optional<std::uint32_t> helpCustomized;
 };
 
 // What a save does with the support lines after Line2 in oeminfo.ini.
@@ -60,13 +111,14 @@ struct OemSnapshot {
         int mode = 0644;                  // permission bits
     };
     struct Value {
-        std::string name;                // "Manufacturer", "Model", "Logo"
-        std::uint32_t type = 1;          // a text kind: 1 (plain) or 2 (expandable)
-        std::optional<std::string> data; // UTF-8 with its closing NUL; nothing: no value
+        std::string name;                // a name of kInformationValues
+        std::uint32_t type = 1;          // a text kind, 1 (plain) or 2 (expandable); 4 for a number
+        std::optional<std::string> data; // UTF-8 with its closing NUL, or the number's 4 bytes
+                                         // (little-endian); nothing: no value
     };
     Generation generation = Generation::Windows9x;
     std::vector<File> files;
-    std::vector<Value> values; // NT 6 only
+    std::vector<Value> values; // NT 6 only: every value of kInformationValues, in its order
 };
 
 // A Windows system as its registry describes it, and where it keeps its OEM data. This is the
@@ -91,9 +143,13 @@ public:
     OemSystem() = default;
 
     // Recognises the system from HKEY_LOCAL_MACHINE: SystemRoot under Windows\CurrentVersion
-    // makes it 9x; otherwise SystemRoot under Windows NT\CurrentVersion makes it NT, of
-    // generation 6 when CurrentMajorVersionNumber exists or CurrentVersion is "6.0" or more
-    // (also when it is missing or unreadable), else 5. Without either SystemRoot it is 9x with
+    // makes it 9x, unless Windows NT\CurrentVersion names a version of 6.0 or more (its
+    // CurrentMajorVersionNumber, or a CurrentVersion of "6.0" or more): such a registry is an
+    // NT 6 one that an older Wine or another program gave the 9x value too, and its
+    // SystemRoot is the NT key's when it has one. Otherwise SystemRoot under
+    // Windows NT\CurrentVersion makes it NT, of generation 6 when CurrentMajorVersionNumber
+    // exists or CurrentVersion is "6.0" or more (also when it is missing or unreadable),
+    // else 5. Without either SystemRoot it is 9x with
     // the Windows directory that whenMissing names. A SystemRoot of a non-string kind raises
     // ERegistryException "Invalid data type for 'SystemRoot'", and a Windows registry that
     // cannot be read (a damaged hive) raises its reason.
@@ -129,6 +185,9 @@ public:
     // found nowhere takes its default (and stays without a value when the default has none).
     // A registry value of a non-string kind raises "Invalid data type for '%s'".
     OemInfo readInfo(const OemInfo& defaults = {}) const;
+    // The support values of NT 6, each when it exists (a HelpCustomized that is not a number
+    // is left out); nothing on 9x and NT 5. A text value of another kind raises as readInfo.
+    OemSupport readSupport() const;
 
     // What the System Properties sheet shows. Never raises: unreadable parts are left out.
     OemSheet readSheet() const;
@@ -152,7 +211,15 @@ public:
     // its changes and oeminfo.ini once. A failure before that changes no file; each file is
     // replaced atomically, so it holds either the old or the new state. Temporary files that
     // killed saves left beside the files written are removed first.
-    void writeInfo(const OemInfo& info, FurtherSupportLines further) const;
+    //
+    // On NT 6 the support values that have a value are written as string values too (never
+    // HelpCustomized), and the items in cleared are deleted, each where it is kept, in the same
+    // transaction. Support values given or cleared on 9x or NT 5, which have none, raise
+    // "<generation> systems have no support phone, hours or web address" and write nothing.
+    void writeInfo(const OemInfo& info, FurtherSupportLines further, const OemSupport& support = {},
+                   const std::vector<OemItem>& cleared = {}) const;
+    // True on NT 6, whose System page shows the support phone, hours and web address.
+    bool keepsSupportValues() const { return keepsInfoInRegistry(); }
 
     // Saves the logo: save is called with logoFile() and writes the file (raising its own
     // errors); on NT 6 the Logo value then names that file, in one write of the registry. The NT 6 checks of writeInfo come
@@ -192,12 +259,36 @@ public:
     // folder exists but lies outside the system's tree (a folder replaced by a link).
     static void refuseLink(const std::string& windowsPath);
 
-    // The size of the logo area of the System Properties sheet, and of the window's viewer.
+    // The size of the window's viewer, and of the logo area of the 9x and NT 5 sheets.
     static constexpr int kLogoWidth = 180;
     static constexpr int kLogoHeight = 114;
-    // Shrinks the picture into a new bitmap that fits the logo area with its proportions kept
-    // (never enlarged), as the window's Resize To Fit does; the bitmap replaces the picture.
-    static void fitLogo(TPicture& picture);
+    // The logo area of the system's own System page: 180x114 on 9x and NT 5, 120x120 on NT 6.
+    LogoBox logoBox() const;
+    // The box the window's Resize To Fit fits a picture into: what both the system's logo area
+    // and the window's 180x114 viewer show whole (120x114 on NT 6).
+    LogoBox windowFitBox() const;
+    // Shrinks the picture into a new bitmap that fits box with its proportions kept (never
+    // enlarged), drawn as the window's Resize To Fit draws it, of the given depth; the bitmap
+    // replaces the picture. The 8-bit form takes the colours of the 256-colour halftone
+    // palette, as a bitmap made on an 8-bit screen is saved. Needs no screen unless depth is
+    // Screen.
+    static void fitLogo(TPicture& picture, LogoBox box, LogoDepth depth);
+    // Gives a bitmap the depth, converting its pixels; Screen leaves it as it is.
+    static void setLogoDepth(TBitmap& bitmap, LogoDepth depth);
+
+    // The folders where the user's desktop and Start-menu shortcuts go, as Windows paths
+    // without a final "\". On NT the folders that HKEY_CURRENT_USER's Explorer\Shell Folders
+    // names (Desktop, Start Menu, Programs), else those that its User Shell Folders names with
+    // %USERPROFILE% expanded, each only when it is an existing folder; empty for none, which
+    // leaves the shortcut to the Windows directory's own layout. Always empty on 9x, where a
+    // shortcut's missing folder is made; on NT no folder is made, only shortcut files.
+    struct UserFolders {
+        std::string desktop;
+        std::string startMenu;
+        std::string programs;
+        bool createFolders = true;
+    };
+    UserFolders userFolders() const;
 
 private:
     // The checks before any write: the drive of the system folder and a link in the place of

@@ -8,6 +8,9 @@
 
 #include <system_error>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -39,6 +42,26 @@ void saveLink(const platform::ShellLink& link, const std::string& windowsPath)
 {
     if (const auto host = platform::WinPath::toHost(windowsPath))
         link.Save(*host);
+}
+
+// Saves into a folder of the user's own: Wine makes the user's desktop a link to the desktop of
+// the Linux user, outside the system. Such a link is followed when the user running the
+// program owns it, as the system's own links are; the shortcut is then written where it leads.
+void saveLinkInUserFolder(const platform::ShellLink& link, const std::string& windowsPath)
+{
+    const auto host = platform::WinPath::toHost(windowsPath);
+    if (!host)
+        return;
+    const fs::path folder = host->parent_path();
+    struct stat st {};
+    std::error_code ec;
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && st.st_uid == ::geteuid())
+        if (const fs::path target = fs::canonical(folder, ec);
+            !ec && fs::is_directory(target, ec)) {
+            link.Save(target / host->filename());
+            return;
+        }
+    link.Save(*host);
 }
 
 } // namespace
@@ -95,23 +118,36 @@ void TShortcuts::CreateShortcuts()
     link.SetIconLocation(IconFile, 0);
 
     const std::string linkName = ProgramName + ".lnk";
-    auto folderShortcut = [&](const std::string& base) {
-        const std::string folder = windows + base + Folder + "\\";
-        if (!folderExists(folder))
+    // Each place: the user's own folder when given, else the Windows directory's.
+    const auto place = [&](const std::string& own, const char* layout) {
+        return own.empty() ? windows + layout : own + "\\";
+    };
+    const std::string desktop = place(DesktopFolder, "\\Desktop\\");
+    const std::string startMenu = place(StartMenuFolder, "\\Start Menu\\");
+    const std::string programs = place(ProgramsFolder, "\\Start Menu\\Programs\\");
+    const auto save = [&](const std::string& path, const std::string& own) {
+        if (own.empty())
+            saveLink(link, path);
+        else
+            saveLinkInUserFolder(link, path);
+    };
+    auto folderShortcut = [&](const std::string& base, const std::string& own) {
+        const std::string folder = base + (Folder.empty() ? std::string() : Folder + "\\");
+        if (!folderExists(folder) && CreateFolders)
             forceDirectories(folder);
-        saveLink(link, folder + linkName);
+        save(folder + linkName, Folder.empty() ? own : std::string());
     };
 
     if (FolderDesktop) {
-        folderShortcut("\\Desktop\\");
-        folderShortcut("\\Start Menu\\Programs\\");
+        folderShortcut(desktop, DesktopFolder);
+        folderShortcut(programs, ProgramsFolder);
     }
     if (FolderStartMenu)
-        folderShortcut("\\Start Menu\\");
+        folderShortcut(startMenu, StartMenuFolder);
     if (!FolderDesktop && !FolderStartMenu)
-        folderShortcut("\\Start Menu\\Programs\\");
+        folderShortcut(programs, ProgramsFolder);
     if (Desktop)
-        saveLink(link, windows + "\\Desktop\\" + linkName);
+        save(desktop + linkName, DesktopFolder);
     if (StartMenu)
-        saveLink(link, windows + "\\Start Menu\\" + linkName);
+        save(startMenu + linkName, StartMenuFolder);
 }

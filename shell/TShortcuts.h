@@ -9,7 +9,8 @@
 // Writes shortcut files (".lnk") that start a program: directly on the desktop, directly in the
 // Start menu, and in a named folder of the program group, the Start menu or the desktop. Every
 // place is built from the Windows directory with the fixed folders "\Desktop\", "\Start Menu\"
-// and "\Start Menu\Programs\". At construction it lists the program group's folders.
+// and "\Start Menu\Programs\", unless the user's own folders are given. At construction it
+// lists the program group's folders.
 class TShortcuts : public QObject {
 public:
     explicit TShortcuts(QObject* owner = nullptr);
@@ -26,6 +27,14 @@ public:
     bool FolderStartMenu = false;
     // The file that holds the shortcut's icon (index 0); empty for the target's own icon.
     std::string IconFile;
+    // The user's own desktop, Start menu and program group folders as Windows paths without
+    // a final "\", which replace the Windows directory's "\Desktop", "\Start Menu" and
+    // "\Start Menu\Programs" when given. Such a folder exists already and is never created.
+    std::string DesktopFolder;
+    std::string StartMenuFolder;
+    std::string ProgramsFolder;
+    // Whether a missing folder is created for a shortcut; when not, that shortcut is skipped.
+    bool CreateFolders = true;
 
     // The names in the program-group folder, less shortcuts and names starting with ".".
     TStringList& FolderList() { return folderList_; }

@@ -14,10 +14,6 @@
 
 namespace {
 
-// The logo area of the window, the size the OEM logo is made for.
-constexpr int kLogoWidth = 180;
-constexpr int kLogoHeight = 114;
-
 QString text(const std::string& s)
 {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -36,6 +32,23 @@ bool hasSupportPart(const OemDetails& details)
     return details.supportPhone || details.supportHours || details.supportUrl;
 }
 
+// The logo with every pixel of the key colour (the second pixel from the left in the bottom
+// row) made transparent, so that the window shows through.
+QImage withKeyColourTransparent(const QImage& logo)
+{
+    if (logo.width() < 2 || logo.height() < 1)
+        return logo;
+    QImage image = logo.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = image.pixel(1, image.height() - 1) | 0xFF000000u;
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if ((row[x] | 0xFF000000u) == key)
+                row[x] = 0;
+    }
+    return image;
+}
+
 } // namespace
 
 OemDetails OemDetails::read()
@@ -51,6 +64,7 @@ OemDetails OemDetails::read()
         return details;
     }
     details.generation = system.generation();
+    details.logoBox = system.logoBox();
     details.productName = system.productName();
     const oem::OemSheet sheet = system.readSheet();
     details.hasInfo = sheet.shown;
@@ -67,7 +81,10 @@ OemDetails OemDetails::read()
             TBitmap logo;
             logo.LoadFromFile(sheet.logoFile);
             if (!logo.Empty())
-                details.logo = logo.toImage();
+                details.logo = system.generation() == oem::Generation::Windows9x &&
+                                       logo.PixelFormat() == pf8bit
+                                   ? withKeyColourTransparent(logo.toImage())
+                                   : logo.toImage();
         } catch (const std::exception&) {
             // A missing or damaged logo shows no picture; the text still shows.
         }
@@ -86,7 +103,7 @@ SysPropsWindow::SysPropsWindow(const OemDetails& details, QWidget* parent)
 
     auto* row = new QHBoxLayout;
     logo_ = new QLabel(this);
-    logo_->setFixedSize(kLogoWidth, kLogoHeight);
+    logo_->setFixedSize(details_.logoBox.width, details_.logoBox.height);
     logo_->setAlignment(Qt::AlignCenter);
     // A logo larger than the area is centred in it and clipped, as the system draws it.
     if (details_.hasInfo && !details_.logo.isNull())
@@ -158,7 +175,9 @@ std::vector<std::string> SysPropsWindow::describe() const
     const std::string logo = details_.logo.isNull()
                                  ? std::string("logo: none")
                                  : "logo: " + std::to_string(details_.logo.width()) + "x" +
-                                       std::to_string(details_.logo.height());
+                                       std::to_string(details_.logo.height()) + " in " +
+                                       std::to_string(details_.logoBox.width) + "x" +
+                                       std::to_string(details_.logoBox.height);
     if (details_.generation == oem::Generation::Nt6) {
         if (!details_.logo.isNull())
             out.push_back(logo);

@@ -22,6 +22,7 @@ struct OemDetails {
     oem::Generation generation = oem::Generation::Windows9x;
     bool hasInfo = false;         // 9x, NT 5: oeminfo.ini exists; NT 6: any value does
     QImage logo;                  // null when there is none to show
+    oem::LogoBox logoBox{oem::OemSystem::kLogoWidth, oem::OemSystem::kLogoHeight}; // its area
     std::string manufacturer;     // "general" "Manufacturer", or the registry value
     std::string model;            // "general" "Model", or the registry value
     bool hasManufacturer = false; // NT 6: the values exist
@@ -33,7 +34,9 @@ struct OemDetails {
     std::optional<std::string> supportHours;
     std::optional<std::string> supportUrl;
 
-    // Reads the details of the machine that WINEPREFIX names.
+    // Reads the details of the machine that WINEPREFIX names. An 8-bit logo of a 9x system
+    // is drawn as that system draws it: the colour of the second pixel from the left in its
+    // bottom row is transparent wherever it is.
     static OemDetails read();
 };
 

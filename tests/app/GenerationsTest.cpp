@@ -4,6 +4,8 @@
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "platform/TApplication.h"
+#include "shell/TShortcuts.h"
+#include "tests/imaging/BmpBytes.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
 
@@ -13,6 +15,9 @@
 #include <QTest>
 
 #include <sys/stat.h>
+
+#include <cstring>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -133,9 +138,9 @@ TEST_F(GenerationsTest, StockWinePrefixKeepsMakerAndModelInTheRegistry)
                   "\"Logo\"=\"C:\\\\windows\\\\system32\\\\oemlogo.bmp\"\n");
     EXPECT_FALSE(fs::exists(prefix() / "drive_c" / "windows" / "system"));
 
-    EXPECT_EQ(systemProperties(), (std::vector<std::string>{"System Properties", "logo: 4x2",
-                                                            "Manufacturer: Quillmere SoftHouse",
-                                                            "Model: Crestwick 1"}));
+    EXPECT_EQ(systemProperties(), (std::vector<std::string>{
+                                      "System Properties", "logo: 4x2 in 120x120",
+                                      "Manufacturer: Quillmere SoftHouse", "Model: Crestwick 1"}));
 
     // The next start shows what was saved, the registry's values first.
     ASSERT_TRUE(stock::replaceLine(prefix(), "\"Model\"=\"Crestwick 1\"",
@@ -180,7 +185,7 @@ TEST_F(GenerationsTest, StockWinePrefixShowsTheMakersSupportValues)
                                         "\"Model\"=\"Crestwick 1\""}));
     EXPECT_EQ(systemProperties(),
               (std::vector<std::string>{
-                  "System Properties", "logo: 4x2", "Manufacturer: Quillmere SoftHouse",
+                  "System Properties", "logo: 4x2 in 120x120", "Manufacturer: Quillmere SoftHouse",
                   "Model: Crestwick 1", "Quillmere SoftHouse support", "Phone number: 555 0100",
                   "Support hours: 9 to 5", "Website: http://maker.example/"}));
 }
@@ -207,7 +212,7 @@ TEST_F(GenerationsTest, WindowsXpKeepsEverythingInSystem32)
     EXPECT_TRUE(fs::exists(folder / "oemlogo.bmp"));
     EXPECT_EQ(readFile(systemReg()), stockReg);
     EXPECT_EQ(systemProperties(),
-              (std::vector<std::string>{"System Properties", "logo: 4x2",
+              (std::vector<std::string>{"System Properties", "logo: 4x2 in 180x114",
                                         "Manufactured and supported by:", "Quillmere SoftHouse",
                                         "Crestwick 1", "support: Call us", "support: any time"}));
 }
@@ -227,7 +232,7 @@ TEST_F(GenerationsTest, TheProgramsOwn9xPrefixKeepsEverythingInSystem)
     EXPECT_TRUE(fs::exists(windowsDir() / "system" / "oemlogo.bmp"));
     EXPECT_EQ(readFile(systemReg()), freshReg);
     EXPECT_EQ(systemProperties(),
-              (std::vector<std::string>{"System Properties", "logo: 4x2",
+              (std::vector<std::string>{"System Properties", "logo: 4x2 in 180x114",
                                         "Manufactured and supported by:", "Quillmere SoftHouse",
                                         "Crestwick 1", "support: Call us", "support: any time"}));
 }
@@ -293,4 +298,179 @@ TEST_F(GenerationsTest, ReadOnlySystem32GivesTheSaveErrorsAndWritesNothing)
     EXPECT_EQ(readFile(systemReg()), stockReg);
     EXPECT_TRUE(fs::is_empty(system32()));
     EXPECT_EQ(form->Edit2->text(), "Crestwick 1");
+}
+
+namespace {
+
+// Every file below the folders, with its path.
+std::set<std::string> filesBelow(const std::vector<fs::path>& folders)
+{
+    std::set<std::string> files;
+    for (const fs::path& folder : folders)
+        for (const auto& entry : fs::recursive_directory_iterator(folder))
+            if (!entry.is_directory())
+                files.insert(entry.path().string());
+    return files;
+}
+
+// Runs lnkinfo on a file; empty when the tool is not installed.
+std::string lnkinfo(const fs::path& file)
+{
+    QProcess process;
+    process.start("lnkinfo", {QString::fromStdString(file.string())});
+    if (!process.waitForFinished(30000))
+        return {};
+    return process.readAllStandardOutput().toStdString();
+}
+
+} // namespace
+
+// Desktop Shortcut writes into the folders that the user's registry names on NT (Wine links
+// the desktop to the user's own), its Shell Folders first, then its User Shell Folders; no
+// folder is made there. On 9x the Windows directory's own folders take the shortcuts.
+TEST_F(GenerationsTest, DesktopShortcutGoesToTheUsersOwnFolders)
+{
+    const std::string roaming = "drive_c/users/root/AppData/Roaming/Microsoft/Windows/";
+    const struct {
+        const char* name;
+        bool nt;
+        const char* userRegLine; // removed from user.reg
+        bool makeFolders;
+        std::vector<std::string> expected; // relative to the test's folder
+    } cases[] = {
+        {"Shell Folders",
+         true,
+         "",
+         true,
+         {"home-desktop/Crestwick.lnk", "prefix/" + roaming + "Start Menu/Programs/Crestwick.lnk"}},
+        {"User Shell Folders",
+         true,
+         "\"Desktop\"=\"C:\\\\users\\\\root\\\\Desktop\"",
+         true,
+         {"home-desktop/Crestwick.lnk", "prefix/" + roaming + "Start Menu/Programs/Crestwick.lnk"}},
+        {"folders missing", true, "", false, {}},
+        {"9x",
+         false,
+         "",
+         false,
+         {"prefix/drive_c/WINDOWS/Desktop/Crestwick.lnk",
+          "prefix/drive_c/WINDOWS/Start Menu/Programs/Crestwick.lnk"}},
+    };
+    bool lnkinfoMissing = false;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(prefix());
+        fs::remove_all(temp() / "home-desktop");
+        fs::create_directories(temp() / "home-desktop");
+        if (!c.nt) {
+            createDefaultPrefix();
+        } else {
+            stock::makeNt6(prefix());
+            std::string user = readFile(prefix() / "user.reg");
+            if (*c.userRegLine) {
+                const auto at = user.find(std::string(c.userRegLine) + "\n");
+                ASSERT_NE(at, std::string::npos);
+                user.erase(at, std::strlen(c.userRegLine) + 1);
+                writeFile(prefix() / "user.reg", user);
+            }
+            if (c.makeFolders) {
+                fs::create_directories(prefix() / roaming / "Start Menu" / "Programs");
+                fs::create_symlink(temp() / "home-desktop",
+                                   prefix() / "drive_c" / "users" / "root" / "Desktop");
+            }
+        }
+        const auto before = filesBelow({prefix(), temp() / "home-desktop"});
+        auto form = makeForm();
+        form->RxSpeedButton7Click(form->RxSpeedButton7);
+        EXPECT_TRUE(errors.empty());
+        std::set<std::string> added;
+        for (const std::string& file : filesBelow({prefix(), temp() / "home-desktop"}))
+            if (!before.contains(file))
+                added.insert(fs::relative(file, temp()).string());
+        EXPECT_EQ(added, std::set<std::string>(c.expected.begin(), c.expected.end()));
+        // Each link's target is the program, as the link reader sees it.
+        for (const std::string& file : c.expected) {
+            const std::string info = lnkinfo(temp() / file);
+            if (info.empty())
+                lnkinfoMissing = true;
+            else
+                EXPECT_NE(info.find("Local path\t\t\t: " + TShortcuts::RunningProgram() + "\n"),
+                          std::string::npos)
+                    << info;
+        }
+    }
+    if (lnkinfoMissing)
+        GTEST_SKIP() << "lnkinfo is not installed (apt-get install liblnk-utils): the links' "
+                        "targets were not read";
+}
+
+// The System Properties program draws an 8-bit logo of a 9x system as that system's sheet
+// does: the colour of the bottom row's second pixel is transparent wherever it is. Other
+// logos are drawn as they are.
+TEST_F(GenerationsTest, SystemPropertiesMakesTheKeyColourOfA9xLogoTransparent)
+{
+    // 40x20 pixels of magenta with a green block; rows bottom-up, so the bottom row is first.
+    constexpr int kWidth = 40, kHeight = 20;
+    const auto logo = [&](int bits) {
+        BmpSpec spec;
+        spec.width = kWidth;
+        spec.height = kHeight;
+        spec.bits = bits;
+        std::string pixels;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const bool green = x >= 10 && x < 30 && y >= 5 && y < 15;
+                if (bits == 8)
+                    pixels += char(green ? 1 : 0);
+                else
+                    pixels +=
+                        green ? std::string("\x00\xFF\x00", 3) : std::string("\xFF\x00\xFF", 3);
+            }
+        if (bits == 8)
+            spec.colors = {0xFF00FF, 0x00FF00}, spec.clrUsed = 2;
+        return makeBmp(spec, pixels);
+    };
+    const struct {
+        const char* name;
+        bool nt6;
+        int bits;
+        bool magentaShown;
+    } cases[] = {
+        {"9x, 8 bits", false, 8, false},
+        {"9x, 24 bits", false, 24, true},
+        {"NT 6, 8 bits", true, 8, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(prefix());
+        fs::path folder;
+        if (c.nt6) {
+            stock::makeNt6(prefix());
+            folder = system32();
+        } else {
+            createDefaultPrefix();
+            folder = windowsDir() / "system";
+        }
+        fs::create_directories(folder);
+        writeFile(folder / "oeminfo.ini", savedInfoFile());
+        writeFile(folder / "oemlogo.bmp", logo(c.bits));
+        if (c.nt6) {
+            auto form = makeForm();
+            form->Image1->Picture().LoadFromFile("Z:" + (folder / "oemlogo.bmp").string());
+            Application().Guard([&] { form->LedButton2Click(form->LedButton2); });
+        }
+        const std::vector<std::string> shown = systemProperties();
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(shown[1], std::string("logo: 40x20 in ") + (c.nt6 ? "120x120" : "180x114"));
+        const QImage grab(QString::fromStdString((temp() / "sysprops.png").string()));
+        ASSERT_FALSE(grab.isNull());
+        bool magenta = false, green = false;
+        for (int y = 0; y < grab.height(); ++y)
+            for (int x = 0; x < grab.width(); ++x) {
+                magenta = magenta || grab.pixel(x, y) == qRgb(255, 0, 255);
+                green = green || grab.pixel(x, y) == qRgb(0, 255, 0);
+            }
+        EXPECT_TRUE(green);
+        EXPECT_EQ(magenta, c.magentaShown);
+    }
 }

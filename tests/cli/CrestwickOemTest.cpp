@@ -1,7 +1,10 @@
+#include "app/TStatusBar.h"
 #include "app/Unit1.h"
 #include "controls/TRxSpeedButton.h"
 #include "imaging/AdvImage.h"
+#include "imaging/TBitmap.h"
 #include "oem/OemSystem.h"
+#include "platform/ScreenDepth.h"
 #include "platform/TApplication.h"
 #include "platform/TRegistry.h"
 #include "tests/imaging/BmpBytes.h"
@@ -15,18 +18,19 @@
 #include <QJsonObject>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <pwd.h>
+#include <iconv.h>
 #include <iterator>
+#include <pwd.h>
 #include <random>
-#include <thread>
-#include <csignal>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -356,7 +360,14 @@ TEST_P(CrestwickOemTest, BadInputChangesNothing)
         {{"set", "--model=A", "--model", "B"}, 2, usage("set", "option '--model' is given twice")},
         {{"set", "--verbose"},
          2,
-         usage("set", "nothing to set: give --manufacturer, --model, --line1 or --line2")},
+         usage("set", "nothing to set: give --manufacturer, --model, --line1, --line2, a "
+                      "support value or --clear")},
+        {{"set", "--model", "M", "--clear", "Model"},
+         2,
+         usage("set", "option '--clear' deletes model, which the line also sets")},
+        {{"logo", "--depth", "16", "a.bmp"},
+         2,
+         usage("logo", "option '--depth' takes 8 or 24, not '16'")},
         {{"show", "--verbose"}, 2, usage("show", "unknown option '--verbose'")},
         {{"show", "now"}, 2, usage("show", "unexpected argument 'now'")},
         {{"logo"}, 2, usage("logo", "missing PICTURE")},
@@ -678,7 +689,8 @@ TEST_F(TempPrefixTest, CrestwickOemHelpAndVersionGoToStandardOutput)
         {{"--help"}, "Usage: crestwick-oem show [--json]\n"},
         {{"-h"}, "Usage: crestwick-oem show [--json]\n"},
         {{"set", "--help"}, "Usage: crestwick-oem set [--manufacturer TEXT]"},
-        {{"logo", "x.bmp", "-h"}, "Usage: crestwick-oem logo PICTURE [--fit] [--verbose]\n"},
+        {{"logo", "x.bmp", "-h"},
+         "Usage: crestwick-oem logo PICTURE [--fit] [--depth BITS] [--verbose]\n"},
         // Help wins over what would be wrong without it.
         {{"show", "--frobnicate", "-h"}, "Usage: crestwick-oem show [--json]\n"},
         {{"--version"}, "crestwick-oem "},
@@ -752,30 +764,45 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
     writeFile(temp() / "pictures" / "photo.JPG", makeJpeg({400, 250, false, false, 90}));
     writeFile(temp() / "pictures" / "small.jpg", makeJpeg({60, 40, false, false, 90}));
     const fs::path logo = windowsDir() / "system" / "oemlogo.bmp";
-    for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
-        for (const bool fit : {false, true}) {
-            const fs::path picture = temp() / "pictures" / name;
-            std::string reference;
-            {
-                TForm1 form;
-                form.Image1->SetImageName("Z:" + picture.string());
-                ASSERT_NE(form.Image1->Picture().Graphic(), nullptr) << name;
+    // The tool's --depth gives the bytes that the window writes on a screen of that depth; the
+    // window decodes a JPEG in full colour on every screen, so an unfitted one is 24 bits.
+    const struct {
+        int screenBits;
+        std::vector<std::string> depthArgs;
+        bool fitOnly;
+    } depths[] = {{24, {}, false}, {24, {"--depth", "24"}, false}, {8, {"--depth=8"}, true}};
+    for (const auto& depth : depths) {
+        platform::overrideScreenBitsPerPixel(depth.screenBits);
+        for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
+            for (const bool fit : {false, true}) {
+                if (depth.fitOnly && !fit)
+                    continue;
+                const fs::path picture = temp() / "pictures" / name;
+                std::string reference;
+                {
+                    TForm1 form;
+                    form.Image1->SetImageName("Z:" + picture.string());
+                    ASSERT_NE(form.Image1->Picture().Graphic(), nullptr) << name;
+                    if (fit)
+                        form.RxSpeedButton6Click(form.RxSpeedButton6);
+                    form.LedButton2Click(form.LedButton2);
+                    reference = readFile(logo);
+                }
+                fs::remove(logo);
+                std::vector<std::string> args = {"logo", picture.string()};
                 if (fit)
-                    form.RxSpeedButton6Click(form.RxSpeedButton6);
-                form.LedButton2Click(form.LedButton2);
-                reference = readFile(logo);
+                    args.push_back("--fit");
+                args.insert(args.end(), depth.depthArgs.begin(), depth.depthArgs.end());
+                const Result result = runTool(args);
+                ASSERT_EQ(result.status, 0) << result.err;
+                EXPECT_FALSE(reference.empty());
+                EXPECT_TRUE(readFile(logo) == reference)
+                    << name << (fit ? " fitted" : "") << " at " << depth.screenBits << " bits";
+                fs::remove(logo);
             }
-            fs::remove(logo);
-            std::vector<std::string> args = {"logo", picture.string()};
-            if (fit)
-                args.push_back("--fit");
-            const Result result = runTool(args);
-            ASSERT_EQ(result.status, 0) << result.err;
-            EXPECT_FALSE(reference.empty());
-            EXPECT_TRUE(readFile(logo) == reference) << name << (fit ? " fitted" : "");
-            fs::remove(logo);
         }
     }
+    platform::overrideScreenBitsPerPixel(0);
 }
 
 namespace {
@@ -1185,4 +1212,255 @@ TEST_F(TempPrefixTest, CrestwickOemShowRefusesADamagedHive)
     const Result result = runTool({"show"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "crestwick-oem: The Windows registry on this disk cannot be read.\n");
+}
+
+namespace {
+
+// Sets HelpCustomized, the one number of the OEMInformation key, as a maker's installer does.
+void setHelpCustomized(std::uint32_t number)
+{
+    platform::HKEY key = 0;
+    ASSERT_EQ(platform::RegCreateKeyExA(platform::HKEY_LOCAL_MACHINE, kOemInformationKey + 1, 0,
+                                        nullptr, 0, platform::KEY_ALL_ACCESS, nullptr, &key,
+                                        nullptr),
+              platform::ERROR_SUCCESS);
+    const std::string bytes = dword(number);
+    EXPECT_EQ(platform::RegSetValueExA(key, "HelpCustomized", 0, platform::REG_DWORD,
+                                       reinterpret_cast<const platform::BYTE*>(bytes.data()),
+                                       platform::DWORD(bytes.size())),
+              platform::ERROR_SUCCESS);
+    platform::RegCloseKey(key);
+}
+
+// The support members of show --json, "null" for a missing one.
+std::string supportShown()
+{
+    const Result json = runTool({"show", "--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    const QJsonObject object =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    std::string shown;
+    for (const char* name : {"supportPhone", "supportHours", "supportUrl", "helpCustomized"}) {
+        const QJsonValue value = object[name];
+        shown += std::string(name) + "=" +
+                 (value.isNull()     ? std::string("null")
+                  : value.isDouble() ? std::to_string(value.toInteger())
+                                     : value.toString().toStdString()) +
+                 ";";
+    }
+    return shown;
+}
+
+} // namespace
+
+// The support phone, hours and web address of NT 6 and later, on a stock Wine prefix and on a
+// Windows disk: set, shown as text and JSON, cleared, and kept by backup and restore with
+// HelpCustomized.
+TEST_F(TempPrefixTest, SupportValuesAreSetShownClearedAndRestoredOnNt6)
+{
+    const std::vector<System> systems = {
+        {"NT 6", [&] { stock::makeNt6(prefix()); }, prefix() / "drive_c" / "windows" / "system32",
+         prefix() / "system.reg"},
+        {"NT 6 disk", [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
+         prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
+    };
+    const std::string hours = "Mo\xe2\x80\x93"
+                              "Fr 9\xe2\x80\x93"
+                              "17 \xc3\x9c"
+                              "hr";
+    for (const System& system : systems) {
+        SCOPED_TRACE(system.name);
+        system.makeAfresh(prefix());
+        const Result set = runTool({"set", "--support-phone", "+44 20 7946 0000", "--support-hours",
+                                    hours, "--support-url=http://maker.example/"});
+        ASSERT_EQ(set.status, 0) << set.err;
+        setHelpCustomized(1);
+        const std::string all = "supportPhone=+44 20 7946 0000;supportHours=" + hours +
+                                ";supportUrl=http://maker.example/;helpCustomized=1;";
+        EXPECT_EQ(supportShown(), all);
+        const Result text = runTool({"show"});
+        EXPECT_NE(text.out.find("Support hours:       " + hours + "\n"), std::string::npos)
+            << text.out;
+        EXPECT_NE(text.out.find("Help customized:     1\n"), std::string::npos);
+        EXPECT_NE(text.out.find("Logo area:           120x120\n"), std::string::npos);
+        // The files are not touched by values that live in the registry alone.
+        EXPECT_FALSE(fs::exists(system.info()));
+
+        const fs::path folder = temp() / "backup";
+        fs::remove_all(folder);
+        ASSERT_EQ(runTool({"backup", folder.string()}).status, 0);
+        const Result clear = runTool({"set", "--clear", "support-phone", "--clear", "SupportURL",
+                                      "--support-hours", "nights"});
+        ASSERT_EQ(clear.status, 0) << clear.err;
+        setHelpCustomized(0);
+        EXPECT_EQ(supportShown(), "supportPhone=null;supportHours=nights;supportUrl=null;"
+                                  "helpCustomized=0;");
+        // Clearing what is not there is no error.
+        EXPECT_EQ(runTool({"set", "--clear", "support-phone"}).status, 0);
+
+        const Result restore = runTool({"restore", folder.string()});
+        ASSERT_EQ(restore.status, 0) << restore.err;
+        EXPECT_EQ(supportShown(), all);
+    }
+}
+
+// 9x and NT 5 have no support values: asking for them is a usage error that names the
+// generation, and nothing is written; their oeminfo.ini items can still be cleared.
+TEST_F(TempPrefixTest, SupportValuesAreAUsageErrorBeforeNt6)
+{
+    const fs::path drive = prefix() / "drive_c" / "windows";
+    const std::vector<System> systems = {
+        {"9x", [&] { createDefaultPrefix(); }, windowsDir() / "system", {}},
+        {"NT 5", [&] { stock::makeNt5(prefix()); }, drive / "System32", {}},
+    };
+    const std::vector<std::vector<std::string>> refused = {
+        {"set", "--support-phone", "1"},
+        {"set", "--support-url", "http://x/", "--model", "M"},
+        {"set", "--clear", "support-hours"},
+        {"set", "--clear", "line1", "--clear", "SUPPORTPHONE"},
+    };
+    for (const System& system : systems) {
+        SCOPED_TRACE(system.name);
+        system.makeAfresh(prefix());
+        writeFile(system.info(), kInfo);
+        const std::string before =
+            readFile(system.info()) + "|" + readFile(prefix() / "system.reg");
+        for (const auto& args : refused) {
+            SCOPED_TRACE(args[1] + " " + args[2]);
+            const Result result = runTool(args);
+            EXPECT_EQ(result.status, 2);
+            EXPECT_EQ(result.err, std::string("crestwick-oem: the support phone, hours and web "
+                                              "address exist on NT 6 and later; this system is "
+                                              "of generation ") +
+                                      (system.name == std::string("9x") ? "9x" : "NT 5") +
+                                      "\nTry 'crestwick-oem set --help' for more information.\n");
+            EXPECT_EQ(readFile(system.info()) + "|" + readFile(prefix() / "system.reg"), before);
+        }
+        const Result unknown = runTool({"set", "--clear", "Line3"});
+        EXPECT_EQ(unknown.status, 2);
+        EXPECT_NE(unknown.err.find("does not know the item 'Line3'"), std::string::npos);
+
+        ASSERT_EQ(runTool({"set", "--clear", "line2", "--clear", "Manufacturer"}).status, 0);
+        EXPECT_EQ(readFile(system.info()), "[general]\r\nModel=Box 1\r\n"
+                                           "[Support Information]\r\nLine1=Call us\r\n"
+                                           "Line3=Kept line\r\n");
+    }
+}
+
+// A 1000x500 picture fitted for a system fills the width of the box that the tool and the
+// window fit, each written as Save Logo writes it; the window tells which box it fitted.
+TEST_F(TempPrefixTest, AFittedLogoTakesTheBoxOfTheSystemsGeneration)
+{
+    const fs::path picture = temp() / "wide.jpg";
+    writeFile(picture, makeJpeg({1000, 500, false, false, 90}));
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        fs::path logo;
+        int toolWidth, toolHeight, windowWidth, windowHeight;
+        const char* status; // what the status bar says after Resize To Fit
+    } cases[] = {
+        {"9x", [&] { createDefaultPrefix(); }, windowsDir() / "system" / "oemlogo.bmp", 180, 90,
+         180, 90, ""},
+        {"NT 6", [&] { stock::makeNt6(prefix()); },
+         prefix() / "drive_c" / "windows" / "system32" / "oemlogo.bmp", 120, 60, 120, 60,
+         "Fitted to 120x114, the part of this preview that the NT 6+ System page shows"},
+    };
+    const auto logoSize = [](const fs::path& file) {
+        TBitmap logo;
+        logo.LoadFromFile("Z:" + file.string());
+        return std::pair{logo.Width(), logo.Height()};
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(prefix());
+        c.make();
+        fs::create_directories(c.logo.parent_path());
+        const Result tool = runTool({"logo", "--fit", picture.string()});
+        ASSERT_EQ(tool.status, 0) << tool.err;
+        EXPECT_EQ(logoSize(c.logo), std::pair(c.toolWidth, c.toolHeight));
+        fs::remove(c.logo);
+
+        TForm1 form;
+        form.Image1->SetImageName("Z:" + picture.string());
+        form.RxSpeedButton6Click(form.RxSpeedButton6);
+        EXPECT_EQ(form.StatusBar1->SimpleText().toStdString(), c.status);
+        form.LedButton2Click(form.LedButton2);
+        EXPECT_EQ(logoSize(c.logo), std::pair(c.windowWidth, c.windowHeight));
+    }
+}
+
+// The system named on the command line wins over WINEPREFIX, in each way of writing it.
+TEST_F(TempPrefixTest, CrestwickOemActsOnTheSystemThatPrefixNames)
+{
+    createDefaultPrefix();
+    const fs::path other = temp() / "other";
+    stock::makeNt6(other);
+    for (const auto& lead : std::vector<std::vector<std::string>>{{"--prefix", other.string()},
+                                                                  {"-p", other.string()},
+                                                                  {"--prefix=" + other.string()}}) {
+        std::vector<std::string> args = lead;
+        args.insert(args.end(), {"show", "--json"});
+        const Result result = runTool(args);
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_NE(result.out.find("\"generation\":\"NT 6+\""), std::string::npos) << result.out;
+    }
+    EXPECT_NE(runTool({"show"}).out.find("9x"), std::string::npos);
+    EXPECT_EQ(runTool({"-p"}).status, 2);
+}
+
+namespace {
+
+// Text in code page 437 as UTF-8, through iconv.
+std::string fromCodePage437(std::string bytes)
+{
+    const iconv_t converter = ::iconv_open("UTF-8", "CP437");
+    if (converter == iconv_t(-1))
+        return "(no CP437 in iconv)";
+    std::string utf8(bytes.size() * 3, '\0');
+    char* in = bytes.data();
+    char* out = utf8.data();
+    std::size_t inLeft = bytes.size();
+    std::size_t outLeft = utf8.size();
+    ::iconv(converter, &in, &inLeft, &out, &outLeft);
+    ::iconv_close(converter);
+    utf8.resize(utf8.size() - outLeft);
+    return utf8;
+}
+
+} // namespace
+
+// Wine itself reads the support values that the tool wrote into a stock prefix, letter for
+// letter. reg prints in the console's code page, 437 in the C locale, which holds the
+// letters chosen.
+TEST_F(TempPrefixTest, WineReadsTheSupportValuesAsSet)
+{
+    if (std::system("command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1") !=
+        0)
+        GTEST_SKIP() << "Wine is not installed (apt-get install wine): reg query cannot run";
+    stock::makeNt6(prefix());
+    const std::string phone = "+44 20 7946 0000";
+    const std::string hours = "Mo-Fr 9-17 (\xc3\x84rzte & Caf\xc3\xa9)";
+    const std::string url = "http://maker.example/s\xc3\xbc"
+                            "d";
+    ASSERT_EQ(
+        runTool({"set", "--support-phone", phone, "--support-hours", hours, "--support-url", url})
+            .status,
+        0);
+    // Wine's own files go to the test's folder, never to a home directory.
+    const fs::path out = temp() / "reg.out";
+    const std::string command =
+        "cd '" + temp().string() + "' && HOME='" + temp().string() +
+        "' LC_ALL=C WINEDEBUG=-all wine reg query "
+        "'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\OEMInformation' >'" +
+        out.string() + "' 2>/dev/null; status=$?; HOME='" + temp().string() +
+        "' wineserver -w; exit $status";
+    ASSERT_EQ(std::system(command.c_str()), 0) << readFile(out);
+    const std::string shown = fromCodePage437(readFile(out));
+    for (const auto& [name, value] :
+         {std::pair{"SupportPhone", phone}, std::pair{"SupportHours", hours},
+          std::pair{"SupportURL", url}})
+        EXPECT_NE(shown.find(std::string("    ") + name + "    REG_SZ    " + value + "\r\n"),
+                  std::string::npos)
+            << shown;
 }

@@ -143,13 +143,35 @@ TEST_F(OemSystemTest, TheNtVersionDecidesWhereTheInformationLives)
         EXPECT_EQ(system.version(), c.version);
     }
 
-    // A 9x SystemRoot wins over the NT one.
-    fs::remove_all(prefix());
-    stock::makeNt6(prefix());
-    stock::insertAfterSection(prefix(), "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] ",
-                              "\"SystemRoot\"=\"D:\\\\WIN98\"\n");
-    EXPECT_EQ(OemSystem::describe().generation(), Generation::Windows9x);
-    EXPECT_EQ(OemSystem::describe().infoFile(), "D:\\WIN98\\system\\oeminfo.ini");
+    // A 9x SystemRoot beside an NT key: the NT key of version 6 or later wins (an older Wine
+    // wrote both), an NT 5 key does not, and without the NT SystemRoot the 9x one is taken.
+    const struct {
+        const char* ntVersionLine; // replaces "CurrentVersion"="6.1"
+        bool ntRoot;
+        Generation generation;
+        const char* infoFile;
+    } both[] = {
+        {"\"CurrentVersion\"=\"6.1\"", true, Generation::Nt6, "C:\\windows\\system32\\oeminfo.ini"},
+        {"\"CurrentMajorVersionNumber\"=dword:0000000a", true, Generation::Nt6,
+         "C:\\windows\\system32\\oeminfo.ini"},
+        {"\"CurrentVersion\"=\"6.1\"", false, Generation::Nt6, "D:\\WIN98\\system32\\oeminfo.ini"},
+        {"\"CurrentVersion\"=\"5.1\"", true, Generation::Windows9x,
+         "D:\\WIN98\\system\\oeminfo.ini"},
+        {"\"Other\"=\"6.1\"", true, Generation::Windows9x, "D:\\WIN98\\system\\oeminfo.ini"},
+    };
+    for (const auto& c : both) {
+        SCOPED_TRACE(c.ntVersionLine);
+        fs::remove_all(prefix());
+        stock::makeNt6(prefix());
+        ASSERT_TRUE(stock::replaceLine(prefix(), "\"CurrentVersion\"=\"6.1\"", c.ntVersionLine));
+        if (!c.ntRoot) {
+            ASSERT_TRUE(stock::replaceLine(prefix(), "\"SystemRoot\"=\"C:\\\\windows\"", ""));
+        }
+        stock::insertAfterSection(prefix(), "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion] ",
+                                  "\"SystemRoot\"=\"D:\\\\WIN98\"\n");
+        EXPECT_EQ(OemSystem::describe().generation(), c.generation);
+        EXPECT_EQ(OemSystem::describe().infoFile(), c.infoFile);
+    }
 
     // An NT SystemRoot that is not a text is reported as the 9x one is.
     fs::remove_all(prefix());

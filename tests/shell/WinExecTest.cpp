@@ -120,10 +120,10 @@ TEST_F(WinExecTest, SystemPropertiesShowsSavedInfoAndLogo)
     writeFile(windowsDir() / "system" / "oemlogo.bmp", stock::redBitmap());
 
     const auto lines = describeSystemProperties(temp() / "sysprops.png");
-    EXPECT_EQ(lines, (std::vector<std::string>{"System Properties", "logo: 4x2",
-                                               "Manufactured and supported by:",
-                                               "Quillmere SoftHouse", "Crestwick 1",
-                                               "support: Call us", "support: any time"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"System Properties", "logo: 4x2 in 180x114",
+                                        "Manufactured and supported by:", "Quillmere SoftHouse",
+                                        "Crestwick 1", "support: Call us", "support: any time"}));
     EXPECT_TRUE(fs::exists(temp() / "sysprops.png"));
 }
 

@@ -19,7 +19,7 @@ key=$oem_key
 printf '\n%s 1796689520\n#time=1dd86aa9bc28e8a\n"SupportHours"="Weekdays 9 to 17"\n"SupportPhone"="+44 20 7946 0000"\n"SupportURL"="http://www.quillmere-softhouse.example/"\n' \
     "$key" >>"$prefix/system.reg"
 cp "$prefix/system.reg" "$work/before.reg"
-convert -size 180x114 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 22 -gravity center \
+convert -size 120x120 gradient:'#3050c0'-'#c0e0ff' -fill white -pointsize 20 -gravity center \
     -annotate 0 'Crestwick' BMP3:"$prefix/drive_c/windows/system32/oemlogo.bmp"
 
 start_xvfb 200 "$work"
@@ -56,6 +56,6 @@ echo "system.reg: $(wc -l <<<"$added") lines added or renewed, every other byte 
 # The System Properties program shows the registry's values, the logo and the support part.
 shown=$("$sysprops" --grab "$shot")
 echo "$shown"
-want=$'System Properties\nlogo: 180x114\nManufacturer: Quillmere SoftHouse\nModel: Crestwick Workstation\nQuillmere SoftHouse support\nPhone number: +44 20 7946 0000\nSupport hours: Weekdays 9 to 17\nWebsite: http://www.quillmere-softhouse.example/'
+want=$'System Properties\nlogo: 120x120 in 120x120\nManufacturer: Quillmere SoftHouse\nModel: Crestwick Workstation\nQuillmere SoftHouse support\nPhone number: +44 20 7946 0000\nSupport hours: Weekdays 9 to 17\nWebsite: http://www.quillmere-softhouse.example/'
 [ "$shown" = "$want" ] || fail "System Properties shows something else"
 echo "screenshot $shot"
