@@ -13,3 +13,5 @@ for bench in "$build"/bench/bench_*; do
     "$bench" --benchmark_min_time=0.5
 done
 [ "$found" -eq 1 ] || echo "no benchmarks in $build/bench (build them first)"
+# The image workflow against wimlib's and hivex's own tools, when they are installed.
+[ -x "$build/cli/crestwick-oem" ] && bash "$here/bench/image-vs-peer.sh" "$build"
