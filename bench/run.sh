@@ -14,4 +14,6 @@ for bench in "$build"/bench/bench_*; do
 done
 [ "$found" -eq 1 ] || echo "no benchmarks in $build/bench (build them first)"
 # The image workflow against wimlib's and hivex's own tools, when they are installed.
-[ -x "$build/cli/crestwick-oem" ] && bash "$here/bench/image-vs-peer.sh" "$build"
+if [ -x "$build/cli/crestwick-oem" ]; then
+    bash "$here/bench/image-vs-peer.sh" "$build"
+fi
