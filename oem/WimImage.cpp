@@ -4,6 +4,8 @@
 
 #include <wimlib.h>
 
+#include <array>
+#include <fstream>
 #include <mutex>
 
 namespace oem {
@@ -25,6 +27,76 @@ void initialise()
     });
 }
 
+// The WIM header as the format's documentation lays it out: 208 bytes at the start of the
+// file, little-endian. Only what bounds the library's allocations is read.
+constexpr std::size_t kHeaderSize = 208;
+constexpr std::size_t kImageCountAt = 44;
+// The resources that the library reads whole into memory (the blob table, the XML data,
+// the boot metadata and the integrity table), each a 24-byte header: 7 bytes of stored size,
+// a flags byte, an 8-byte offset and the 8-byte original size.
+constexpr std::array<std::size_t, 4> kResourcesAt = {48, 72, 96, 124};
+constexpr std::uint8_t kCompressedFlag = 0x04;
+// A generous bound on how much a compressed table may grow when expanded.
+constexpr std::uint64_t kMaxExpansion = 1024;
+// The size of one blob table entry: every image needs at least one.
+constexpr std::uint64_t kBlobEntrySize = 50;
+
+std::uint64_t little(const unsigned char* bytes, int count)
+{
+    std::uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// Refuses a file whose header names tables beyond its end or larger than it can hold: the
+// library would allocate what the header says before finding out.
+void checkHeader(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    unsigned char header[kHeaderSize];
+    if (!in.read(reinterpret_cast<char*>(header), kHeaderSize))
+        return; // too short for a WIM: the library tells so
+    std::error_code error;
+    const std::uint64_t fileSize = std::filesystem::file_size(file, error);
+    if (error)
+        return;
+    const auto refuse = [&] {
+        throw Exception(file.string() +
+                        " cannot be used: its header names data that the file does not hold");
+    };
+    for (const std::size_t at : kResourcesAt) {
+        const std::uint64_t stored = little(header + at, 7);
+        const std::uint8_t flags = header[at + 7];
+        const std::uint64_t offset = little(header + at + 8, 8);
+        const std::uint64_t original = little(header + at + 16, 8);
+        if (stored == 0 && offset == 0)
+            continue;
+        if (offset > fileSize || stored > fileSize - offset)
+            refuse();
+        const std::uint64_t bound = flags & kCompressedFlag ? stored * kMaxExpansion : stored;
+        if (original > bound && original > stored)
+            refuse();
+    }
+    if (little(header + kImageCountAt, 4) > fileSize / kBlobEntrySize)
+        refuse();
+}
+
+// Refuses an image whose metadata (its directory tree, which the library reads whole) would
+// grow beyond any real compression ratio or lies beyond the file's end.
+int checkMetadata(const wimlib_resource_entry* entry, void* context)
+{
+    const auto fileSize = *static_cast<const std::uint64_t*>(context);
+    if (!entry->is_metadata)
+        return 0;
+    const std::uint64_t bound = entry->is_compressed ? entry->compressed_size * kMaxExpansion
+                                                     : entry->compressed_size;
+    if (entry->uncompressed_size > bound || entry->offset > fileSize ||
+        entry->compressed_size > fileSize - entry->offset)
+        return 1;
+    return 0;
+}
+
 std::string reason(int code)
 {
     const char* text = wimlib_get_error_string(static_cast<wimlib_error_code>(code));
@@ -36,10 +108,18 @@ std::string reason(int code)
 WimImage::WimImage(const std::filesystem::path& file, Access access) : file_(file)
 {
     initialise();
+    checkHeader(file);
     const int flags = access == Access::Write ? WIMLIB_OPEN_FLAG_WRITE_ACCESS : 0;
     if (const int code =
             wimlib_open_wim(file.c_str(), flags | WIMLIB_OPEN_FLAG_ERROR_IF_SPLIT, &wim_))
         throw Exception(file.string() + " cannot be used: " + reason(code));
+    std::error_code error;
+    std::uint64_t fileSize = std::filesystem::file_size(file, error);
+    if (!error && wimlib_iterate_lookup_table(wim_, 0, checkMetadata, &fileSize) != 0) {
+        wimlib_free(wim_);
+        throw Exception(file.string() +
+                        " cannot be used: its header names data that the file does not hold");
+    }
     wimlib_wim_info info{};
     wimlib_get_wim_info(wim_, &info);
     if (access == Access::Write && info.wim_version == kSolidVersion) {
