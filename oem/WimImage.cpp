@@ -4,6 +4,12 @@
 
 #include <wimlib.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <array>
 #include <fstream>
 #include <mutex>
@@ -108,6 +114,18 @@ std::string reason(int code)
 WimImage::WimImage(const std::filesystem::path& file, Access access) : file_(file)
 {
     initialise();
+    if (access == Access::Write) {
+        // Two writers would each append an update made from the image they read, and the
+        // second would undo the first: a writer holds the file from before it reads until it
+        // has committed. An open-file-description lock, so that neither wimlib's own lock nor
+        // its closing of the file releases it.
+        lock_.fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (lock_.fd < 0 || ::fcntl(lock_.fd, F_OFD_SETLKW, &whole) != 0)
+            throw Exception(file.string() + " cannot be used: " + std::strerror(errno));
+    }
     checkHeader(file);
     const int flags = access == Access::Write ? WIMLIB_OPEN_FLAG_WRITE_ACCESS : 0;
     if (const int code =
@@ -131,6 +149,12 @@ WimImage::WimImage(const std::filesystem::path& file, Access access) : file_(fil
 }
 
 WimImage::~WimImage() { wimlib_free(wim_); }
+
+WimImage::Descriptor::~Descriptor()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
 
 int WimImage::imageCount() const
 {

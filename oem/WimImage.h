@@ -47,6 +47,15 @@ public:
 
 private:
     std::filesystem::path file_;
+    // A file descriptor closed with its owner, also when the constructor fails.
+    struct Descriptor {
+        int fd = -1;
+        Descriptor() = default;
+        Descriptor(const Descriptor&) = delete;
+        Descriptor& operator=(const Descriptor&) = delete;
+        ~Descriptor();
+    };
+    Descriptor lock_; // held by a writer from opening to committing
     WIMStruct* wim_ = nullptr;
 };
 

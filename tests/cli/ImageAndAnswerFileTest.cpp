@@ -194,3 +194,22 @@ TEST_F(ImageTest, AnswerFilesAreShownAndSetAndRefuseTheRest)
     EXPECT_EQ(readFile(temp() / "bad.xml"), "<unattend");
     EXPECT_EQ(readFile(temp() / "a.xml"), written);
 }
+
+TEST_F(ImageTest, WritersToOneImageFileKeepEachOthersChanges)
+{
+    ASSERT_EQ(sh("wimcapture volume x.wim First"), 0);
+    const std::string tool = std::string("'") + CRESTWICK_OEM_TOOL + "' --image x.wim set ";
+    for (int round = 0; round < 3; ++round)
+        ASSERT_EQ(sh(tool + "--model M" + std::to_string(round) + " & " + tool +
+                     "--manufacturer Q" + std::to_string(round) + " & " + tool + "--line1 L" +
+                     std::to_string(round) + " & wait"),
+                  0);
+    fs::remove_all(temp() / "out");
+    ASSERT_EQ(sh("wimapply x.wim 1 out"), 0);
+    const Dump dump = dumpHive(temp() / "out/Windows/System32/config/SOFTWARE");
+    const std::string key = "\\Microsoft\\Windows\\CurrentVersion\\OEMInformation|";
+    EXPECT_EQ(dump.at(key + "Model").second, text("M2"));
+    EXPECT_EQ(dump.at(key + "Manufacturer").second, text("Q2"));
+    EXPECT_NE(readFile(temp() / "out/Windows/System32/oeminfo.ini").find("Line1=L2"),
+              std::string::npos);
+}
