@@ -49,7 +49,8 @@ ImageVolume::ImageVolume(WimImage& wim, int image, const fs::path& folder)
     if (!wim_.extract(image_, kHive, folder_))
         throw Exception("Image " + std::to_string(image) + " of " + wim.file().string() +
                         " holds no Windows\\System32\\config\\SOFTWARE");
-    track(std::string("C:\\") + kHive);
+    const std::string hive = std::string("C:\\") + kHive;
+    tracked_.push_back({hive, contents(platform::WinPath::toHost(hive))});
     const OemSystem system = OemSystem::describe(OemSystem::MissingRoot::WindowsDirectory);
     for (const std::string& file : {system.infoFile(), system.logoFile(), system.currentLogoFile()})
         track(file);
@@ -63,9 +64,7 @@ void ImageVolume::track(const std::string& windowsPath)
     for (const Tracked& known : tracked_)
         if (platform::WinPath::toHost(known.windowsPath) == platform::WinPath::toHost(windowsPath))
             return;
-    // The hive is there already; every other file is copied out when the image has it.
-    if (windowsPath.find("config\\SOFTWARE") == std::string::npos)
-        wim_.extract(image_, *path, folder_);
+    wim_.extract(image_, *path, folder_);
     tracked_.push_back({windowsPath, contents(platform::WinPath::toHost(windowsPath))});
 }
 

@@ -171,6 +171,18 @@ std::string WimImage::imageName(int image) const
 
 bool WimImage::extract(int image, const std::string& path, const std::filesystem::path& folder) const
 {
+    // Only a file is copied: a folder (a Logo value naming C:\Windows, say) would bring the
+    // whole tree below it out of the image.
+    bool isFolder = false;
+    const int found = wimlib_iterate_dir_tree(
+        wim_, image, path.c_str(), 0,
+        [](const wimlib_dir_entry* entry, void* context) {
+            *static_cast<bool*>(context) = entry->attributes & WIMLIB_FILE_ATTRIBUTE_DIRECTORY;
+            return 0;
+        },
+        &isFolder);
+    if (found == WIMLIB_ERR_PATH_DOES_NOT_EXIST || (found == 0 && isFolder))
+        return false;
     const char* paths[] = {path.c_str()};
     const int code = wimlib_extract_paths(wim_, image, folder.c_str(), paths, 1,
                                           WIMLIB_EXTRACT_FLAG_NO_ACLS);

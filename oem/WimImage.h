@@ -31,7 +31,8 @@ public:
     std::string imageName(int image) const;
 
     // Copies the file at path (slashes or backslashes, no drive) of image (1-based) into
-    // folder, with the image's folders leading to it. False when the image has no such file.
+    // folder, with the image's folders leading to it. False when the image has no such file
+    // or the path names a folder.
     bool extract(int image, const std::string& path, const std::filesystem::path& folder) const;
 
     // A change of one file of an image: replaced by the host file source, or removed.
