@@ -13,3 +13,7 @@ for bench in "$build"/bench/bench_*; do
     "$bench" --benchmark_min_time=0.5
 done
 [ "$found" -eq 1 ] || echo "no benchmarks in $build/bench (build them first)"
+# The image workflow against wimlib's and hivex's own tools, when they are installed.
+if [ -x "$build/cli/crestwick-oem" ]; then
+    bash "$here/bench/image-vs-peer.sh" "$build"
+fi

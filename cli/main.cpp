@@ -9,7 +9,10 @@
 #include "imaging/TPicture.h"
 #include "imaging/jpeg.h"
 #include "oem/OemBackup.h"
+#include "oem/AnswerFile.h"
+#include "oem/ImageVolume.h"
 #include "oem/OemSystem.h"
+#include "oem/WimImage.h"
 #include "oem/WineServer.h"
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
@@ -64,6 +67,18 @@ const OptionSpec kVerbose = {"--verbose", nullptr, "tell what was done"};
 // Where a synopsis line breaks.
 constexpr std::size_t kSynopsisWidth = 92;
 
+// Options before the command, naming the system to act on instead of WINEPREFIX.
+const std::vector<OptionSpec>& globalOptions()
+{
+    static const std::vector<OptionSpec> list = {
+        {"--image", "FILE.wim[:INDEX]",
+         "act on image INDEX of a WIM file (needed when it has several)"},
+        {"--unattend", "FILE.xml",
+         "act on an answer file's OEMInformation (show, set and logo)"},
+    };
+    return list;
+}
+
 const std::vector<CommandSpec>& commands()
 {
     static const std::vector<CommandSpec> list = {
@@ -72,7 +87,8 @@ const std::vector<CommandSpec>& commands()
          "Prints the system's generation, its Windows directory, where its OEM information\n"
          "lives, the manufacturer, the model, the two support lines, on NT 6 and later every\n"
          "value of the OEMInformation key, and the logo.",
-         {{"--json", nullptr, "print the same facts as one JSON object"}}},
+         {{"--json", nullptr, "print the same facts as one JSON object"},
+          {"--list-images", nullptr, "with --image: list the file's images and their Windows"}}},
         {"set",
          nullptr,
          "Changes the given items of the OEM information, and only those; at least one is\n"
@@ -148,7 +164,8 @@ std::string usage()
     std::string out;
     for (const CommandSpec& command : commands())
         out += synopsis(command, out.empty() ? "Usage: " : "       ");
-    out += "       crestwick-oem -h | --help | --version\n"
+    out += "       crestwick-oem --image FILE.wim[:INDEX] | --unattend FILE.xml COMMAND ...\n"
+           "       crestwick-oem -h | --help | --version\n"
            "Shows and changes the OEM information and logo of the Windows system that\n"
            "WINEPREFIX names, or that '--prefix DIR' (or '-p DIR') before the command names.\n"
            "'crestwick-oem COMMAND --help' tells more about a command.\n";
@@ -562,9 +579,175 @@ std::vector<std::string> takePrefix(std::vector<std::string> args)
     return args;
 }
 
+// The system named before the command, instead of WINEPREFIX.
+struct Target {
+    std::optional<std::string> image;    // FILE.wim[:INDEX]
+    std::optional<std::string> unattend; // FILE.xml
+};
+
+// Takes the options before the command off the front of args.
+Target takeGlobalOptions(std::vector<std::string>& args)
+{
+    Target target;
+    while (!args.empty() && args.front().starts_with("--")) {
+        const std::string arg = args.front();
+        const std::size_t equals = arg.find('=');
+        const std::string name = arg.substr(0, equals);
+        const auto& list = globalOptions();
+        const auto option = std::find_if(list.begin(), list.end(),
+                                         [&](const OptionSpec& spec) { return name == spec.name; });
+        if (option == list.end())
+            break;
+        std::size_t used = 1;
+        std::string value;
+        if (equals != std::string::npos)
+            value = arg.substr(equals + 1);
+        else if (args.size() > 1)
+            value = args[used++];
+        else
+            throw UsageError{"option '" + name + "' needs " + option->valueName};
+        std::optional<std::string>& slot = name == "--image" ? target.image : target.unattend;
+        if (slot)
+            throw UsageError{"option '" + name + "' is given twice"};
+        slot = value;
+        args.erase(args.begin(), args.begin() + std::ptrdiff_t(used));
+    }
+    if (target.image && target.unattend)
+        throw UsageError{"give --image or --unattend, not both"};
+    return target;
+}
+
+// An answer file's bytes, read whole; its errors name the file as given.
+std::string readAnswerFile(const std::string& file)
+{
+    std::string bytes;
+    if (!platform::readWholeFile(file, bytes))
+        throw Exception("Cannot open file " + file + ": " + std::strerror(errno));
+    return bytes;
+}
+
+int answerShow(const std::string& file, bool json)
+{
+    const oem::AnswerFile answers(readAnswerFile(file), file);
+    const oem::AnswerOemInformation items = answers.read();
+    const std::pair<const char*, const std::optional<std::string>*> rows[] = {
+        {"manufacturer", &items.manufacturer}, {"model", &items.model},
+        {"logo", &items.logo},                 {"supportHours", &items.supportHours},
+        {"supportPhone", &items.supportPhone}, {"supportUrl", &items.supportUrl},
+        {"helpCustomized", &items.helpCustomized}};
+    if (json) {
+        QJsonObject object{{"answerFile", jsonText(file)}, {"pass", jsonText(answers.pass())}};
+        for (const auto& [name, value] : rows)
+            object.insert(name, jsonText(*value));
+        const std::string out =
+            QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
+        std::fputs(out.c_str(), stdout);
+        return 0;
+    }
+    std::printf("%-20s %s\n", "Answer file:", file.c_str());
+    std::printf("%-20s %s\n", "Pass:", answers.pass().empty() ? "(none)" : answers.pass().c_str());
+    const char* labels[] = {"Manufacturer:",  "Model:",       "Logo:",           "Support hours:",
+                            "Support phone:", "Support URL:", "Help customized:"};
+    for (std::size_t i = 0; i < std::size(rows); ++i)
+        std::printf("%-20s %s\n", labels[i], *rows[i].second ? (*rows[i].second)->c_str() : "(none)");
+    return 0;
+}
+
+// Writes the given items into the answer file: the new document replaces the file at once.
+int answerSet(const std::string& file, oem::AnswerOemInformation items)
+{
+    oem::AnswerFile answers(readAnswerFile(file), file);
+    // Texts typed in a terminal that uses the system's code page are taken as its letters.
+    const platform::CodePage ansi = platform::CodePage::systemAnsi();
+    for (std::optional<std::string>* text : {&items.manufacturer, &items.model, &items.logo,
+                                              &items.supportPhone, &items.supportHours,
+                                              &items.supportUrl})
+        if (*text)
+            **text = ansi.decodeUtf8OrPage(**text);
+    answers.write(items);
+    if (!platform::writeFileAtomically(file, answers.bytes(), platform::Links::Follow))
+        throw Exception("Unable to write to " + file + ": " + std::strerror(errno));
+    say("Saved the OEM information of " + file);
+    return 0;
+}
+
+// A private folder for an image's files, removed with everything in it.
+struct TemporaryFolder {
+    fs::path path;
+    TemporaryFolder()
+    {
+        std::error_code error;
+        std::string pattern = (fs::temp_directory_path(error) / "crestwick-image-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw Exception("Cannot create a temporary folder: " + std::string(std::strerror(errno)));
+        path = pattern;
+    }
+    ~TemporaryFolder()
+    {
+        std::error_code error;
+        fs::remove_all(path, error);
+    }
+};
+
+// Splits FILE.wim[:INDEX]; the index is the part after the last colon when it is a number.
+std::pair<std::string, std::optional<int>> imageOperand(const std::string& operand)
+{
+    const std::size_t colon = operand.rfind(':');
+    if (colon == std::string::npos || colon + 1 == operand.size() ||
+        operand.find_first_not_of("0123456789", colon + 1) != std::string::npos)
+        return {operand, std::nullopt};
+    const std::string digits = operand.substr(colon + 1);
+    if (digits.size() > 6)
+        throw UsageError{"no image " + digits + " in " + operand.substr(0, colon)};
+    return {operand.substr(0, colon), std::stoi(digits)};
+}
+
+// Lists the images of a WIM file: index, name and the Windows that its registry names.
+int listImages(oem::WimImage& wim)
+{
+    for (int image = 1; image <= wim.imageCount(); ++image) {
+        std::string windows = "(no Windows)";
+        try {
+            TemporaryFolder folder;
+            ::setenv("WINEPREFIX", folder.path.c_str(), 1);
+            oem::ImageVolume volume(wim, image, folder.path);
+            const oem::OemSystem system = oem::OemSystem::describe();
+            windows = system.productName().empty() ? std::string(oem::generationName(system.generation()))
+                                                   : system.productName();
+            if (!system.version().empty())
+                windows += " (" + system.version() + ")";
+        } catch (const Exception&) {
+            // An image without Windows (a data image) is listed all the same.
+        }
+        std::printf("%d\t%s\t%s\n", image, wim.imageName(image).c_str(), windows.c_str());
+    }
+    return 0;
+}
+
+// What the command line asks a command to write.
+struct Request {
+    oem::OemInfo info;
+    oem::OemSupport support;
+    std::vector<oem::OemItem> cleared;
+    LogoDepthChoice depth;
+};
+
+int runCommand(const std::vector<std::string>& args, const Target& target);
+int dispatch(const Invocation& call, const Request& request);
+int onAnswerFile(const std::string& file, const Invocation& call, const Request& request);
+int onImage(const std::string& operand, const Invocation& call, const Request& request);
+
 int run(std::vector<std::string> args)
 {
+    // --prefix and --image/--unattend may come in either order before the command.
     args = takePrefix(std::move(args));
+    const Target target = takeGlobalOptions(args);
+    args = takePrefix(std::move(args));
+    return runCommand(args, target);
+}
+
+int runCommand(const std::vector<std::string>& args, const Target& target)
+{
     if (args.empty())
         throw UsageError{"no command given"};
     if (args[0] == "-h" || args[0] == "--help") {
@@ -591,26 +774,39 @@ int run(std::vector<std::string> args)
         throw UsageError{std::string("missing ") + command->operand, command};
     if (call.names.size() > names)
         throw UsageError{"unexpected argument '" + call.names[names] + "'", command};
-    oem::OemInfo info;
+    Request request;
+    oem::OemInfo& info = request.info;
     info.manufacturer = call.value("--manufacturer");
     info.model = call.value("--model");
     info.supportLine1 = call.value("--line1");
     info.supportLine2 = call.value("--line2");
-    oem::OemSupport support;
+    oem::OemSupport& support = request.support;
     support.phone = call.value("--support-phone");
     support.hours = call.value("--support-hours");
     support.url = call.value("--support-url");
-    const std::vector<oem::OemItem> cleared = clearedItems(call);
+    request.cleared = clearedItems(call);
     if (command->name == std::string_view("set") && !info.manufacturer && !info.model &&
         !info.supportLine1 && !info.supportLine2 && !support.phone && !support.hours &&
-        !support.url && cleared.empty())
+        !support.url && request.cleared.empty())
         throw UsageError{"nothing to set: give --manufacturer, --model, --line1, --line2, a "
                          "support value or --clear",
                          command};
-    const LogoDepthChoice depth = depthOf(call);
+    request.depth = depthOf(call);
     verbose = call.has("--verbose");
+    if (call.has("--list-images") && !target.image)
+        throw UsageError{"--list-images needs --image", command};
+    if (target.unattend)
+        return onAnswerFile(*target.unattend, call, request);
+    if (target.image)
+        return onImage(*target.image, call, request);
 
     requireSystem();
+    return dispatch(call, request);
+}
+
+int dispatch(const Invocation& call, const Request& request)
+{
+    const CommandSpec* command = call.command;
     const std::string_view name = command->name;
     if (name == "show")
         return show(call.has("--json"));
@@ -618,18 +814,80 @@ int run(std::vector<std::string> args)
         const oem::OemSystem system = oem::OemSystem::describe();
         // 9x and NT 5 keep no support values: asking for them is a mistake of the command
         // line, told before anything is written.
-        if (namesSupportValue(call, cleared) && !system.keepsSupportValues())
+        if (namesSupportValue(call, request.cleared) && !system.keepsSupportValues())
             throw UsageError{std::string("the support phone, hours and web address exist on "
                                          "NT 6 and later; this system is of generation ") +
                                  oem::generationName(system.generation()),
                              command};
-        return set(system, info, support, cleared);
+        return set(system, request.info, request.support, request.cleared);
     }
     if (name == "logo")
-        return logo(call.names[0], call.has("--fit"), depth);
+        return logo(call.names[0], call.has("--fit"), request.depth);
     if (name == "backup")
         return backup(call.names[0], call.has("--force"));
     return restore(call.names[0]);
+}
+
+// show, set and logo on an answer file; logo only names the picture, which belongs to the image.
+int onAnswerFile(const std::string& file, const Invocation& call, const Request& request)
+{
+    const oem::OemInfo& info = request.info;
+    const CommandSpec* command = call.command;
+    const std::string_view name = command->name;
+    if (name == "show")
+        return answerShow(file, call.has("--json"));
+    if (name == "set") {
+        if (info.supportLine1 || info.supportLine2)
+            throw UsageError{"an answer file has no support lines: give --manufacturer, --model "
+                             "or a support value",
+                             command};
+        if (!request.cleared.empty())
+            throw UsageError{"'--clear' does not work on an answer file", command};
+        oem::AnswerOemInformation items;
+        items.manufacturer = info.manufacturer;
+        items.model = info.model;
+        items.supportPhone = request.support.phone;
+        items.supportHours = request.support.hours;
+        items.supportUrl = request.support.url;
+        return answerSet(file, items);
+    }
+    if (name == "logo") {
+        if (call.has("--fit"))
+            throw UsageError{"--fit needs a picture to change; an answer file only names the logo",
+                             command};
+        oem::AnswerOemInformation items;
+        items.logo = call.names[0];
+        return answerSet(file, items);
+    }
+    throw UsageError{"'" + std::string(name) + "' does not work on an answer file", command};
+}
+
+// Any command on one image of a WIM file: its hive and OEM files are laid out as a Windows
+// volume in a private folder, the command acts on that as on a mounted disk, and what it
+// changed goes back into the image in one update.
+int onImage(const std::string& operand, const Invocation& call, const Request& request)
+{
+    const std::string_view name = call.command->name;
+    const auto [file, index] = imageOperand(operand);
+    const bool writes = name == "set" || name == "logo" || name == "restore";
+    oem::WimImage wim(file, writes ? oem::WimImage::Access::Write : oem::WimImage::Access::Read);
+    if (call.has("--list-images"))
+        return listImages(wim);
+    if (!index && wim.imageCount() != 1)
+        throw UsageError{file + " holds " + std::to_string(wim.imageCount()) +
+                             " images: name one as " + file + ":INDEX",
+                         call.command};
+    const int image = index.value_or(1);
+    if (image < 1 || image > wim.imageCount())
+        throw UsageError{"no image " + std::to_string(image) + " in " + file, call.command};
+    TemporaryFolder folder;
+    ::setenv("WINEPREFIX", folder.path.c_str(), 1);
+    oem::ImageVolume volume(wim, image, folder.path);
+    const int status = dispatch(call, request);
+    if (writes)
+        for (const std::string& path : volume.commit())
+            say("Wrote " + path + " into image " + std::to_string(image) + " of " + file);
+    return status;
 }
 
 } // namespace

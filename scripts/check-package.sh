@@ -30,7 +30,8 @@ if ! sort dist/installed-files.txt | diff -u - "$work/deb-files"; then
     exit 1
 fi
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libjpeg62-turbo libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6; do
+for library in libc6 libjpeg62-turbo libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6 libwim15 \
+    libxml2; do
     grep -q "\b$library\b" <<<"$depends" || { echo "Depends lacks $library: $depends"; exit 1; }
 done
 grep -q "fonts-wine" <<<"$(dpkg-deb -f "$deb" Recommends)" || { echo "Recommends lacks fonts-wine"; exit 1; }

@@ -9,6 +9,7 @@ packages=(
     libjpeg62-turbo-dev libjpeg-turbo-progs libgif-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libhivex-dev libhivex-bin libwin-hivex-perl pkg-config
+    libwim-dev wimtools libxml2-dev
     wine wine64
     xvfb xauth xfonts-base x11-apps x11-utils xdotool imagemagick liblnk-utils
     desktop-file-utils appstream dpkg-dev lintian

@@ -686,13 +686,13 @@ TEST_F(TempPrefixTest, CrestwickOemHelpAndVersionGoToStandardOutput)
         std::vector<std::string> args;
         const char* start;
     } cases[] = {
-        {{"--help"}, "Usage: crestwick-oem show [--json]\n"},
-        {{"-h"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"--help"}, "Usage: crestwick-oem show [--json] [--list-images]\n"},
+        {{"-h"}, "Usage: crestwick-oem show [--json] [--list-images]\n"},
         {{"set", "--help"}, "Usage: crestwick-oem set [--manufacturer TEXT]"},
         {{"logo", "x.bmp", "-h"},
          "Usage: crestwick-oem logo PICTURE [--fit] [--depth BITS] [--verbose]\n"},
         // Help wins over what would be wrong without it.
-        {{"show", "--frobnicate", "-h"}, "Usage: crestwick-oem show [--json]\n"},
+        {{"show", "--frobnicate", "-h"}, "Usage: crestwick-oem show [--json] [--list-images]\n"},
         {{"--version"}, "crestwick-oem "},
     };
     for (const auto& c : cases) {
