@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstring>
 
 namespace platform {
 
@@ -29,12 +30,10 @@ constexpr char32_t kReplacement = 0xFFFD;
 constexpr std::size_t kMaxKeyDepth = 512;
 constexpr std::size_t kMaxKeyNameLength = 255;
 
-// The key of a child in the tree of key names: its parent's number, then its folded name.
-std::string childKey(std::uint32_t parent, std::string_view foldedName)
+// The hash of a key name under its parent in the tree of key names.
+std::size_t childHash(std::uint32_t parent, std::string_view foldedName)
 {
-    std::string key(reinterpret_cast<const char*>(&parent), sizeof parent);
-    key += foldedName;
-    return key;
+    return std::hash<std::string_view>{}(foldedName) ^ (std::size_t(parent) * 0x9E3779B97F4A7C15u);
 }
 
 bool isBlank(char c)
@@ -467,6 +466,37 @@ bool parseSectionHeader(std::string_view s, std::string& path)
     }
 }
 
+// The folded key path of a section header in the form Wine writes them: printable ASCII
+// whose only escape is the doubled "\\" between names, every name within the limits. Any
+// other header, valid or not, gives false and is left to parseSectionHeader(); this one
+// only spares the common case the decoding into UTF-16 and back.
+bool readPlainSectionHeader(std::string_view s, std::string& folded)
+{
+    const std::size_t close = s.find(']', 1);
+    if (close == std::string_view::npos || close == 1)
+        return false;
+    folded.resize(close - 1);
+    std::size_t length = 0;
+    std::size_t nameLength = 0;
+    std::size_t depth = 1;
+    for (std::size_t pos = 1; pos < close; ++pos) {
+        const char c = s[pos];
+        if (c == '\\') {
+            if (nameLength == 0 || s[pos + 1] != '\\' || ++depth > kMaxKeyDepth)
+                return false;
+            folded[length++] = '\\';
+            nameLength = 0;
+            ++pos;
+        } else if (c < 0x20 || c > 0x7E || ++nameLength > kMaxKeyNameLength) {
+            return false;
+        } else {
+            folded[length++] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+        }
+    }
+    folded.resize(length);
+    return nameLength > 0;
+}
+
 std::string renderKeyPath(std::string_view normalized)
 {
     std::string out;
@@ -583,61 +613,62 @@ WineRegistry WineRegistry::parse(std::string_view bytes)
     WineRegistry reg;
     if (bytes.empty())
         return reg;
-
-    struct Line {
-        std::size_t begin;
-        std::size_t end;
-    };
-    std::vector<Line> lines;
-    for (std::size_t pos = 0; pos < bytes.size();) {
-        const std::size_t end = bytes.find('\n', pos);
-        if (end == std::string_view::npos) {
-            lines.push_back({pos, bytes.size()});
-            break;
-        }
-        lines.push_back({pos, end});
-        pos = end + 1;
-    }
-    const auto lineText = [&](std::size_t i) {
-        return bytes.substr(lines[i].begin, lines[i].end - lines[i].begin);
-    };
-    if (stripCarriageReturn(lineText(0)) != kHeader) {
+    std::size_t firstEnd = bytes.find('\n');
+    if (firstEnd == std::string_view::npos)
+        firstEnd = bytes.size();
+    if (stripCarriageReturn(bytes.substr(0, firstEnd)) != kHeader) {
         reg.recognized_ = false;
         return reg;
     }
     reg.source_ = std::string(bytes);
     reg.finalNewline_ = bytes.back() == '\n';
+    reg.preamble_.push_back({0, firstEnd, false, {}});
 
-    Section* section = nullptr;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view line = trimLeft(stripCarriageReturn(lineText(i)));
-        const Text text{lines[i].begin, lines[i].end, false, {}};
-        if (i > 0 && line.starts_with('[')) {
-            Section next;
-            next.header = text;
-            next.damaged = !parseSectionHeader(line, next.path);
-            reg.sections_.push_back(std::move(next));
-            section = &reg.sections_.back();
-            reg.index(reg.sections_.size() - 1);
-            continue;
-        }
-        if (!section) {
-            reg.preamble_.push_back(text);
-            continue;
-        }
-        Entry entry;
-        entry.raw = text;
-        if (line.starts_with(kTimeLine))
+    // One pass over the lines that reads only what a line's first and last characters tell:
+    // where sections begin, and which lines continue a value, so that a "#time=" line is
+    // told from a value's continued bytes.
+    const std::string_view source = reg.source_;
+    IndexTrail trail;
+    std::string folded;
+    bool inSection = false;
+    bool continuing = false; // the line before was part of a value and ended in "\"
+    for (std::size_t begin = firstEnd + 1; begin < source.size();) {
+        const char* newline = static_cast<const char*>(
+            std::memchr(source.data() + begin, '\n', source.size() - begin));
+        const std::size_t end = newline ? std::size_t(newline - source.data()) : source.size();
+        const std::string_view line = trimLeft(source.substr(begin, end - begin));
+        const std::size_t next = end + 1;
+        if (line.starts_with('[')) {
+            // A section header never continues a value, so that a cut-off line cannot hide
+            // the next key.
+            if (inSection)
+                reg.sections_.back().bodyEnd = begin;
+            Section section;
+            section.header = {begin, end, false, {}};
+            section.bodyBegin = section.bodyEnd = std::min(next, source.size());
+            const std::string_view text = stripCarriageReturn(line);
+            if (!readPlainSectionHeader(text, folded)) {
+                std::string path;
+                section.damaged = !parseSectionHeader(text, path);
+                if (!section.damaged)
+                    folded = foldRegistryName(path);
+            }
+            reg.sections_.push_back(std::move(section));
+            if (!reg.sections_.back().damaged)
+                reg.index(reg.sections_.size() - 1, folded, &trail);
+            inSection = true;
+            continuing = false;
+        } else if (!inSection) {
+            reg.preamble_.push_back({begin, end, false, {}});
+        } else if (continuing || line.starts_with('"') || line.starts_with('@')) {
+            continuing = trimRight(line).ends_with('\\');
+        } else if (line.starts_with(kTimeLine)) {
             reg.timeLines_ = true;
-        if (line.starts_with('"') || line.starts_with('@')) {
-            // A trailing "\" continues the value on the next line; a section header never
-            // continues a value, so that a cut-off line cannot hide the next key.
-            while (trimRight(lineText(i)).ends_with('\\') && i + 1 < lines.size() &&
-                   !trimLeft(lineText(i + 1)).starts_with('['))
-                entry.raw.end = lines[++i].end;
         }
-        section->entries.push_back(std::move(entry));
+        begin = next;
     }
+    if (inSection)
+        reg.sections_.back().bodyEnd = source.size();
     return reg;
 }
 
@@ -647,10 +678,39 @@ std::string_view WineRegistry::view(const Text& text) const
                       : std::string_view(source_).substr(text.begin, text.end - text.begin);
 }
 
+void WineRegistry::split(Section& section) const
+{
+    if (section.split)
+        return;
+    section.split = true;
+    const std::string_view source = source_;
+    const std::size_t bodyEnd = section.bodyEnd;
+    const auto lineEnd = [&](std::size_t begin) {
+        const std::size_t end = source.find('\n', begin);
+        return end == std::string_view::npos || end > bodyEnd ? bodyEnd : end;
+    };
+    for (std::size_t begin = section.bodyBegin; begin < bodyEnd;) {
+        Entry entry;
+        entry.raw = {begin, lineEnd(begin), false, {}};
+        const std::string_view line = trimLeft(view(entry.raw));
+        if (line.starts_with('"') || line.starts_with('@')) {
+            // A trailing "\" continues the value on the next line.
+            while (trimRight(view(Text{begin, entry.raw.end, false, {}})).ends_with('\\') &&
+                   entry.raw.end + 1 < bodyEnd) {
+                begin = entry.raw.end + 1;
+                entry.raw.end = lineEnd(begin);
+            }
+        }
+        begin = entry.raw.end + 1;
+        section.entries.push_back(std::move(entry));
+    }
+}
+
 void WineRegistry::decode(Section& section) const
 {
     if (section.decoded)
         return;
+    split(section);
     section.decoded = true;
     if (section.damaged)
         return;
@@ -683,49 +743,127 @@ void WineRegistry::decode(Section& section) const
     }
 }
 
-void WineRegistry::index(std::size_t section)
+std::string_view WineRegistry::nameOf(const KeyNode& node) const
 {
-    const Section& s = sections_[section];
-    if (s.damaged)
-        return;
-    const std::string folded = foldRegistryName(normalizeKeyPath(s.path));
-    byPath_[folded].push_back(section);
-    // The key and its ancestors join the tree of names, each name stored once.
+    return std::string_view(names_).substr(node.nameBegin, node.nameLength);
+}
+
+std::uint32_t WineRegistry::findChild(std::uint32_t parent, std::string_view name,
+                                      std::size_t hash) const
+{
+    if (slots_.empty())
+        return kNoNode;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+        const std::uint32_t node = slots_[slot];
+        if (node == 0)
+            return kNoNode;
+        const KeyNode& candidate = nodes_[node];
+        if (candidate.hash == hash && candidate.parent == parent && nameOf(candidate) == name)
+            return node;
+    }
+}
+
+void WineRegistry::placeNode(std::uint32_t node)
+{
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = nodes_[node].hash & mask;
+    while (slots_[slot] != 0)
+        slot = (slot + 1) & mask;
+    slots_[slot] = node;
+}
+
+std::uint32_t WineRegistry::addChild(std::uint32_t parent, std::string_view name)
+{
+    const std::size_t hash = childHash(parent, name);
+    if (const std::uint32_t found = findChild(parent, name, hash); found != kNoNode)
+        return found;
+    // At most half the slots are taken, so that a search ends soon at a free one.
+    if (nodes_.size() * 2 >= slots_.size()) {
+        slots_.assign(std::max<std::size_t>(64, slots_.size() * 2), 0);
+        for (std::uint32_t node = 1; node < nodes_.size(); ++node)
+            placeNode(node);
+    }
+    KeyNode node;
+    node.parent = parent;
+    node.nameBegin = names_.size();
+    node.nameLength = std::uint32_t(name.size());
+    node.hash = hash;
+    names_ += name;
+    nodes_.push_back(node);
+    placeNode(std::uint32_t(nodes_.size() - 1));
+    return std::uint32_t(nodes_.size() - 1);
+}
+
+std::uint32_t WineRegistry::findKey(std::string_view path) const
+{
+    const std::string folded = foldRegistryName(normalizeKeyPath(path));
     std::uint32_t node = 0;
-    for (std::size_t start = 0; start < folded.size();) {
+    for (std::size_t start = 0; start < folded.size() && node != kNoNode;) {
         std::size_t end = folded.find('\\', start);
         if (end == std::string::npos)
             end = folded.size();
-        const auto [it, added] =
-            keyTree_.emplace(childKey(node, std::string_view(folded).substr(start, end - start)),
-                             std::uint32_t(keyTree_.size() + 1));
-        node = it->second;
+        const std::string_view name = std::string_view(folded).substr(start, end - start);
+        node = findChild(node, name, childHash(node, name));
         start = end + 1;
     }
+    return node;
+}
+
+void WineRegistry::index(std::size_t section, std::string_view folded, IndexTrail* trail)
+{
+    // The key and its ancestors join the tree of names. The names it shares with the key
+    // indexed before it are already there.
+    std::size_t start = 0;
+    std::size_t component = 0;
+    std::uint32_t node = 0;
+    if (trail) {
+        while (component < trail->nodes.size()) {
+            std::size_t end = folded.find('\\', start);
+            if (end == std::string_view::npos)
+                end = folded.size();
+            const std::string_view name = folded.substr(start, end - start);
+            const std::size_t after = start + name.size();
+            if (trail->folded.compare(start, name.size(), name) != 0 ||
+                (after != trail->folded.size() && trail->folded[after] != '\\'))
+                break;
+            node = trail->nodes[component++];
+            start = end + 1;
+            if (end == folded.size())
+                break;
+        }
+        trail->nodes.resize(component);
+    }
+    while (start < folded.size()) {
+        std::size_t end = folded.find('\\', start);
+        if (end == std::string::npos)
+            end = folded.size();
+        node = addChild(node, folded.substr(start, end - start));
+        if (trail)
+            trail->nodes.push_back(node);
+        start = end + 1;
+    }
+    if (trail)
+        trail->folded.assign(folded);
+    sections_[section].previous = nodes_[node].lastSection;
+    nodes_[node].lastSection = std::uint32_t(section);
 }
 
 std::vector<std::size_t> WineRegistry::sectionsOf(std::string_view path) const
 {
-    const auto it = byPath_.find(foldRegistryName(normalizeKeyPath(path)));
-    return it == byPath_.end() ? std::vector<std::size_t>{} : it->second;
+    std::vector<std::size_t> sections;
+    const std::uint32_t node = findKey(path);
+    if (node == kNoNode)
+        return sections;
+    for (std::uint32_t s = nodes_[node].lastSection; s != kNoSection; s = sections_[s].previous)
+        sections.push_back(s);
+    std::reverse(sections.begin(), sections.end());
+    return sections;
 }
 
 bool WineRegistry::keyExists(std::string_view path) const
 {
-    const std::string folded = foldRegistryName(normalizeKeyPath(path));
-    std::uint32_t node = 0;
-    for (std::size_t start = 0; start < folded.size();) {
-        std::size_t end = folded.find('\\', start);
-        if (end == std::string::npos)
-            end = folded.size();
-        const auto it =
-            keyTree_.find(childKey(node, std::string_view(folded).substr(start, end - start)));
-        if (it == keyTree_.end())
-            return false;
-        node = it->second;
-        start = end + 1;
-    }
-    return true;
+    return findKey(path) != kNoNode;
 }
 
 const WineRegistry::Entry* WineRegistry::findEntry(std::string_view keyPath,
@@ -787,9 +925,11 @@ std::vector<WineRegValue> WineRegistry::values(std::string_view keyPath) const
 std::vector<std::string> WineRegistry::keyPaths() const
 {
     std::vector<std::string> paths;
-    for (const Section& s : sections_)
-        if (!s.damaged)
-            paths.push_back(s.path);
+    for (const Section& s : sections_) {
+        std::string path;
+        if (!s.damaged && parseSectionHeader(stripCarriageReturn(trimLeft(view(s.header))), path))
+            paths.push_back(std::move(path));
+    }
     return paths;
 }
 
@@ -815,6 +955,8 @@ bool WineRegistry::createKey(std::string_view path, std::int64_t now)
 void WineRegistry::addSection(std::string_view path, std::int64_t now)
 {
     ensureHeader();
+    if (!sections_.empty())
+        split(sections_.back());
     // Sections are separated by a blank line, as Wine writes them.
     bool blankBefore;
     if (sections_.empty())
@@ -830,13 +972,14 @@ void WineRegistry::addSection(std::string_view path, std::int64_t now)
         else
             sections_.back().entries.push_back(Entry::blankLine());
     }
+    const std::string normalized = normalizeKeyPath(path);
     Section section;
-    section.path = normalizeKeyPath(path);
-    section.header = Text::made("[" + renderKeyPath(section.path) + "] " + std::to_string(now));
+    section.header = Text::made("[" + renderKeyPath(normalized) + "] " + std::to_string(now));
+    section.split = true;
     section.decoded = true;
     section.added = true;
     sections_.push_back(std::move(section));
-    index(sections_.size() - 1);
+    index(sections_.size() - 1, foldRegistryName(normalized), nullptr);
     changed_ = true;
 }
 
@@ -887,6 +1030,7 @@ void WineRegistry::touchKey(std::string_view path, std::int64_t now)
         return;
     // When a key has several sections, Wine takes the times of the last one it reads.
     Section& section = sections_[sections.back()];
+    split(section);
     changed_ = true;
 
     // "[path] 1700000000": the number after the closing bracket is seconds since 1970.
@@ -941,6 +1085,15 @@ std::string WineRegistry::serialize() const
     for (const Section& s : sections_) {
         out += view(s.header);
         out += '\n';
+        if (!s.split) {
+            // The body's lines as they were, each ended by a line break like those above.
+            const std::string_view body =
+                std::string_view(source_).substr(s.bodyBegin, s.bodyEnd - s.bodyBegin);
+            out += body;
+            if (!body.empty() && body.back() != '\n')
+                out += '\n';
+            continue;
+        }
         for (const Entry& e : s.entries) {
             if (e.dirty)
                 out += renderValue(e.value);

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -26,10 +25,11 @@ struct WineRegValue {
 // value kinds, timestamps, and damaged lines. A damaged section header hides its whole
 // section (its key reads as missing), as does a key deeper than 512 levels or with a name
 // longer than 255 characters, the limits of Windows; a damaged value line hides that value
-// alone. Reading costs time and memory in proportion to the file's size. Unchanged
-// content is written back byte for byte; changed and new values are written in Wine's form.
-// Values are decoded when their key is first looked at, so that even lookups change the
-// object: it must not be shared between threads without a lock.
+// alone. Reading costs time and memory in proportion to the file's size: parsing reads only
+// the section headers and keeps each section's body as a range of the bytes, which is divided
+// into lines and decoded when its key is first looked at. Unchanged content is written back
+// byte for byte; changed and new values are written in Wine's form. As even lookups change
+// the object, it must not be shared between threads without a lock.
 //
 // Key paths are UTF-8 texts whose components are separated by "\"; empty components are
 // ignored, so that a leading or trailing "\" does no harm. Key paths and value names match
@@ -120,17 +120,50 @@ private:
             return e;
         }
     };
+    static constexpr std::uint32_t kNoSection = UINT32_MAX;
     struct Section {
         Text header;          // the header line as in the file (or generated)
         bool damaged = false; // the header could not be read: the section is ignored
+        bool split = false;   // the body has been divided into entries
         bool decoded = false; // the values of its entries have been read
         bool added = false;   // made since parsing, not read from the file
-        std::string path;     // decoded key path, components separated by "\"
-        std::vector<Entry> entries;
+        // Until the section is split, its body is this range of the parsed bytes: whole lines
+        // from after the header line up to the next header line. Most sections of a large file
+        // are never looked at, and are written back from the range as they were.
+        std::size_t bodyBegin = 0;
+        std::size_t bodyEnd = 0;
+        std::uint32_t previous = kNoSection; // the section before it that names the same key
+        std::vector<Entry> entries;          // once split
+    };
+    // The tree nodes of the components of the key most recently indexed, so that the next
+    // section, which in a file that Wine wrote shares most of them, looks up only the rest.
+    struct IndexTrail {
+        std::string folded;
+        std::vector<std::uint32_t> nodes; // one per component of folded
+    };
+
+    // Every key that a section names or implies (its ancestors), as a tree of folded names,
+    // each node once however many sections name it or its subkeys, so that the tree grows
+    // with the file however deep its keys go. Node 0 is the root; the others are found by
+    // (parent, name) in an open-addressing table, which keeps the names end to end in one
+    // string rather than one allocation per name.
+    static constexpr std::uint32_t kNoNode = UINT32_MAX;
+    struct KeyNode {
+        std::uint32_t parent = 0;
+        std::uint32_t nameLength = 0;
+        std::size_t nameBegin = 0;              // in names_
+        std::size_t hash = 0;                   // of parent and name
+        std::uint32_t lastSection = kNoSection; // the last section that names the key
     };
 
     std::string_view view(const Text& text) const;
-    void index(std::size_t section);
+    std::string_view nameOf(const KeyNode& node) const;
+    std::uint32_t findChild(std::uint32_t parent, std::string_view name, std::size_t hash) const;
+    std::uint32_t addChild(std::uint32_t parent, std::string_view name);
+    void placeNode(std::uint32_t node);
+    std::uint32_t findKey(std::string_view path) const;
+    void index(std::size_t section, std::string_view folded, IndexTrail* trail);
+    void split(Section& section) const;
     void decode(Section& section) const;
     void addSection(std::string_view path, std::int64_t now);
     std::vector<std::size_t> sectionsOf(std::string_view path) const;
@@ -146,12 +179,9 @@ private:
     // Mutable because values are decoded on first use, also by lookups.
     mutable std::vector<Section> sections_;
     std::vector<std::string> freshPreamble_;
-    // Folded key path -> the sections that name it.
-    std::unordered_map<std::string, std::vector<std::size_t>> byPath_;
-    // Every key that a section names or implies (its ancestors), as a tree of folded names:
-    // a child's number under (its parent's number, its name); the root is 0. Each name is
-    // kept once, so the tree grows with the file, however deep its keys go.
-    std::unordered_map<std::string, std::uint32_t> keyTree_;
+    std::vector<KeyNode> nodes_ = std::vector<KeyNode>(1);
+    std::string names_;
+    std::vector<std::uint32_t> slots_; // node numbers, 0 for a free slot; a power of two long
 };
 
 // Conversions between the program's UTF-8 texts and the registry's UTF-16LE data. Every

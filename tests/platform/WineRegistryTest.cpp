@@ -413,3 +413,34 @@ TEST(WineRegistry, ChangesToTheStockWinePrefixKeepEveryOtherByte)
     const std::size_t tail = stock.find("\"SystemRoot\"=\"C:\\\\windows\"", at);
     EXPECT_EQ(changed.substr(changed.size() - (stock.size() - tail)), stock.substr(tail));
 }
+
+TEST(WineRegistry, SectionsNeverLookedAtAreWrittenBackAroundAChange)
+{
+    struct Case {
+        const char* what;
+        std::string file; // follows the header line
+        const char* key;  // where a value "z" is set, then the key touched at 8
+        std::string expected;
+    };
+    const std::string header = "WINE REGISTRY Version 2\n";
+    const std::vector<Case> cases = {
+        {"line ends and a last line without one", "[A] 1\r\n\"x\"=\"1\"\r\n[B]\r\n\"y\"=\"2\"", "A",
+         "[A] 8\r\n\"x\"=\"1\"\r\n\"z\"=\"4\"\n[B]\r\n\"y\"=\"2\"\n"},
+        {"a new key after them", "[A]\n\"x\"=\"1\"", "C",
+         "[A]\n\"x\"=\"1\"\n\n[C] 8\n\"z\"=\"4\"\n"},
+        {"a continued value whose next line reads like a time line",
+         "[A] 1\n\"v\"=hex:01,\\\n#time=02\n", "C",
+         "[A] 1\n\"v\"=hex:01,\\\n#time=02\n\n[C] 8\n\"z\"=\"4\"\n"},
+        {"a key named twice", "[K]\n\"z\"=\"1\"\n[L]\n\"y\"=\"2\"\n[k]\n\"b\"=\"2\"\n", "K",
+         "[K]\n\"z\"=\"4\"\n[L]\n\"y\"=\"2\"\n[k]\n\"b\"=\"2\"\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WineRegistry reg = WineRegistry::parse(header + c.file);
+        reg.setValue(c.key, {"z", 1, wide("4")}, 8);
+        reg.touchKey(c.key, 8);
+        EXPECT_EQ(reg.serialize(), header + c.expected);
+        EXPECT_EQ(text(WineRegistry::parse(reg.serialize()).findValue(c.key, "z")),
+                  std::string("4") + '\0');
+    }
+}
