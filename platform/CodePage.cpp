@@ -22,6 +22,7 @@ constexpr const char* kAnsiValue = "ACP";
 constexpr DWORD kMaxValueSize = 16;
 
 constexpr char kUnmappable = '?';
+constexpr char16_t kReplacementCharacter = 0xFFFD;
 constexpr unsigned kUtf8 = 65001;
 
 // How much input each call of iconv gets. glibc finds the place of a rejected character by
@@ -93,42 +94,6 @@ std::size_t utf8SequenceLength(std::string_view text, std::size_t pos)
     for (std::size_t i = 1; i < length; ++i)
         if (!isContinuation(static_cast<unsigned char>(text[pos + i])))
             return 1;
-    return length;
-}
-
-// The length of the well-formed UTF-8 sequence at pos (RFC 3629: no overlong forms, no
-// surrogates, nothing above U+10FFFF), or 0 when the bytes there are not one.
-std::size_t validUtf8Length(std::string_view text, std::size_t pos)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80; // the range of the second byte
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (pos + length > text.size() || byte(1) < low || byte(1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if (!isContinuation(byte(i)))
-            return 0;
     return length;
 }
 
@@ -242,6 +207,122 @@ unsigned parseNumber(std::string_view text)
 }
 
 } // namespace
+
+std::size_t validUtf8Length(std::string_view text, std::size_t pos)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80; // the range of the second byte
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (pos + length > text.size() || byte(1) < low || byte(1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if (!isContinuation(byte(i)))
+            return 0;
+    return length;
+}
+
+void appendUtf16(std::u16string& out, std::string_view utf8)
+{
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const std::size_t length = validUtf8Length(utf8, pos);
+        if (length == 0) {
+            out.push_back(kReplacementCharacter);
+            ++pos;
+            continue;
+        }
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(utf8[pos + i]); };
+        // The lead byte's own bits, then six from each continuation byte.
+        char32_t codePoint = length == 1 ? byte(0) : byte(0) & (0x7F >> length);
+        for (std::size_t i = 1; i < length; ++i)
+            codePoint = (codePoint << 6) | (byte(i) & 0x3F);
+        if (codePoint < 0x10000) {
+            out.push_back(char16_t(codePoint));
+        } else {
+            codePoint -= 0x10000;
+            out.push_back(char16_t(0xD800 + (codePoint >> 10)));
+            out.push_back(char16_t(0xDC00 + (codePoint & 0x3FF)));
+        }
+        pos += length;
+    }
+}
+
+void appendUtf8(std::string& out, std::u16string_view utf16)
+{
+    for (std::size_t i = 0; i < utf16.size(); ++i) {
+        char32_t codePoint = utf16[i];
+        const bool high = codePoint >= 0xD800 && codePoint <= 0xDBFF;
+        if (high && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (utf16[++i] - 0xDC00);
+        } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
+            codePoint = kReplacementCharacter;
+        }
+        // The lead byte carries the count of continuation bytes that follow, six bits each.
+        const int continuation =
+            codePoint < 0x80 ? 0 : codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
+        constexpr unsigned char kLeadMarks[] = {0x00, 0xC0, 0xE0, 0xF0};
+        out.push_back(char(kLeadMarks[continuation] | (codePoint >> (6 * continuation))));
+        for (int rest = continuation - 1; rest >= 0; --rest)
+            out.push_back(char(0x80 | ((codePoint >> (6 * rest)) & 0x3F)));
+    }
+}
+
+std::string toLittleEndian(std::u16string_view units)
+{
+    std::string bytes;
+    bytes.reserve(units.size() * 2);
+    for (char16_t unit : units) {
+        bytes.push_back(char(unit & 0xFF));
+        bytes.push_back(char(unit >> 8));
+    }
+    return bytes;
+}
+
+std::u16string fromLittleEndian(std::string_view bytes)
+{
+    std::u16string units;
+    units.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        units.push_back(char16_t(static_cast<unsigned char>(bytes[i]) |
+                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    return units;
+}
+
+std::string utf8ToUtf16le(std::string_view utf8)
+{
+    std::u16string units;
+    units.reserve(utf8.size());
+    appendUtf16(units, utf8);
+    return toLittleEndian(units);
+}
+
+std::string utf16leToUtf8(std::string_view utf16le)
+{
+    std::string out;
+    out.reserve(utf16le.size() / 2);
+    appendUtf8(out, fromLittleEndian(utf16le));
+    return out;
+}
 
 CodePage::CodePage(unsigned number) : number_(isSupported(number) ? number : kWestern) {}
 

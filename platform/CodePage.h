@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -45,5 +46,23 @@ public:
 private:
     unsigned number_ = kWestern;
 };
+
+// Conversions between UTF-8, the form of the program's texts, and UTF-16, the form of the
+// registry's. UTF-8 is read by the rules decodeUtf8OrPage() applies (RFC 3629: no overlong
+// forms, no surrogates, nothing above U+10FFFF); a byte that does not begin a well-formed
+// sequence becomes U+FFFD on its own, as does a surrogate of UTF-16 without its partner.
+// Everything else converts exactly, NULs included.
+void appendUtf16(std::u16string& out, std::string_view utf8);
+// The length of the well-formed UTF-8 sequence at pos, or 0 when the bytes there are not one.
+std::size_t validUtf8Length(std::string_view text, std::size_t pos);
+void appendUtf8(std::string& out, std::u16string_view utf16);
+
+// UTF-16 code units as little-endian bytes, and back; an odd final byte is ignored.
+std::string toLittleEndian(std::u16string_view units);
+std::u16string fromLittleEndian(std::string_view bytes);
+
+// The two combined: the program's UTF-8 texts to and from the registry's UTF-16LE data.
+std::string utf8ToUtf16le(std::string_view utf8);
+std::string utf16leToUtf8(std::string_view utf16le);
 
 } // namespace platform

@@ -24,8 +24,6 @@ constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
 // Wine wraps long byte lists so that no line grows much beyond this.
 constexpr std::size_t kHexLineWidth = 76;
 
-constexpr char32_t kReplacement = 0xFFFD;
-
 // The deepest key path and the longest key name (in UTF-16 units) that Windows accepts.
 constexpr std::size_t kMaxKeyDepth = 512;
 constexpr std::size_t kMaxKeyNameLength = 255;
@@ -73,118 +71,18 @@ int hexDigit(char c)
     return -1;
 }
 
-// Reads one code point of UTF-8 at pos. A malformed sequence yields U+FFFD for its first
-// byte, so that every byte of the input is consumed exactly once.
-char32_t nextCodePoint(std::string_view s, std::size_t& pos)
-{
-    const auto lead = static_cast<unsigned char>(s[pos++]);
-    if (lead < 0x80)
-        return lead;
-    int length;
-    char32_t cp;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 1;
-        cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 2;
-        cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 3;
-        cp = lead & 0x07;
-    } else {
-        return kReplacement;
-    }
-    if (pos + std::size_t(length) > s.size())
-        return kReplacement;
-    for (int i = 0; i < length; ++i) {
-        const auto c = static_cast<unsigned char>(s[pos + std::size_t(i)]);
-        if ((c & 0xC0) != 0x80)
-            return kReplacement;
-        cp = (cp << 6) | (c & 0x3F);
-    }
-    const bool overlong = (length == 2 && cp < 0x800) || (length == 3 && cp < 0x10000);
-    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return kReplacement;
-    pos += std::size_t(length);
-    return cp;
-}
-
-void appendUtf16(std::u16string& out, char32_t cp)
-{
-    if (cp < 0x10000) {
-        out.push_back(char16_t(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(char16_t(0xD800 + (cp >> 10)));
-        out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    }
-}
-
-void appendUtf8(std::string& out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out.push_back(char(cp));
-    } else if (cp < 0x800) {
-        out.push_back(char(0xC0 | (cp >> 6)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(char(0xE0 | (cp >> 12)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(char(0xF0 | (cp >> 18)));
-        out.push_back(char(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(char(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(char(0x80 | (cp & 0x3F)));
-    }
-}
-
 std::u16string toUnits(std::string_view utf8)
 {
     std::u16string units;
-    units.reserve(utf8.size());
-    for (std::size_t pos = 0; pos < utf8.size();)
-        appendUtf16(units, nextCodePoint(utf8, pos));
+    appendUtf16(units, utf8);
     return units;
 }
 
 std::string fromUnits(std::u16string_view units)
 {
     std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = kReplacement;
-        }
-        appendUtf8(out, cp);
-    }
+    appendUtf8(out, units);
     return out;
-}
-
-std::string unitsToBytes(std::u16string_view units)
-{
-    std::string bytes;
-    bytes.reserve(units.size() * 2);
-    for (char16_t u : units) {
-        bytes.push_back(char(u & 0xFF));
-        bytes.push_back(char(u >> 8));
-    }
-    return bytes;
-}
-
-std::u16string bytesToUnits(std::string_view bytes)
-{
-    std::u16string units;
-    units.reserve(bytes.size() / 2);
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units.push_back(char16_t(static_cast<unsigned char>(bytes[i]) |
-                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    return units;
 }
 
 // Reads an escaped text that starts at pos and ends at an unescaped terminator, which is
@@ -198,7 +96,13 @@ bool readEscaped(std::string_view s, std::size_t& pos, char terminator, std::u16
             return true;
         }
         if (c != '\\') {
-            appendUtf16(out, nextCodePoint(s, pos));
+            // A run of plain text converts at once: neither the terminator nor "\" is ever
+            // part of a longer UTF-8 sequence.
+            std::size_t end = pos;
+            while (end < s.size() && s[end] != terminator && s[end] != '\\')
+                ++end;
+            appendUtf16(out, s.substr(pos, end - pos));
+            pos = end;
             continue;
         }
         if (++pos >= s.size())
@@ -247,8 +151,9 @@ bool readEscaped(std::string_view s, std::size_t& pos, char terminator, std::u16
                 out.push_back(char16_t(unit));
             } else {
                 // Any other escaped character stands for itself.
-                --pos;
-                appendUtf16(out, nextCodePoint(s, pos));
+                const std::size_t length = std::max<std::size_t>(validUtf8Length(s, pos - 1), 1);
+                appendUtf16(out, s.substr(pos - 1, length));
+                pos += length - 1;
             }
         }
     }
@@ -364,7 +269,7 @@ bool readStringData(std::string_view s, std::size_t pos, std::uint32_t kind, Win
         return false;
     text.push_back(u'\0');
     value.type = kind;
-    value.data = unitsToBytes(text);
+    value.data = toLittleEndian(text);
     return true;
 }
 
@@ -533,7 +438,7 @@ std::string renderValue(const WineRegValue& value)
         if (value.type != kRegSz)
             out += "str(" + hexNumber(value.type, 1) + "):";
         out += "\"";
-        const std::u16string units = bytesToUnits(data);
+        const std::u16string units = fromLittleEndian(data);
         appendEscaped(out, std::u16string_view(units).substr(0, units.size() - 1), false);
         out += "\"";
         return out;
@@ -564,16 +469,6 @@ std::string renderValue(const WineRegValue& value)
 }
 
 } // namespace
-
-std::string utf8ToUtf16le(std::string_view utf8)
-{
-    return unitsToBytes(toUnits(utf8));
-}
-
-std::string utf16leToUtf8(std::string_view utf16le)
-{
-    return fromUnits(bytesToUnits(utf16le));
-}
 
 std::string foldRegistryName(std::string_view name)
 {

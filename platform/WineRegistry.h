@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CodePage.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -183,12 +185,6 @@ private:
     std::string names_;
     std::vector<std::uint32_t> slots_; // node numbers, 0 for a free slot; a power of two long
 };
-
-// Conversions between the program's UTF-8 texts and the registry's UTF-16LE data. Every
-// input is converted whole, NULs included; a malformed sequence becomes U+FFFD. An odd final
-// byte of UTF-16LE data is ignored.
-std::string utf8ToUtf16le(std::string_view utf8);
-std::string utf16leToUtf8(std::string_view utf16le);
 
 // The form in which key paths and value names are compared: letter case folded, components
 // of a path normalized to single "\" separators without empty components.
