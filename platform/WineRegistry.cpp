@@ -21,6 +21,9 @@ constexpr std::string_view kTimeLine = "#time=";
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
 
+// The fewest bytes per section that parsing reserves memory for at once.
+constexpr std::size_t kBytesPerSectionReserved = 64;
+
 // Wine wraps long byte lists so that no line grows much beyond this.
 constexpr std::size_t kHexLineWidth = 76;
 
@@ -378,28 +381,35 @@ bool parseSectionHeader(std::string_view s, std::string& path)
 bool readPlainSectionHeader(std::string_view s, std::string& folded)
 {
     const std::size_t close = s.find(']', 1);
-    if (close == std::string_view::npos || close == 1)
+    if (close == std::string_view::npos)
         return false;
     folded.resize(close - 1);
-    std::size_t length = 0;
-    std::size_t nameLength = 0;
+    // Through plain pointers, which the compiler keeps in registers.
+    char* out = folded.data();
+    const char* in = s.data() + 1;
+    const char* const end = s.data() + close;
+    const char* name = in;
     std::size_t depth = 1;
-    for (std::size_t pos = 1; pos < close; ++pos) {
-        const char c = s[pos];
+    const auto nameFits = [&] { return in > name && std::size_t(in - name) <= kMaxKeyNameLength; };
+    while (in < end) {
+        const auto c = static_cast<unsigned char>(*in);
         if (c == '\\') {
-            if (nameLength == 0 || s[pos + 1] != '\\' || ++depth > kMaxKeyDepth)
+            if (!nameFits() || in + 1 == end || in[1] != '\\' || ++depth > kMaxKeyDepth)
                 return false;
-            folded[length++] = '\\';
-            nameLength = 0;
-            ++pos;
-        } else if (c < 0x20 || c > 0x7E || ++nameLength > kMaxKeyNameLength) {
-            return false;
-        } else {
-            folded[length++] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+            *out++ = '\\';
+            in += 2;
+            name = in;
+            continue;
         }
+        if (c < 0x20 || c > 0x7E)
+            return false;
+        *out++ = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        ++in;
     }
-    folded.resize(length);
-    return nameLength > 0;
+    if (!nameFits())
+        return false;
+    folded.resize(std::size_t(out - folded.data()));
+    return true;
 }
 
 std::string renderKeyPath(std::string_view normalized)
@@ -523,6 +533,11 @@ WineRegistry WineRegistry::parse(std::string_view bytes)
     // where sections begin, and which lines continue a value, so that a "#time=" line is
     // told from a value's continued bytes.
     const std::string_view source = reg.source_;
+    // Room for a section and a key name every 64 bytes, more than Wine's files need, so that
+    // the arrays are not copied as they grow: what is reserved and not used costs no memory
+    // until it is written.
+    reg.sections_.reserve(source.size() / kBytesPerSectionReserved);
+    reg.nodes_.reserve(source.size() / kBytesPerSectionReserved);
     IndexTrail trail;
     std::string folded;
     bool inSection = false;
