@@ -44,7 +44,7 @@ std::optional<std::string> insideImage(const std::string& windowsPath)
 } // namespace
 
 ImageVolume::ImageVolume(WimImage& wim, int image, const fs::path& folder)
-    : wim_(wim), image_(image), folder_(folder)
+    : wim_(wim), image_(image), folder_(folder), scratch_(fs::absolute(folder))
 {
     if (!wim_.extract(image_, kHive, folder_))
         throw Exception("Image " + std::to_string(image) + " of " + wim.file().string() +

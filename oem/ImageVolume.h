@@ -1,6 +1,7 @@
 #pragma once
 
 #include "oem/WimImage.h"
+#include "platform/ScratchFolder.h"
 
 #include <filesystem>
 #include <optional>
@@ -35,6 +36,8 @@ private:
     WimImage& wim_;
     int image_;
     std::filesystem::path folder_;
+    // The folder is a working copy: the update of the image is what is flushed.
+    platform::ScratchFolder scratch_;
     std::vector<Tracked> tracked_;
 };
 

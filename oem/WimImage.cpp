@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <array>
@@ -21,10 +22,27 @@ namespace {
 // The header version of a WIM whose data lies in solid blocks (an ESD).
 constexpr std::uint32_t kSolidVersion = 0xE00;
 
+// The most memory the library may ask for at once. Its largest real allocations (an image's
+// whole directory tree, a solid block's chunk table) stay far below this; a damaged file can
+// claim tables of many gigabytes in places that no check before opening it can reach, and the
+// library turns a refused allocation into an error of its own.
+constexpr std::size_t kMaxAllocation = std::size_t(1) << 30;
+
+void* boundedMalloc(std::size_t size)
+{
+    return size > kMaxAllocation ? nullptr : std::malloc(size);
+}
+
+void* boundedRealloc(void* block, std::size_t size)
+{
+    return size > kMaxAllocation ? nullptr : std::realloc(block, size);
+}
+
 void initialise()
 {
     static std::once_flag once;
     std::call_once(once, [] {
+        wimlib_set_memory_allocator(boundedMalloc, std::free, boundedRealloc);
         // Windows matches paths without regard to case, and so does an image's lookup; the
         // program tells its own errors, so the library prints none.
         wimlib_global_init(WIMLIB_INIT_FLAG_DEFAULT_CASE_INSENSITIVE |

@@ -2,6 +2,7 @@
 
 #include "platform/OpenRegularFile.h"
 #include "platform/Prefix.h"
+#include "platform/ScratchFolder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -284,6 +285,7 @@ bool replaceFileAtomically(const fs::path& target, Links links, const FillTempor
     TemporaryFile temp(at->folder, at->name);
     if (!temp.valid())
         return false;
+    const bool flush = !ScratchFolder::holds(target);
     const mode_t mode = at->exists ? (at->status.st_mode & 07777) : newFileMode();
     // A system file keeps its owner and group where the user may give them (root always,
     // another user the group when a member of it), so that an administrator's save leaves the
@@ -294,14 +296,15 @@ bool replaceFileAtomically(const fs::path& target, Links links, const FillTempor
         (void)::fchown(temp.fd(), uid_t(-1), at->status.st_gid);
     if (::fchmod(temp.fd(), mode) != 0 ||
         !fill(temp.fd(), temp.path(), at->exists ? &at->status : nullptr) ||
-        ::fsync(temp.fd()) != 0 || !temp.closeFile())
+        (flush && ::fsync(temp.fd()) != 0) || !temp.closeFile())
         return false;
     // The rename replaces the entry in the open folder, whatever it is by now: a link put in
     // the target's place meanwhile is replaced, never followed.
     if (::renameat(at->folder.fd(), temp.name().c_str(), at->folder.fd(), at->name.c_str()) != 0)
         return false;
     temp.commit();
-    (void)::fsync(at->folder.fd());
+    if (flush)
+        (void)::fsync(at->folder.fd());
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/AsciiCase.h"
 #include "platform/AtomicFile.h"
+#include "platform/ScratchFolder.h"
 #include "platform/WineRegistry.h"
 
 #include <fcntl.h>
@@ -10,8 +11,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -388,8 +389,7 @@ bool HiveFile::commit()
     // The hive goes through the one atomic replacement of the platform, which keeps the old
     // file's permissions and never writes through a link that another user put in its place.
     const bool ok = replaceFileAtomically(
-        file_, Links::WithinSystem,
-        [&](int fd, const std::string& temp, const struct stat* old) {
+        file_, Links::WithinSystem, [&](int fd, const std::string& temp, const struct stat* old) {
             if (!old || hivex_commit(hive_, temp.c_str(), 0) != 0)
                 return false;
             // libhivex gives a new key an old time and leaves a changed key's time alone, and
@@ -410,7 +410,7 @@ bool HiveFile::commit()
                 // Only a privileged process may give a file away; others keep their own
                 // ownership.
                 (void)::fchown(fd, old->st_uid, old->st_gid);
-            return ::fsync(fd) == 0 && (!hook || hook(temp));
+            return (ScratchFolder::holds(file_) || ::fsync(fd) == 0) && (!hook || hook(temp));
         });
     if (!ok) {
         const int error = errno;

@@ -4,6 +4,7 @@
 #include "tests/support/TempPrefix.h"
 #include "tests/support/TestHive.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -20,6 +21,33 @@ const std::vector<Key> kWindows10 = {
     {"Microsoft\\Windows\\CurrentVersion\\OEMInformation",
      {{"Manufacturer", platform::REG_SZ, text("Old Maker")}}},
 };
+
+std::uint64_t little(const std::string& bytes, std::size_t at, int count)
+{
+    std::uint64_t value = 0;
+    for (int i = count - 1; i >= 0; --i)
+        value = value << 8 | std::uint8_t(bytes[at + i]);
+    return value;
+}
+
+// The WIM file with the compressed blob of the given size claiming some 138 TB instead: its
+// chunk table alone would take 33 GB. The blob table's resource header is at 48 in the file
+// header; each entry is 50 bytes, its flags at 7 (0x04: compressed) and its original size at 16.
+std::string withHugeBlob(std::string wim, std::uint64_t size)
+{
+    const std::uint64_t table = little(wim, 56, 8);
+    const std::uint64_t tableSize = little(wim, 48, 7);
+    for (std::uint64_t entry = table; entry + 50 <= table + tableSize; entry += 50) {
+        if ((std::uint8_t(wim[entry + 7]) & 0x04) && little(wim, entry + 16, 8) == size) {
+            const std::uint64_t huge = 0xfc000000ull << 15;
+            for (int i = 0; i < 8; ++i)
+                wim[entry + 16 + i] = char(huge >> (8 * i));
+            return wim;
+        }
+    }
+    ADD_FAILURE() << "no compressed blob of " << size << " bytes in the file";
+    return wim;
+}
 
 class ImageTest : public TempPrefixTest {
 protected:
@@ -137,6 +165,9 @@ TEST_F(ImageTest, ImagesAreNamedListedAndRefusedWhenUnusable)
     fs::copy_file(temp() / "volume/Windows/System32/config/SOFTWARE", temp() / "unclean");
     markNotShutDownCleanly(temp() / "volume/Windows/System32/config/SOFTWARE");
     ASSERT_EQ(sh("wimcapture volume unclean.wim Unclean && wimcapture --solid volume y.esd"), 0);
+    writeFile(temp() / "huge.wim",
+              withHugeBlob(readFile(temp() / "x.wim"),
+                           fs::file_size(temp() / "volume/Windows/System32/config/SOFTWARE")));
     struct Case {
         const char* args;
         int status;
@@ -147,6 +178,7 @@ TEST_F(ImageTest, ImagesAreNamedListedAndRefusedWhenUnusable)
         {"--image x.wim:3 show", 2, "no image 3 in x.wim"},
         {"show --list-images", 2, "--list-images needs --image"},
         {"--image bad.wim show", 1, "bad.wim cannot be used: "},
+        {"--image huge.wim:1 show", 1, "huge.wim cannot be read: "},
         {"--image missing.wim show", 1, "missing.wim cannot be used: "},
         {"--image unclean.wim set --model M", 1, "not shut down cleanly"},
         {"--image y.esd set --model M", 1,
