@@ -85,7 +85,7 @@ int main(int argc, char** argv)
         std::string bytes;
         if (!platform::readWholeFile(file, bytes))
             std::abort();
-        const platform::WineRegistry registry = platform::WineRegistry::parse(bytes);
+        const platform::WineRegistry registry = platform::WineRegistry::parse(std::move(bytes));
         if (!registry.findValue(key, "SystemRoot"))
             std::abort();
     };

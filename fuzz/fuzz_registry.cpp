@@ -42,7 +42,7 @@ bool sameValues(const WineRegistry& a, const WineRegistry& b, const std::string&
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    WineRegistry reg = WineRegistry::parse(bytes);
+    WineRegistry reg = WineRegistry::parse(std::string(bytes));
     if (!reg.recognized())
         return 0;
     // Nothing changed: the bytes come back exactly.

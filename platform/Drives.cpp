@@ -38,7 +38,7 @@ std::string registryDriveKind(char letter)
     std::string bytes;
     if (!readWholeFile(Prefix::systemReg(), bytes))
         return {};
-    const WineRegistry registry = WineRegistry::parse(bytes);
+    const WineRegistry registry = WineRegistry::parse(std::move(bytes));
     const WineRegValue* value =
         registry.findValue("Software\\Wine\\Drives", std::string(1, letter) + ":");
     if (!value || (value->type != 1 && value->type != 2))

@@ -178,7 +178,7 @@ private:
             std::string bytes;
             readable_ = S_ISREG(st.st_mode) && readWholeFile(file_, bytes);
             if (readable_)
-                registry_ = WineRegistry::parse(bytes);
+                registry_ = WineRegistry::parse(std::move(bytes));
         }
         registry_.setFreshPreamble(
             {root_ == HKEY_LOCAL_MACHINE ? ";; All keys relative to \\\\Machine"

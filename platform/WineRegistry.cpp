@@ -513,20 +513,20 @@ std::string normalizeKeyPath(std::string_view path)
     return out;
 }
 
-WineRegistry WineRegistry::parse(std::string_view bytes)
+WineRegistry WineRegistry::parse(std::string bytes)
 {
     WineRegistry reg;
     if (bytes.empty())
         return reg;
     std::size_t firstEnd = bytes.find('\n');
-    if (firstEnd == std::string_view::npos)
+    if (firstEnd == std::string::npos)
         firstEnd = bytes.size();
-    if (stripCarriageReturn(bytes.substr(0, firstEnd)) != kHeader) {
+    if (stripCarriageReturn(std::string_view(bytes).substr(0, firstEnd)) != kHeader) {
         reg.recognized_ = false;
         return reg;
     }
-    reg.source_ = std::string(bytes);
     reg.finalNewline_ = bytes.back() == '\n';
+    reg.source_ = std::move(bytes);
     reg.preamble_.push_back({0, firstEnd, false, {}});
 
     // One pass over the lines that reads only what a line's first and last characters tell:

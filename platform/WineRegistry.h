@@ -43,8 +43,9 @@ public:
     WineRegistry() = default;
 
     // Never fails: input without the header line reads as an empty registry that is not
-    // recognized (see recognized()).
-    static WineRegistry parse(std::string_view bytes);
+    // recognized (see recognized()). The registry keeps the bytes: a caller that has no more
+    // use for its own moves them in rather than have them copied.
+    static WineRegistry parse(std::string bytes);
 
     // True when the bytes began with the header line or were empty. A caller should not
     // replace a file that was not recognized: its content would be lost.

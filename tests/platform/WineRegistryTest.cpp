@@ -234,7 +234,7 @@ TEST(WineRegistry, InputWithoutTheHeaderLineReadsAsEmpty)
          {std::string_view("REGEDIT4\n[K]\n\"v\"=\"x\"\n"), std::string_view("[K]\n\"v\"=\"x\"\n"),
           std::string_view("WINE REGISTRY Version 1\n[K]\n"), std::string_view("\n"),
           std::string_view("\xff\xfe\x00\x00", 4)}) {
-        const WineRegistry reg = WineRegistry::parse(bytes);
+        const WineRegistry reg = WineRegistry::parse(std::string(bytes));
         EXPECT_FALSE(reg.recognized());
         EXPECT_FALSE(reg.keyExists("K"));
         EXPECT_TRUE(reg.keyPaths().empty());
