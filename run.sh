@@ -4,6 +4,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/scripts/install-deps.sh"
+# A compiler cache, where the machine has one, makes builds of other checkouts quick.
+if command -v ccache >/dev/null; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 build="$here/build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # The program and everything installing it takes (its helper programs, icons, manual pages),

@@ -6,6 +6,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/scripts/install-deps.sh"
+# A compiler cache, where the machine has one, makes builds of other checkouts quick.
+if command -v ccache >/dev/null; then
+    export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 
 if [ "${1:-}" = "--sanitize" ]; then
     build="$here/build-sanitize"
