@@ -3,10 +3,10 @@
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/TStringList.h"
+#include "desktop/TApplication.h"
 #include "gif/MPTimer.h"
 #include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
-#include "platform/TApplication.h"
 
 #include <algorithm>
 #include <array>

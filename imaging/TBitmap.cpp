@@ -2,10 +2,10 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "desktop/ScreenDepth.h"
 #include "imaging/TCanvas.h"
 #include "imaging/TStream.h"
 #include "platform/AtomicFile.h"
-#include "platform/ScreenDepth.h"
 
 #include <QPainter>
 #include <QtEndian>
@@ -865,7 +865,7 @@ void TBitmap::SetSize(int width, int height)
         }
         image->dib = std::move(dib);
     } else {
-        image->ddbBits = platform::screenBitsPerPixel();
+        image->ddbBits = desktop::screenBitsPerPixel();
         image->ddb = makeScreenImage(width, height, image->ddbBits);
         if (image->ddb.isNull())
             throw EOutOfResources("Out of system resources");
@@ -1000,7 +1000,7 @@ void TBitmap::LoadFromStream(TStream& stream)
         std::string coded(n, '\0');
         readPixels(reinterpret_cast<std::uint8_t*>(coded.data()), n);
         QImage decoded = decodeRle(coded, h);
-        image->ddbBits = platform::screenBitsPerPixel();
+        image->ddbBits = desktop::screenBitsPerPixel();
         const QImage::Format format = screenImageFormat(image->ddbBits);
         image->ddb =
             decoded.format() == format ? std::move(decoded) : decoded.convertToFormat(format);
@@ -1199,7 +1199,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     const QImage pixels = image_->image();
     TBitmapImage& image = privateImage();
     if (format == pfDevice) {
-        image.ddbBits = platform::screenBitsPerPixel();
+        image.ddbBits = desktop::screenBitsPerPixel();
         image.ddb = pixels.convertToFormat(screenImageFormat(image.ddbBits));
         image.dib.reset();
         changed();

@@ -2,9 +2,9 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "desktop/ScreenDepth.h"
 #include "imaging/ColorQuantizer.h"
 #include "imaging/TCanvas.h"
-#include "platform/ScreenDepth.h"
 
 #include <chrono>
 #include <csetjmp>
@@ -382,7 +382,7 @@ TJPEGDefaults& DefaultJPEGSettings()
 {
     static TJPEGDefaults defaults = [] {
         TJPEGDefaults d;
-        d.PixelFormat = platform::screenBitsPerPixel() <= 8 ? jf8Bit : jf24Bit;
+        d.PixelFormat = desktop::screenBitsPerPixel() <= 8 ? jf8Bit : jf24Bit;
         return d;
     }();
     return defaults;
@@ -601,7 +601,7 @@ TPalette TJPEGImage::Palette() const
         return bitmap_->Palette();
     if (!tempPal_.empty())
         return tempPal_;
-    if (pixelFormat_ == jf24Bit && platform::screenBitsPerPixel() <= 8) {
+    if (pixelFormat_ == jf24Bit && desktop::screenBitsPerPixel() <= 8) {
         tempPal_ = TPalette::halftone();
         return tempPal_;
     }

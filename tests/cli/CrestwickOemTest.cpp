@@ -1,11 +1,11 @@
 #include "app/TStatusBar.h"
 #include "app/Unit1.h"
 #include "controls/TRxSpeedButton.h"
+#include "desktop/ScreenDepth.h"
+#include "desktop/TApplication.h"
 #include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "oem/OemSystem.h"
-#include "platform/ScreenDepth.h"
-#include "platform/TApplication.h"
 #include "platform/TRegistry.h"
 #include "tests/imaging/BmpBytes.h"
 #include "tests/imaging/JpegFixtures.h"
@@ -772,7 +772,7 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
         bool fitOnly;
     } depths[] = {{24, {}, false}, {24, {"--depth", "24"}, false}, {8, {"--depth=8"}, true}};
     for (const auto& depth : depths) {
-        platform::overrideScreenBitsPerPixel(depth.screenBits);
+        desktop::overrideScreenBitsPerPixel(depth.screenBits);
         for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
             for (const bool fit : {false, true}) {
                 if (depth.fitOnly && !fit)
@@ -802,7 +802,7 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
             }
         }
     }
-    platform::overrideScreenBitsPerPixel(0);
+    desktop::overrideScreenBitsPerPixel(0);
 }
 
 namespace {
