@@ -1,5 +1,6 @@
 #include "imaging/jpeg.h"
 
+#include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "desktop/ScreenDepth.h"
@@ -576,8 +577,11 @@ void TJPEGImage::ReadData(TStream& stream)
 {
     std::uint8_t size[4] = {};
     stream.ReadBuffer(size, 4);
-    const std::int64_t count = std::int64_t(size[0]) | (std::int64_t(size[1]) << 8) |
-                               (std::int64_t(size[2]) << 16) | (std::int64_t(size[3]) << 24);
+    const std::int64_t count = core::littleEndian32(size);
+    // The length comes from the data: it is checked against what the stream holds before
+    // anything is allocated for it.
+    if (count > stream.Size() - stream.Position())
+        throw EReadError("Stream read error");
     TMemoryStream bytes;
     bytes.SetSize(count);
     stream.ReadBuffer(bytes.buffer().data(), count);
