@@ -1,9 +1,9 @@
 // Crestwick: edits the OEM logo and the OEM support information of a Windows system.
 #include "app/Unit1.h"
+#include "desktop/DesignFont.h"
+#include "desktop/TApplication.h"
 #include "gif/MPGifImg.h"
-#include "platform/DesignFont.h"
 #include "platform/Prefix.h"
-#include "platform/TApplication.h"
 
 #include <QApplication>
 

@@ -14,7 +14,7 @@
 // kept to one processor (as `taskset -c 0` would), and prints the two side by side.
 //   bench_scan [--runs N] [--skip-large] [--root] [--walk-only]
 #include "app/Unit1.h"
-#include "platform/TApplication.h"
+#include "desktop/TApplication.h"
 #include "scan/TDriveComboBox.h"
 #include "scan/TFilesScan.h"
 

@@ -3,9 +3,9 @@
 // the same size, and prints their ratio. Both are this benchmark started again as a child, so
 // they load the same libraries. Runs on a temporary machine with a fresh prefix, headless.
 #include "app/Unit1.h"
-#include "platform/DesignFont.h"
+#include "desktop/DesignFont.h"
+#include "desktop/TApplication.h"
 #include "platform/Prefix.h"
-#include "platform/TApplication.h"
 
 #include <QApplication>
 #include <QWindow>

@@ -23,7 +23,7 @@
 #include "platform/WinPath.h"
 #include "platform/WineRegistry.h"
 
-#include <QGuiApplication>
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -895,12 +895,10 @@ int onImage(const std::string& operand, const Invocation& call, const Request& r
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    // The picture framework draws through Qt's painting; no window is ever shown.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     // Qt's own diagnostics (a missing runtime folder, say) are not this program's words.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    QGuiApplication app(argc, argv);
+    // No window is ever shown, and nothing that the tool writes depends on a screen.
+    QCoreApplication app(argc, argv);
     try {
         return run(std::move(args));
     } catch (const UsageError& error) {

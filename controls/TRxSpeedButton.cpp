@@ -1,7 +1,7 @@
 #include "controls/TRxSpeedButton.h"
 
+#include "desktop/TApplication.h"
 #include "imaging/GraphicsTypes.h"
-#include "platform/TApplication.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -3,9 +3,9 @@
 // the LZW decoder alone on the same bytes.
 
 #include "core/Exceptions.h"
+#include "desktop/TApplication.h"
 #include "gif/MPGifImg.h"
 #include "imaging/TCanvas.h"
-#include "platform/TApplication.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -1,12 +1,13 @@
 #include "gif/MPGifImg.h"
 
+#include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/TStringList.h"
+#include "desktop/TApplication.h"
 #include "gif/MPTimer.h"
 #include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
-#include "platform/TApplication.h"
 
 #include <algorithm>
 #include <array>
@@ -282,61 +283,23 @@ constexpr int kMaxFrameDelay = 30;
 
 // Reads the bytes of a GIF file; every read is checked and reading past the end raises the
 // stream read error.
-class GifReader {
+class GifReader : public core::ByteReader {
 public:
-    explicit GifReader(std::string_view bytes) : bytes_(bytes) {}
-
-    std::size_t remaining() const { return bytes_.size() - position_; }
-    void seek(std::size_t position) { position_ = std::min(position, bytes_.size()); }
-    void stepBack()
-    {
-        if (position_ > 0)
-            --position_;
-    }
-
-    std::uint8_t byte()
-    {
-        need(1);
-        return static_cast<std::uint8_t>(bytes_[position_++]);
-    }
-    std::uint16_t word()
-    {
-        const std::uint8_t low = byte();
-        return static_cast<std::uint16_t>(low | byte() << 8);
-    }
-    std::string_view take(std::size_t count)
-    {
-        need(count);
-        const std::string_view taken = bytes_.substr(position_, count);
-        position_ += count;
-        return taken;
-    }
-    // Takes what is left of count bytes when the data ends first.
-    std::string_view takeAtMost(std::size_t count) { return take(std::min(count, remaining())); }
+    using core::ByteReader::ByteReader;
 
     // A data sub-block: a size byte and that many bytes; empty for the terminator.
-    std::string_view subBlock() { return take(byte()); }
+    std::string_view subBlock() { return bytes(u8()); }
     void skipSubBlocks()
     {
         while (!subBlock().empty()) {
         }
     }
-
-private:
-    void need(std::size_t count) const
-    {
-        if (count > remaining())
-            throw EReadError("Stream read error");
-    }
-
-    std::string_view bytes_;
-    std::size_t position_ = 0;
 };
 
 std::vector<std::uint8_t> readColorTable(GifReader& reader, std::uint8_t packedFlags)
 {
     const std::size_t size = std::size_t{3} << ((packedFlags & kColorTableSizeMask) + 1);
-    const std::string_view bytes = reader.take(size);
+    const std::string_view bytes = reader.bytes(size);
     return {bytes.begin(), bytes.end()};
 }
 
@@ -345,9 +308,9 @@ std::vector<std::uint8_t> readColorTable(GifReader& reader, std::uint8_t packedF
 template <std::size_t Size> std::array<std::uint8_t, Size> readFixedPart(GifReader& reader)
 {
     std::array<std::uint8_t, Size> fixed{};
-    const std::size_t count = std::min<std::size_t>(reader.byte(), Size);
+    const std::size_t count = std::min<std::size_t>(reader.u8(), Size);
     for (std::size_t i = 0; i < count; ++i)
-        fixed[i] = reader.byte();
+        fixed[i] = reader.u8();
     return fixed;
 }
 
@@ -498,11 +461,11 @@ struct TRasterData {
 TImageDescriptor readImageDescriptor(GifReader& reader, const TColorTable* globalTable)
 {
     TImageDescriptor descriptor;
-    descriptor.Left = reader.word();
-    descriptor.Top = reader.word();
-    descriptor.Width = reader.word();
-    descriptor.Height = reader.word();
-    descriptor.PackedFlags = reader.byte();
+    descriptor.Left = reader.u16();
+    descriptor.Top = reader.u16();
+    descriptor.Width = reader.u16();
+    descriptor.Height = reader.u16();
+    descriptor.PackedFlags = reader.u8();
     if (descriptor.PackedFlags & kColorTableFlag)
         descriptor.LocalColorTable =
             std::make_unique<TColorTable>(readColorTable(reader, descriptor.PackedFlags));
@@ -516,12 +479,12 @@ TImageDescriptor readImageDescriptor(GifReader& reader, const TColorTable* globa
 TRasterData readRasterData(GifReader& reader)
 {
     TRasterData raster;
-    raster.MinimumCodeSize = reader.byte();
+    raster.MinimumCodeSize = reader.u8();
     while (reader.remaining() > 0) {
-        const std::size_t size = reader.byte();
+        const std::size_t size = reader.u8();
         if (size == 0)
             break;
-        const std::string_view block = reader.takeAtMost(size);
+        const std::string_view block = reader.upTo(size);
         raster.Data.insert(raster.Data.end(), block.begin(), block.end());
     }
     return raster;
@@ -546,9 +509,9 @@ void buildFrame(TGIFFrame& frame, GifReader& reader, const TColorTable* globalTa
 {
     reader.stepBack();
     std::vector<std::unique_ptr<TGIFExtension>> extensions;
-    std::uint8_t introducer = reader.byte();
+    std::uint8_t introducer = reader.u8();
     while (introducer == kExtensionIntroducer) {
-        switch (reader.byte()) {
+        switch (reader.u8()) {
         case kPlainTextLabel:
             extensions.push_back(std::make_unique<TPlainTextExtension>(reader));
             break;
@@ -565,7 +528,7 @@ void buildFrame(TGIFFrame& frame, GifReader& reader, const TColorTable* globalTa
             reader.skipSubBlocks();
             break;
         }
-        introducer = reader.byte();
+        introducer = reader.u8();
     }
     if (introducer == kTrailer) {
         reader.stepBack();
@@ -754,19 +717,18 @@ void TGIFImage::parse()
         return;
     GifReader reader(data.Bytes->bytes());
     reader.seek(kSignatureSize);
-    data.ScreenWidth = reader.word();
-    data.ScreenHeight = reader.word();
-    data.PackedFlags = reader.byte();
-    data.BackgroundColorIndex = reader.byte();
-    data.PixelAspectRatio = reader.byte();
+    data.ScreenWidth = reader.u16();
+    data.ScreenHeight = reader.u16();
+    data.PackedFlags = reader.u8();
+    data.BackgroundColorIndex = reader.u8();
+    data.PixelAspectRatio = reader.u8();
     data.GlobalColorTable.reset();
     if (data.PackedFlags & kColorTableFlag)
         data.GlobalColorTable =
             std::make_unique<TColorTable>(readColorTable(reader, data.PackedFlags));
 
     data.Frames = std::make_unique<TMPOwnedObjectList<TGIFFrame>>();
-    for (std::uint8_t introducer = reader.byte(); introducer != kTrailer;
-         introducer = reader.byte()) {
+    for (std::uint8_t introducer = reader.u8(); introducer != kTrailer; introducer = reader.u8()) {
         auto frame = std::make_unique<TGIFFrame>(data);
         buildFrame(*frame, reader, data.GlobalColorTable.get());
         // A built frame's bitmap is final: changing it is an error.

@@ -2,7 +2,7 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
-#include "platform/TApplication.h"
+#include "desktop/TApplication.h"
 
 #include <QTimer>
 

@@ -2,12 +2,12 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "desktop/TApplication.h"
 #include "imaging/TAnimatedGraphic.h"
 #include "imaging/TBitmap.h"
 #include "platform/FileAttributes.h"
 #include "platform/FileSearch.h"
 #include "platform/OpenRegularFile.h"
-#include "platform/TApplication.h"
 #include "platform/WinPath.h"
 
 #include <QCoreApplication>

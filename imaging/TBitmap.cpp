@@ -1,11 +1,12 @@
 #include "imaging/TBitmap.h"
 
+#include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "desktop/ScreenDepth.h"
 #include "imaging/TCanvas.h"
 #include "imaging/TStream.h"
 #include "platform/AtomicFile.h"
-#include "platform/ScreenDepth.h"
 
 #include <QPainter>
 #include <QtEndian>
@@ -48,61 +49,6 @@ constexpr std::uint64_t kMaxPixelBytes = std::uint64_t(1) << 31;
 {
     throw EReadError("Stream read error");
 }
-
-// Reads little-endian values from a span of bytes; reading past its end is a stream read
-// error.
-class LittleEndianReader {
-public:
-    explicit LittleEndianReader(std::string_view data) : data_(data) {}
-
-    std::size_t position() const { return pos_; }
-    std::size_t remaining() const { return data_.size() - pos_; }
-    void skip(std::size_t n)
-    {
-        need(n);
-        pos_ += n;
-    }
-    void seek(std::size_t position) { pos_ = std::min(position, data_.size()); }
-    std::uint8_t u8()
-    {
-        need(1);
-        return std::uint8_t(data_[pos_++]);
-    }
-    std::uint16_t u16()
-    {
-        need(2);
-        const auto v = std::uint16_t(byteAt(0) | (byteAt(1) << 8));
-        pos_ += 2;
-        return v;
-    }
-    std::uint32_t u32()
-    {
-        need(4);
-        const std::uint32_t v = std::uint32_t(byteAt(0)) | (std::uint32_t(byteAt(1)) << 8) |
-                                (std::uint32_t(byteAt(2)) << 16) | (std::uint32_t(byteAt(3)) << 24);
-        pos_ += 4;
-        return v;
-    }
-    // Up to n bytes, fewer when the data ends first.
-    std::string_view upTo(std::size_t n)
-    {
-        n = std::min(n, remaining());
-        std::string_view out = data_.substr(pos_, n);
-        pos_ += n;
-        return out;
-    }
-
-private:
-    void need(std::size_t n) const
-    {
-        if (remaining() < n)
-            readError();
-    }
-    unsigned byteAt(std::size_t i) const { return std::uint8_t(data_[pos_ + i]); }
-
-    std::string_view data_;
-    std::size_t pos_ = 0;
-};
 
 // Appends little-endian values to a byte string.
 class LittleEndianWriter {
@@ -589,7 +535,7 @@ struct ParsedHeaders {
     std::uint32_t pixelOffset = 0; // from the file header
 };
 
-ParsedHeaders parseHeaders(LittleEndianReader& in)
+ParsedHeaders parseHeaders(core::ByteReader& in)
 {
     ParsedHeaders h;
     // File header: "BM", file size, two reserved words, offset of the pixels.
@@ -865,7 +811,7 @@ void TBitmap::SetSize(int width, int height)
         }
         image->dib = std::move(dib);
     } else {
-        image->ddbBits = platform::screenBitsPerPixel();
+        image->ddbBits = desktop::screenBitsPerPixel();
         image->ddb = makeScreenImage(width, height, image->ddbBits);
         if (image->ddb.isNull())
             throw EOutOfResources("Out of system resources");
@@ -964,7 +910,7 @@ void TBitmap::LoadFromStream(TStream& stream)
             data = prefix;
         }
         try {
-            LittleEndianReader in(data);
+            core::ByteReader in(data);
             h = parseHeaders(in);
             headersEnd = in.position();
             break;
@@ -1000,7 +946,7 @@ void TBitmap::LoadFromStream(TStream& stream)
         std::string coded(n, '\0');
         readPixels(reinterpret_cast<std::uint8_t*>(coded.data()), n);
         QImage decoded = decodeRle(coded, h);
-        image->ddbBits = platform::screenBitsPerPixel();
+        image->ddbBits = desktop::screenBitsPerPixel();
         const QImage::Format format = screenImageFormat(image->ddbBits);
         image->ddb =
             decoded.format() == format ? std::move(decoded) : decoded.convertToFormat(format);
@@ -1199,7 +1145,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     const QImage pixels = image_->image();
     TBitmapImage& image = privateImage();
     if (format == pfDevice) {
-        image.ddbBits = platform::screenBitsPerPixel();
+        image.ddbBits = desktop::screenBitsPerPixel();
         image.ddb = pixels.convertToFormat(screenImageFormat(image.ddbBits));
         image.dib.reset();
         changed();

@@ -1,7 +1,7 @@
 #include "imaging/TCanvas.h"
 
+#include "desktop/DesignFont.h"
 #include "imaging/TGraphic.h"
-#include "platform/DesignFont.h"
 
 #include <QApplication>
 #include <QFontMetrics>

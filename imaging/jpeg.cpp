@@ -1,10 +1,11 @@
 #include "imaging/jpeg.h"
 
+#include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "desktop/ScreenDepth.h"
 #include "imaging/ColorQuantizer.h"
 #include "imaging/TCanvas.h"
-#include "platform/ScreenDepth.h"
 
 #include <chrono>
 #include <csetjmp>
@@ -382,7 +383,7 @@ TJPEGDefaults& DefaultJPEGSettings()
 {
     static TJPEGDefaults defaults = [] {
         TJPEGDefaults d;
-        d.PixelFormat = platform::screenBitsPerPixel() <= 8 ? jf8Bit : jf24Bit;
+        d.PixelFormat = desktop::screenBitsPerPixel() <= 8 ? jf8Bit : jf24Bit;
         return d;
     }();
     return defaults;
@@ -576,8 +577,11 @@ void TJPEGImage::ReadData(TStream& stream)
 {
     std::uint8_t size[4] = {};
     stream.ReadBuffer(size, 4);
-    const std::int64_t count = std::int64_t(size[0]) | (std::int64_t(size[1]) << 8) |
-                               (std::int64_t(size[2]) << 16) | (std::int64_t(size[3]) << 24);
+    const std::int64_t count = core::littleEndian32(size);
+    // The length comes from the data: it is checked against what the stream holds before
+    // anything is allocated for it.
+    if (count > stream.Size() - stream.Position())
+        throw EReadError("Stream read error");
     TMemoryStream bytes;
     bytes.SetSize(count);
     stream.ReadBuffer(bytes.buffer().data(), count);
@@ -601,7 +605,7 @@ TPalette TJPEGImage::Palette() const
         return bitmap_->Palette();
     if (!tempPal_.empty())
         return tempPal_;
-    if (pixelFormat_ == jf24Bit && platform::screenBitsPerPixel() <= 8) {
+    if (pixelFormat_ == jf24Bit && desktop::screenBitsPerPixel() <= 8) {
         tempPal_ = TPalette::halftone();
         return tempPal_;
     }

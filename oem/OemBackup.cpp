@@ -1,5 +1,6 @@
 #include "oem/OemBackup.h"
 
+#include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "platform/AtomicFile.h"
 #include "platform/CodePage.h"
@@ -88,9 +89,7 @@ std::string regLine(const OemSnapshot::Value& value)
         return line + "-";
     const std::string& data = *value.data;
     if (value.type == platform::REG_DWORD && data.size() == 4) {
-        const std::uint32_t number =
-            std::uint32_t(std::uint8_t(data[0])) | std::uint32_t(std::uint8_t(data[1])) << 8 |
-            std::uint32_t(std::uint8_t(data[2])) << 16 | std::uint32_t(std::uint8_t(data[3])) << 24;
+        const std::uint32_t number = core::littleEndian32(data.data());
         char hex[16];
         std::snprintf(hex, sizeof hex, "dword:%08x", number);
         return line + hex;

@@ -1,6 +1,7 @@
 #include "oem/OemSystem.h"
 
 #include "core/AsciiCase.h"
+#include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "imaging/AdvImage.h"
@@ -104,8 +105,7 @@ std::optional<std::uint32_t> optionalNumber(const TRegistry& registry, const cha
             platform::ERROR_SUCCESS ||
         type != platform::REG_DWORD || size != sizeof data)
         return std::nullopt;
-    return std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 | std::uint32_t(data[2]) << 16 |
-           std::uint32_t(data[3]) << 24;
+    return core::littleEndian32(data);
 }
 
 // The major number of a version such as "6.1"; nothing when it does not start with digits.

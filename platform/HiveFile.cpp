@@ -1,6 +1,7 @@
 #include "platform/HiveFile.h"
 
 #include "core/AsciiCase.h"
+#include "core/ByteReader.h"
 #include "platform/AtomicFile.h"
 #include "platform/ScratchFolder.h"
 #include "platform/WineRegistry.h"
@@ -76,12 +77,6 @@ bool storableName(std::string_view name)
     return !hasNul(name) && utf16leToUtf8(utf8ToUtf16le(name)) == name;
 }
 
-std::uint32_t littleEndian32(const unsigned char* bytes)
-{
-    return std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 | std::uint32_t(bytes[2]) << 16 |
-           std::uint32_t(bytes[3]) << 24;
-}
-
 enum class HeaderState { Clean, Dirty, Invalid };
 
 // Reads the header from the file itself, not from the copy in memory, so that a hive that
@@ -103,15 +98,16 @@ HeaderState headerState(const fs::path& file)
     // writes 1 for 0 and 0xFFFFFFFE for 0xFFFFFFFF.
     std::uint32_t checksum = 0;
     for (std::size_t at = 0; at < kChecksumOffset; at += 4)
-        checksum ^= littleEndian32(header + at);
+        checksum ^= core::littleEndian32(header + at);
     if (checksum == 0)
         checksum = 1;
     else if (checksum == 0xFFFFFFFFu)
         checksum = 0xFFFFFFFEu;
-    if (checksum != littleEndian32(header + kChecksumOffset))
+    if (checksum != core::littleEndian32(header + kChecksumOffset))
         return HeaderState::Invalid;
-    return littleEndian32(header + 4) == littleEndian32(header + 8) ? HeaderState::Clean
-                                                                    : HeaderState::Dirty;
+    return core::littleEndian32(header + 4) == core::littleEndian32(header + 8)
+               ? HeaderState::Clean
+               : HeaderState::Dirty;
 }
 
 bool onReadOnlyMount(const fs::path& folder)

@@ -2,8 +2,8 @@
 
 #include "core/AsciiCase.h"
 #include "core/Format.h"
+#include "desktop/TApplication.h"
 #include "platform/Drives.h"
-#include "platform/TApplication.h"
 #include "platform/WinPath.h"
 
 #include <QAbstractItemView>

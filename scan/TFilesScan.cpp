@@ -1,7 +1,7 @@
 #include "scan/TFilesScan.h"
 
+#include "desktop/TApplication.h"
 #include "platform/Drives.h"
-#include "platform/TApplication.h"
 #include "platform/VirtualFilesystems.h"
 #include "scan/TreeReader.h"
 

@@ -1,9 +1,9 @@
 #include "scan/uFileOp.h"
 
+#include "desktop/TApplication.h"
 #include "platform/FileAttributes.h"
 #include "platform/FileSearch.h"
 #include "platform/OpenRegularFile.h"
-#include "platform/TApplication.h"
 #include "platform/WinPath.h"
 
 #include <QDateTime>

@@ -1,8 +1,8 @@
 #include "shell/ASLink.h"
 
 #include "core/AsciiCase.h"
-#include "platform/ShellExecute.h"
-#include "platform/TApplication.h"
+#include "desktop/ShellExecute.h"
+#include "desktop/TApplication.h"
 #include "platform/WinExec.h"
 
 #include <QApplication>
@@ -259,8 +259,8 @@ bool TASLink::OpenTarget()
 {
     if (caption_.empty() || !urlEnabled_)
         return false;
-    const unsigned result = platform::ShellExecute(window(), "", Target(), "", "",
-                                                   platform::SW_SHOWNOACTIVATE);
+    const unsigned result =
+        desktop::ShellExecute(window(), "", Target(), "", "", platform::SW_SHOWNOACTIVATE);
     return int(result) > 32;
 }
 

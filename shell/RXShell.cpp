@@ -1,6 +1,6 @@
 #include "shell/RXShell.h"
 
-#include "platform/TApplication.h"
+#include "desktop/TApplication.h"
 
 #include <QApplication>
 #include <QCursor>

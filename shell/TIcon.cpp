@@ -1,5 +1,6 @@
 #include "shell/TIcon.h"
 
+#include "core/ByteReader.h"
 #include "core/Exceptions.h"
 
 #include <QPixmap>
@@ -18,34 +19,6 @@ constexpr std::size_t kIconDirEntrySize = 16;
 constexpr std::size_t kBitmapInfoHeaderSize = 40;
 
 [[noreturn]] void invalid() { throw EInvalidGraphic(kInvalidIcon); }
-
-// Reads little-endian numbers from a byte span; any read outside it makes the icon invalid.
-class Reader {
-public:
-    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
-    std::uint8_t u8(std::size_t at) const
-    {
-        if (at >= bytes_.size())
-            invalid();
-        return std::uint8_t(bytes_[at]);
-    }
-    std::uint16_t u16(std::size_t at) const { return std::uint16_t(u8(at) | (u8(at + 1) << 8)); }
-    std::uint32_t u32(std::size_t at) const
-    {
-        return std::uint32_t(u16(at)) | (std::uint32_t(u16(at + 2)) << 16);
-    }
-    std::int32_t i32(std::size_t at) const { return std::int32_t(u32(at)); }
-    std::size_t size() const { return bytes_.size(); }
-    std::string_view span(std::size_t at, std::size_t count) const
-    {
-        if (at > bytes_.size() || count > bytes_.size() - at)
-            invalid();
-        return bytes_.substr(at, count);
-    }
-
-private:
-    std::string_view bytes_;
-};
 
 // One entry of the icon directory.
 struct IconDirEntry {
@@ -67,22 +40,26 @@ struct IconBitmapHeader {
     std::uint32_t colorsUsed = 0;
 };
 
-std::vector<IconDirEntry> readDirectory(const Reader& in)
+std::vector<IconDirEntry> readDirectory(core::ByteReader in)
 {
-    if (in.size() < kIconDirSize || in.u16(0) != 0 || in.u16(2) != 1)
+    const std::uint16_t reserved = in.u16();
+    const std::uint16_t type = in.u16(); // 1 for icons, 2 for cursors
+    if (reserved != 0 || type != 1)
         invalid();
-    const std::size_t count = in.u16(4);
+    const std::size_t count = in.u16();
     if (count == 0 || kIconDirSize + count * kIconDirEntrySize > in.size())
         invalid();
     std::vector<IconDirEntry> entries;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = kIconDirSize + i * kIconDirEntrySize;
         IconDirEntry e;
-        e.width = in.u8(at) == 0 ? 256 : in.u8(at);
-        e.height = in.u8(at + 1) == 0 ? 256 : in.u8(at + 1);
-        e.bitCount = in.u16(at + 6);
-        e.bytesInRes = in.u32(at + 8);
-        e.imageOffset = in.u32(at + 12);
+        const std::uint8_t width = in.u8();
+        const std::uint8_t height = in.u8();
+        e.width = width == 0 ? 256 : width;
+        e.height = height == 0 ? 256 : height;
+        in.skip(4); // colour count, reserved byte, planes
+        e.bitCount = in.u16();
+        e.bytesInRes = in.u32();
+        e.imageOffset = in.u32();
         if (e.bytesInRes == 0 || e.imageOffset > in.size() ||
             e.bytesInRes > in.size() - e.imageOffset)
             invalid();
@@ -100,16 +77,17 @@ QImage decodePng(std::string_view image)
     return result.convertToFormat(QImage::Format_ARGB32);
 }
 
-IconBitmapHeader readBitmapHeader(const Reader& in)
+IconBitmapHeader readBitmapHeader(core::ByteReader in)
 {
     IconBitmapHeader h;
-    h.size = in.u32(0);
-    h.width = in.i32(4);
-    h.doubleHeight = in.i32(8);
-    h.planes = in.u16(12);
-    h.bitCount = in.u16(14);
-    h.compression = in.u32(16);
-    h.colorsUsed = in.u32(32);
+    h.size = in.u32();
+    h.width = in.i32();
+    h.doubleHeight = in.i32();
+    h.planes = in.u16();
+    h.bitCount = in.u16();
+    h.compression = in.u32();
+    in.skip(12); // image size, horizontal and vertical resolution
+    h.colorsUsed = in.u32();
     const bool knownDepth = h.bitCount == 1 || h.bitCount == 4 || h.bitCount == 8 ||
                             h.bitCount == 24 || h.bitCount == 32;
     if (h.size < kBitmapInfoHeaderSize || h.size > in.size() || h.width <= 0 ||
@@ -121,7 +99,7 @@ IconBitmapHeader readBitmapHeader(const Reader& in)
 
 QImage decodeBitmap(std::string_view image)
 {
-    const Reader in(image);
+    core::ByteReader in(image);
     const IconBitmapHeader h = readBitmapHeader(in);
     const int width = h.width;
     const int height = h.doubleHeight / 2;
@@ -136,20 +114,27 @@ QImage decodeBitmap(std::string_view image)
     }
     const std::size_t paletteAt = h.size;
     std::vector<QRgb> palette(colors);
+    in.seek(paletteAt);
     for (std::size_t i = 0; i < colors; ++i) {
-        const std::size_t at = paletteAt + 4 * i;
-        palette[i] = qRgb(in.u8(at + 2), in.u8(at + 1), in.u8(at));
+        const std::string_view bgr = in.bytes(4); // blue, green, red, reserved
+        palette[i] = qRgb(std::uint8_t(bgr[2]), std::uint8_t(bgr[1]), std::uint8_t(bgr[0]));
     }
 
     const std::size_t xorStride = ((std::size_t(width) * std::size_t(h.bitCount) + 31) / 32) * 4;
     const std::size_t andStride = ((std::size_t(width) + 31) / 32) * 4;
     const std::size_t xorAt = paletteAt + 4 * colors;
     const std::size_t andAt = xorAt + xorStride * std::size_t(height);
-    const std::string_view xorBits = in.span(xorAt, xorStride * std::size_t(height));
+    in.seek(xorAt);
+    const std::string_view xorBits = in.bytes(xorStride * std::size_t(height));
     // Some writers leave out the mask of a 32-bit image; its alpha channel then decides alone.
     const bool hasMask = andAt + andStride * std::size_t(height) <= image.size();
     if (!hasMask && h.bitCount != 32)
         invalid();
+    std::string_view andBits;
+    if (hasMask) {
+        in.seek(andAt);
+        andBits = in.bytes(andStride * std::size_t(height));
+    }
 
     QImage result(width, height, QImage::Format_ARGB32);
     bool anyAlpha = false;
@@ -193,30 +178,42 @@ QImage decodeBitmap(std::string_view image)
                 dst[x] |= 0xFF000000u;
             continue;
         }
-        const std::size_t at = andAt + std::size_t(height - 1 - y) * andStride;
+        const std::string_view mask = andBits.substr(std::size_t(height - 1 - y) * andStride);
         for (int x = 0; x < width; ++x) {
-            const bool transparent = (in.u8(at + std::size_t(x) / 8) >> (7 - x % 8)) & 1;
+            const bool transparent = (std::uint8_t(mask[std::size_t(x) / 8]) >> (7 - x % 8)) & 1;
             dst[x] = transparent ? 0u : (dst[x] | 0xFF000000u);
         }
     }
     return result;
 }
 
-} // namespace
-
-QImage TIcon::decode(std::string_view bytes)
+QImage decodeIcon(std::string_view bytes)
 {
-    const Reader in(bytes);
+    core::ByteReader in(bytes);
     const std::vector<IconDirEntry> entries = readDirectory(in);
     const auto best = std::max_element(
         entries.begin(), entries.end(), [](const IconDirEntry& a, const IconDirEntry& b) {
             const long areaA = long(a.width) * a.height, areaB = long(b.width) * b.height;
             return areaA != areaB ? areaA < areaB : a.bitCount < b.bitCount;
         });
-    const std::string_view image = in.span(best->imageOffset, best->bytesInRes);
+    in.seek(best->imageOffset);
+    const std::string_view image = in.bytes(best->bytesInRes);
     if (image.size() >= 8 && image.substr(0, 8) == std::string_view("\x89PNG\r\n\x1a\n", 8))
         return decodePng(image);
     return decodeBitmap(image);
+}
+
+} // namespace
+
+QImage TIcon::decode(std::string_view bytes)
+{
+    // Any read past the end of the file, or of the image that the directory names, makes the
+    // icon invalid.
+    try {
+        return decodeIcon(bytes);
+    } catch (const EReadError&) {
+        invalid();
+    }
 }
 
 int TIcon::Width() const { return data_ ? data_->image.width() : 0; }

@@ -1,6 +1,6 @@
 #include "shell/TPopupMenu.h"
 
-#include "platform/TApplication.h"
+#include "desktop/TApplication.h"
 
 #include <QAction>
 #include <QMenu>

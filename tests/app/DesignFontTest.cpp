@@ -1,6 +1,6 @@
 // The window drawn in the design's font. These tests load the bitmap face into their process,
 // so they run in an executable of their own.
-#include "platform/DesignFont.h"
+#include "desktop/DesignFont.h"
 #include "app/TBevel.h"
 #include "app/Unit1.h"
 #include "controls/TProLabel.h"

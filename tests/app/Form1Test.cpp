@@ -3,9 +3,9 @@
 #include "controls/TRxLabel.h"
 #include "controls/TRxSpeedButton.h"
 #include "core/Exceptions.h"
-#include "shell/ASLink.h"
-#include "platform/TApplication.h"
+#include "desktop/TApplication.h"
 #include "platform/WinExec.h"
+#include "shell/ASLink.h"
 #include "tests/support/TempPrefix.h"
 
 #include <QLabel>

@@ -4,14 +4,14 @@
 #include "controls/TRxSpeedButton.h"
 #include "core/Exceptions.h"
 #include "core/TStringList.h"
+#include "desktop/DesignFont.h"
+#include "desktop/ScreenDepth.h"
+#include "desktop/TApplication.h"
 #include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "imaging/jpeg.h"
-#include "platform/DesignFont.h"
 #include "platform/FileAttributes.h"
-#include "platform/ScreenDepth.h"
-#include "platform/TApplication.h"
 #include "scan/TDriveComboBox.h"
 #include "scan/TFilesScan.h"
 #include "tests/imaging/BmpBytes.h"
@@ -147,7 +147,7 @@ TEST_F(LogoPageTest, TypicalUseScansPreviewsFitsAndSavesTheLogo)
     const BmpHeader saved = readBmpHeader(readFile(logo()));
     EXPECT_EQ(saved.width, 180);
     EXPECT_EQ(saved.height, 90);
-    EXPECT_EQ(saved.bitCount, platform::screenBitsPerPixel());
+    EXPECT_EQ(saved.bitCount, desktop::screenBitsPerPixel());
 }
 
 TEST_F(LogoPageTest, JpegSavedWithoutFittingIsWrittenWholeAt24Bits)

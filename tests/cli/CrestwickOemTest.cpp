@@ -1,11 +1,11 @@
 #include "app/TStatusBar.h"
 #include "app/Unit1.h"
 #include "controls/TRxSpeedButton.h"
+#include "desktop/ScreenDepth.h"
+#include "desktop/TApplication.h"
 #include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "oem/OemSystem.h"
-#include "platform/ScreenDepth.h"
-#include "platform/TApplication.h"
 #include "platform/TRegistry.h"
 #include "tests/imaging/BmpBytes.h"
 #include "tests/imaging/JpegFixtures.h"
@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -67,8 +68,16 @@ pid_t startTool(const std::vector<std::string>& args, const fs::path& out, const
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // The tool needs no display: it runs without one, and without Qt's platform setting.
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view name(*entry, std::strcspn(*entry, "="));
+        if (name != "QT_QPA_PLATFORM" && name != "DISPLAY" && name != "WAYLAND_DISPLAY")
+            environment.push_back(*entry);
+    }
+    environment.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ) != 0)
+    if (posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environment.data()) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
@@ -772,7 +781,7 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
         bool fitOnly;
     } depths[] = {{24, {}, false}, {24, {"--depth", "24"}, false}, {8, {"--depth=8"}, true}};
     for (const auto& depth : depths) {
-        platform::overrideScreenBitsPerPixel(depth.screenBits);
+        desktop::overrideScreenBitsPerPixel(depth.screenBits);
         for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
             for (const bool fit : {false, true}) {
                 if (depth.fitOnly && !fit)
@@ -802,7 +811,7 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
             }
         }
     }
-    platform::overrideScreenBitsPerPixel(0);
+    desktop::overrideScreenBitsPerPixel(0);
 }
 
 namespace {

@@ -64,7 +64,10 @@ protected:
     }
     int tool(const std::string& args, std::string* out = nullptr)
     {
-        return sh(std::string("'") + CRESTWICK_OEM_TOOL + "' " + args, out);
+        // The tool needs no display: it runs without one, and without Qt's platform setting.
+        return sh(std::string("env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY '") +
+                      CRESTWICK_OEM_TOOL + "' " + args,
+                  out);
     }
     // A Windows 10 volume with one more file beside the OEM files.
     void makeVolume(const fs::path& folder)

@@ -2,9 +2,9 @@
 // file header's pixel offset, checked pixel by pixel on small files built here.
 #include "tests/imaging/BmpBytes.h"
 
+#include "desktop/ScreenDepth.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TStream.h"
-#include "platform/ScreenDepth.h"
 
 #include <gtest/gtest.h>
 
@@ -47,8 +47,8 @@ void expectPixels(const QImage& image, const std::vector<std::uint32_t>& table,
 // Run-length files decode into a bitmap of the screen's depth; 32 bits keep every colour.
 class ScreenDepth32 : public ::testing::Test {
 protected:
-    void SetUp() override { platform::overrideScreenBitsPerPixel(32); }
-    void TearDown() override { platform::overrideScreenBitsPerPixel(0); }
+    void SetUp() override { desktop::overrideScreenBitsPerPixel(32); }
+    void TearDown() override { desktop::overrideScreenBitsPerPixel(0); }
 };
 
 class BitmapPixels : public ScreenDepth32 {};

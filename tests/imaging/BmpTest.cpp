@@ -3,11 +3,11 @@
 #include "tests/imaging/BmpBytes.h"
 
 #include "core/Exceptions.h"
+#include "desktop/ScreenDepth.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
 #include "imaging/TStream.h"
-#include "platform/ScreenDepth.h"
 #include "tests/support/TempPrefix.h"
 
 #include <filesystem>
@@ -174,7 +174,7 @@ TEST(Bitmap, RunLengthFilesBecomeScreenDepthBitmapsWithAColourTable)
     BmpSpec spec{4, 2, 8, 1, {0x00000000, 0x0000FF00}, {}, false, 2};
     for (int depth : {32, 16, 24}) {
         SCOPED_TRACE(depth);
-        platform::overrideScreenBitsPerPixel(depth);
+        desktop::overrideScreenBitsPerPixel(depth);
         TBitmap bitmap;
         load(bitmap, makeBmp(spec, rle.bytes));
         EXPECT_EQ(bitmap.HandleType(), bmDDB);
@@ -196,7 +196,7 @@ TEST(Bitmap, RunLengthFilesBecomeScreenDepthBitmapsWithAColourTable)
         load(again, out);
         EXPECT_EQ(again.toImage().pixel(0, 1), qRgb(0, 255, 0));
     }
-    platform::overrideScreenBitsPerPixel(0);
+    desktop::overrideScreenBitsPerPixel(0);
 }
 
 TEST(Bitmap, DamagedFilesFailWithTheLoadersErrors)
@@ -359,7 +359,7 @@ TEST(Bitmap, AScreenBitmapIsSavedAtTheScreensDepth)
     const Case cases[] = {{32, 32, 0}, {24, 24, 0}, {16, 16, 0}, {8, 8, 256}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen);
-        platform::overrideScreenBitsPerPixel(c.screen);
+        desktop::overrideScreenBitsPerPixel(c.screen);
         TBitmap bitmap;
         bitmap.SetSize(3, 2);
         bitmap.Canvas().Brush.Color = clRed;
@@ -373,5 +373,5 @@ TEST(Bitmap, AScreenBitmapIsSavedAtTheScreensDepth)
         load(again, out);
         EXPECT_EQ(again.toImage().pixel(2, 1), qRgb(255, 0, 0));
     }
-    platform::overrideScreenBitsPerPixel(0);
+    desktop::overrideScreenBitsPerPixel(0);
 }

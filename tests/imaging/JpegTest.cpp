@@ -312,6 +312,10 @@ TEST(Jpeg, FormResourceDataIsACountAndTheBytes)
     TJPEGImage again;
     again.ReadData(data);
     EXPECT_EQ(again.CompressedData(), file);
+
+    // A count beyond the stored bytes is a read error, found before anything is allocated.
+    TMemoryStream lying(std::string("\xFF\xFF\xFF\xFF", 4) + file);
+    EXPECT_THROW(TJPEGImage().ReadData(lying), EReadError);
 }
 
 TEST_F(JpegFile, BothExtensionsLoadAJpegPicture)

@@ -1,7 +1,7 @@
 #include "shell/ASLink.h"
 
 #include "core/Exceptions.h"
-#include "platform/ShellExecute.h"
+#include "desktop/ShellExecute.h"
 #include "tests/support/TempPrefix.h"
 
 #include <QFontMetrics>
@@ -18,14 +18,14 @@ protected:
     void SetUp() override
     {
         TempPrefixTest::SetUp();
-        previous_ = platform::setShellExecuteHandler([this](const platform::ShellExecuteRequest& r) {
+        previous_ = desktop::setShellExecuteHandler([this](const desktop::ShellExecuteRequest& r) {
             requests.push_back(r);
             return result;
         });
     }
     void TearDown() override
     {
-        platform::setShellExecuteHandler(previous_);
+        desktop::setShellExecuteHandler(previous_);
         TempPrefixTest::TearDown();
     }
 
@@ -51,11 +51,11 @@ protected:
         return box;
     }
 
-    std::vector<platform::ShellExecuteRequest> requests;
+    std::vector<desktop::ShellExecuteRequest> requests;
     unsigned result = 33;
 
 private:
-    platform::ShellExecuteHandler previous_;
+    desktop::ShellExecuteHandler previous_;
 };
 
 TEST_F(TASLinkTest, StartsWithItsDefaults)

@@ -1,7 +1,7 @@
 #include "platform/WinExec.h"
 
+#include "desktop/ShellExecute.h"
 #include "platform/Profile.h"
-#include "platform/ShellExecute.h"
 #include "tests/support/StockPrefix.h"
 #include "tests/support/TempPrefix.h"
 
@@ -84,8 +84,8 @@ TEST_F(WinExecTest, MissingSystemPropertiesProgramGivesFileNotFound)
 TEST_F(WinExecTest, ShellExecuteWithoutSchemeOpensOnlyExistingFiles)
 {
     // A bare mail address names no file and has no scheme: nothing opens.
-    EXPECT_EQ(platform::ShellExecute(nullptr, "", "info@quillmere-softhouse.example", "", "",
-                                     platform::SW_SHOWNOACTIVATE),
+    EXPECT_EQ(desktop::ShellExecute(nullptr, "", "info@quillmere-softhouse.example", "", "",
+                                    platform::SW_SHOWNOACTIVATE),
               2u);
 }
 

@@ -1,7 +1,7 @@
 #include "tests/support/TempPrefix.h"
 
+#include "desktop/TApplication.h"
 #include "platform/Prefix.h"
-#include "platform/TApplication.h"
 
 #include <cstdlib>
 #include <fstream>

@@ -1,6 +1,6 @@
 // Runs a subsystem's tests inside a headless application with a fixed palette and font, so
 // that widget tests see the same pixels on every machine.
-#include "platform/TApplication.h"
+#include "desktop/TApplication.h"
 
 #include <QApplication>
 #include <QFont>

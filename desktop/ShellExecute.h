@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace platform {
+namespace desktop {
 
 // One request to the shell's open operation, as a recorder sees it.
 struct ShellExecuteRequest {
@@ -31,4 +31,4 @@ unsigned ShellExecute(QWidget* owner, std::string_view operation, std::string_vi
 // the desktop. Returns the previous handler so that it can be put back.
 ShellExecuteHandler setShellExecuteHandler(ShellExecuteHandler handler);
 
-} // namespace platform
+} // namespace desktop

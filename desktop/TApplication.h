@@ -63,4 +63,7 @@ private:
     bool terminated_ = false;
 };
 
-inline TApplication& Application() { return TApplication::instance(); }
+inline TApplication& Application()
+{
+    return TApplication::instance();
+}

@@ -1,4 +1,4 @@
-#include "platform/ShellExecute.h"
+#include "desktop/ShellExecute.h"
 
 #include "platform/WinExec.h"
 #include "platform/WinPath.h"
@@ -9,7 +9,11 @@
 
 #include <system_error>
 
-namespace platform {
+namespace desktop {
+
+using platform::ERROR_FILE_NOT_FOUND;
+using platform::WINEXEC_SUCCESS;
+using platform::WinPath;
 
 namespace {
 
@@ -20,7 +24,10 @@ ShellExecuteHandler& handlerSlot()
 }
 
 // A scheme is at least two characters before the colon, so that "c:\x" stays a path.
-bool hasScheme(const QUrl& url) { return url.isValid() && url.scheme().size() > 1; }
+bool hasScheme(const QUrl& url)
+{
+    return url.isValid() && url.scheme().size() > 1;
+}
 
 unsigned openWithDesktop(const ShellExecuteRequest& request)
 {
@@ -55,4 +62,4 @@ ShellExecuteHandler setShellExecuteHandler(ShellExecuteHandler handler)
     return handler;
 }
 
-} // namespace platform
+} // namespace desktop

@@ -1,5 +1,5 @@
+#include "desktop/TApplication.h"
 #include "core/Exceptions.h"
-#include "platform/TApplication.h"
 #include "tests/support/TempPrefix.h"
 
 using TApplicationTest = TempPrefixTest;
@@ -33,6 +33,6 @@ TEST_F(TApplicationTest, GuardReportsHandlerErrorsWithTheTitleAndCarriesOn)
     Application().Guard([] { throw EAbort("silent"); });
     Application().Guard([&] { after = true; });
     ASSERT_EQ(errors, std::vector<std::string>{"Bitmap image is not valid."});
-    EXPECT_EQ(caption, "crestwick_platform_tests");
+    EXPECT_EQ(caption, "crestwick_desktop_tests");
     EXPECT_TRUE(after);
 }

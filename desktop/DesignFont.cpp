@@ -1,6 +1,6 @@
-#include "platform/DesignFont.h"
+#include "desktop/DesignFont.h"
 
-#include "platform/DesignStyle.h"
+#include "desktop/DesignStyle.h"
 
 #include <QApplication>
 #include <QFontDatabase>

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace platform {
+namespace desktop {
 
 // The primary screen's depth in bits per pixel (32 when there is no screen). Bitmaps
 // compatible with the screen take this depth.
@@ -10,4 +10,4 @@ int screenBitsPerPixel();
 // behaviour on 8- and 16-bit displays can be checked.
 void overrideScreenBitsPerPixel(int bits);
 
-} // namespace platform
+} // namespace desktop

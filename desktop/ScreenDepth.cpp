@@ -1,9 +1,9 @@
-#include "platform/ScreenDepth.h"
+#include "desktop/ScreenDepth.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
-namespace platform {
+namespace desktop {
 
 namespace {
 int overriddenDepth = 0;
@@ -25,4 +25,4 @@ void overrideScreenBitsPerPixel(int bits)
     overriddenDepth = bits > 0 ? bits : 0;
 }
 
-} // namespace platform
+} // namespace desktop

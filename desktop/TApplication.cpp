@@ -1,4 +1,4 @@
-#include "platform/TApplication.h"
+#include "desktop/TApplication.h"
 
 #include "core/Exceptions.h"
 
@@ -39,7 +39,10 @@ void TApplication::HandleException(const std::exception& error)
     ShowException(error.what());
 }
 
-void TApplication::HandleUnknownException() { ShowException("Unknown error"); }
+void TApplication::HandleUnknownException()
+{
+    ShowException("Unknown error");
+}
 
 void TApplication::ShowException(const std::string& message)
 {
@@ -85,7 +88,10 @@ TApplication::ErrorReporter TApplication::SetErrorReporter(ErrorReporter reporte
     return reporter;
 }
 
-void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TApplication::ProcessMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 int TApplication::Run()
 {
