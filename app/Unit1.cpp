@@ -121,13 +121,6 @@ TASLink* makeLink(QWidget* page, const char* name, const char* caption, QRect ge
     return link;
 }
 
-bool fileExists(const std::string& windowsPath)
-{
-    std::error_code ec;
-    const auto host = platform::WinPath::toHost(windowsPath);
-    return host && std::filesystem::is_regular_file(*host, ec);
-}
-
 TBevel* makeBevel(QWidget* page, const char* name, TBevel::TBevelShape shape,
                   TBevel::TBevelStyle style, QRect geometry)
 {
@@ -454,7 +447,7 @@ void TForm1::ShowCentred()
 
 std::string TForm1::WindowsDirectory() const
 {
-    return windowsDirectoryKnown_ ? text(Label13->text()) : std::string("\\");
+    return windowsDirectory_.value_or("\\");
 }
 
 void TForm1::FormCreate(QObject*)
@@ -464,8 +457,8 @@ void TForm1::FormCreate(QObject*)
         // The system's generation and its SystemRoot: on 9x the value that SysInfo1
         // publishes, on NT the one under Windows NT\CurrentVersion.
         system_ = oem::OemSystem::describe();
-        Label13->setText(text(system_.windowsDirectory()));
-        windowsDirectoryKnown_ = true;
+        windowsDirectory_ = system_.windowsDirectory();
+        Label13->setText(text(*windowsDirectory_));
         LoadOemInfo();
         loadStartupLogo();
     });
@@ -476,7 +469,7 @@ void TForm1::loadStartupLogo()
     // The logo goes into the viewer's picture directly, so the viewer's image name stays
     // empty and a save writes it back as a bitmap.
     const std::string logo = system_.currentLogoFile();
-    if (fileExists(logo))
+    if (platform::WinPath::isRegularFile(logo))
         Image1->Picture().LoadFromFile(logo);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QLabel;
@@ -155,8 +156,9 @@ private:
     bool fillingList_ = false;
     int rowBeforePress_ = -1;
 
-    // False until FormCreate has read the system root: paths are then built from "\".
-    bool windowsDirectoryKnown_ = false;
+    // The Windows directory as the system gives it, in its own bytes; nothing until
+    // FormCreate has read the system root, and paths are then built from "\". Label13 shows it.
+    std::optional<std::string> windowsDirectory_;
     // False until LoadOemInfo has filled the info page from the system. Until then the page
     // holds its design texts ("Edit1" ...), which must never be saved over the stored values:
     // Save Info then writes only the fields that the user has typed into.

@@ -13,7 +13,8 @@ int screenBitsPerPixel()
 {
     if (overriddenDepth > 0)
         return overriddenDepth;
-    if (qGuiApp == nullptr)
+    // A program that runs on a QCoreApplication (the command-line tool) has no screen.
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
         return 32;
     const QScreen* screen = QGuiApplication::primaryScreen();
     const int depth = screen ? screen->depth() : 32;

@@ -13,6 +13,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -743,6 +744,9 @@ int TGIFImage::FrameCount()
 {
     try {
         parse();
+    } catch (const std::bad_alloc&) {
+        // Running out of memory is no fault of the file: it is not taken for its end.
+        throw;
     } catch (const std::exception&) {
         // The frames completed before the error stay.
     }

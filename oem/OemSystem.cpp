@@ -120,13 +120,6 @@ std::optional<int> majorOf(const std::string& version)
     return major;
 }
 
-bool isRegularFile(const std::string& windowsPath)
-{
-    std::error_code ec;
-    const auto host = platform::WinPath::toHost(windowsPath);
-    return host && std::filesystem::is_regular_file(*host, ec);
-}
-
 // The name of the folder in the Windows directory that matches name without regard to case,
 // as the disk spells it; name itself when there is none.
 std::string folderAsSpelled(const std::string& windowsDirectory, const std::string& name)
@@ -415,7 +408,7 @@ OemSheet OemSystem::readSheet() const
         sheet.supportHours = optionalString(registry, kSupportHours, WrongKind::Ignore);
         sheet.supportUrl = optionalString(registry, kSupportUrl, WrongKind::Ignore);
         if (optionalString(registry, kLogo, WrongKind::Ignore))
-            if (const std::string logo = currentLogoFile(); isRegularFile(logo))
+            if (const std::string logo = currentLogoFile(); platform::WinPath::isRegularFile(logo))
                 sheet.logoFile = logo;
         sheet.shown = sheet.manufacturer || sheet.model || sheet.supportPhone ||
                       sheet.supportHours || sheet.supportUrl || !sheet.logoFile.empty();
@@ -423,7 +416,7 @@ OemSheet OemSystem::readSheet() const
     }
 
     const std::string info = infoFile();
-    if (!isRegularFile(info))
+    if (!platform::WinPath::isRegularFile(info))
         return sheet;
     sheet.shown = true;
     const TIniFile ini(info);
@@ -440,7 +433,7 @@ OemSheet OemSystem::readSheet() const
             break;
         sheet.supportLines.push_back(ansi.decode(ini.ReadString(kSupport, key, "")));
     }
-    if (isRegularFile(logoFile()))
+    if (platform::WinPath::isRegularFile(logoFile()))
         sheet.logoFile = logoFile();
     return sheet;
 }
@@ -448,7 +441,7 @@ OemSheet OemSystem::readSheet() const
 std::unique_ptr<TBitmap> OemSystem::readLogo() const
 {
     const std::string logo = currentLogoFile();
-    if (!isRegularFile(logo))
+    if (!platform::WinPath::isRegularFile(logo))
         return nullptr;
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->LoadFromFile(logo);
@@ -625,7 +618,7 @@ void OemSystem::writeInfo(const OemInfo& info, FurtherSupportLines further,
         !platform::writeFileAtomically(host, text, platform::Links::WithinSystem))
         throw unableToWrite(errno);
     // Writes that left no file where the system looks for it are no save.
-    if (wroteText && !isRegularFile(file))
+    if (wroteText && !platform::WinPath::isRegularFile(file))
         throw unableToWrite(0);
 }
 
@@ -637,7 +630,7 @@ void OemSystem::writeLogo(const std::function<void(const std::string& target)>& 
     removeStaleTemporaries(keepsInfoInRegistry());
     save(target);
     // A save that left no file where the system looks for it is no save.
-    if (!isRegularFile(target))
+    if (!platform::WinPath::isRegularFile(target))
         throw EFCreateError(core::Format("Cannot create file %s", {target}));
     if (!keepsInfoInRegistry())
         return;

@@ -114,6 +114,13 @@ std::optional<fs::path> WinPath::toHost(std::string_view windowsPath)
     return result;
 }
 
+bool WinPath::isRegularFile(std::string_view windowsPath)
+{
+    std::error_code ec;
+    const auto host = toHost(windowsPath);
+    return host && fs::is_regular_file(*host, ec);
+}
+
 std::string WinPath::fromHost(const fs::path& hostPath)
 {
     std::error_code ec;

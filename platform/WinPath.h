@@ -19,6 +19,10 @@ public:
     // NUL byte.
     static std::optional<std::filesystem::path> toHost(std::string_view windowsPath);
 
+    // Whether the path names a regular file (a link to one counts); false when no drive
+    // resolves it.
+    static bool isRegularFile(std::string_view windowsPath);
+
     // The Windows form of a host path: the drive whose target is its longest prefix, then the
     // rest with backslashes, e.g. "Z:\usr\bin\crestwick". Empty when no drive covers it.
     static std::string fromHost(const std::filesystem::path& hostPath);
