@@ -113,8 +113,8 @@ int checkMetadata(const wimlib_resource_entry* entry, void* context)
     const auto fileSize = *static_cast<const std::uint64_t*>(context);
     if (!entry->is_metadata)
         return 0;
-    const std::uint64_t bound = entry->is_compressed ? entry->compressed_size * kMaxExpansion
-                                                     : entry->compressed_size;
+    const std::uint64_t bound =
+        entry->is_compressed ? entry->compressed_size * kMaxExpansion : entry->compressed_size;
     if (entry->uncompressed_size > bound || entry->offset > fileSize ||
         entry->compressed_size > fileSize - entry->offset)
         return 1;
@@ -166,7 +166,10 @@ WimImage::WimImage(const std::filesystem::path& file, Access access) : file_(fil
     }
 }
 
-WimImage::~WimImage() { wimlib_free(wim_); }
+WimImage::~WimImage()
+{
+    wimlib_free(wim_);
+}
 
 WimImage::Descriptor::~Descriptor()
 {
@@ -187,27 +190,46 @@ std::string WimImage::imageName(int image) const
     return name ? name : "";
 }
 
-bool WimImage::extract(int image, const std::string& path, const std::filesystem::path& folder) const
+bool WimImage::extract(int image, const std::string& path,
+                       const std::filesystem::path& folder) const
 {
     // Only a file is copied: a folder (a Logo value naming C:\Windows, say) would bring the
     // whole tree below it out of the image.
-    bool isFolder = false;
-    const int found = wimlib_iterate_dir_tree(
+    struct Found {
+        bool isFolder = false;
+        wimlib_resource_entry data{};
+    } found;
+    const int code = wimlib_iterate_dir_tree(
         wim_, image, path.c_str(), 0,
         [](const wimlib_dir_entry* entry, void* context) {
-            *static_cast<bool*>(context) = entry->attributes & WIMLIB_FILE_ATTRIBUTE_DIRECTORY;
+            auto& found = *static_cast<Found*>(context);
+            found.isFolder = entry->attributes & WIMLIB_FILE_ATTRIBUTE_DIRECTORY;
+            found.data = entry->streams[0].resource;
             return 0;
         },
-        &isFolder);
-    if (found == WIMLIB_ERR_PATH_DOES_NOT_EXIST || (found == 0 && isFolder))
+        &found);
+    if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST || (code == 0 && found.isFolder))
         return false;
+    // The library writes out as many bytes as the file's entry claims: a damaged image could
+    // fill the disk. What a file may hold is bounded by the bytes that store it (or the solid
+    // block they lie in) and by what compression can make of them.
+    const wimlib_resource_entry& data = found.data;
+    const std::uint64_t stored =
+        data.packed ? data.raw_resource_compressed_size : data.compressed_size;
+    std::error_code error;
+    const std::uint64_t fileSize = std::filesystem::file_size(file_, error);
+    const std::uint64_t bound = data.packed || data.is_compressed ? stored * kMaxExpansion : stored;
+    if (code == 0 && !data.is_missing &&
+        ((!error && stored > fileSize) || data.uncompressed_size > bound))
+        throw Exception(file_.string() + " cannot be read: " + path +
+                        " claims more bytes than the file holds");
     const char* paths[] = {path.c_str()};
-    const int code = wimlib_extract_paths(wim_, image, folder.c_str(), paths, 1,
-                                          WIMLIB_EXTRACT_FLAG_NO_ACLS);
-    if (code == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
+    const int extracted =
+        wimlib_extract_paths(wim_, image, folder.c_str(), paths, 1, WIMLIB_EXTRACT_FLAG_NO_ACLS);
+    if (extracted == WIMLIB_ERR_PATH_DOES_NOT_EXIST)
         return false;
-    if (code)
-        throw Exception(file_.string() + " cannot be read: " + reason(code));
+    if (extracted)
+        throw Exception(file_.string() + " cannot be read: " + reason(extracted));
     return true;
 }
 
