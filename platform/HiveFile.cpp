@@ -3,7 +3,6 @@
 #include "core/AsciiCase.h"
 #include "core/ByteReader.h"
 #include "platform/AtomicFile.h"
-#include "platform/ScratchFolder.h"
 #include "platform/WineRegistry.h"
 
 #include <fcntl.h>
@@ -406,7 +405,8 @@ bool HiveFile::commit()
                 // Only a privileged process may give a file away; others keep their own
                 // ownership.
                 (void)::fchown(fd, old->st_uid, old->st_gid);
-            return (ScratchFolder::holds(file_) || ::fsync(fd) == 0) && (!hook || hook(temp));
+            // The replacement flushes what was written here before it renames.
+            return !hook || hook(temp);
         });
     if (!ok) {
         const int error = errno;
