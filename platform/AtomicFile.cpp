@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include "platform/OpenRegularFile.h"
+#include "platform/Prefault.h"
 #include "platform/Prefix.h"
 #include "platform/ScratchFolder.h"
 
@@ -231,8 +232,11 @@ bool readAll(int fd, std::string& bytes, const struct stat& st, std::size_t limi
     }
     // The size is only a hint (files under /proc give 0 or far more than they hold), so no
     // more than a reasonable amount is set aside before reading.
-    if (st.st_size > 0)
-        bytes.reserve(std::size_t(std::min<off_t>(st.st_size, kReserveLimit)));
+    if (st.st_size > 0) {
+        const auto hint = std::size_t(std::min<off_t>(st.st_size, kReserveLimit));
+        bytes.reserve(hint);
+        prefaultPages(bytes.data(), hint);
+    }
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);

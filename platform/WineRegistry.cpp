@@ -1,8 +1,11 @@
 #include "platform/WineRegistry.h"
 
+#include "platform/Prefault.h"
+
 #include <QString>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace platform {
@@ -20,9 +23,6 @@ constexpr std::string_view kTimeLine = "#time=";
 // Seconds from 1601 to 1970, and FILETIME units per second.
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
-
-// The fewest bytes per section that parsing reserves memory for at once.
-constexpr std::size_t kBytesPerSectionReserved = 64;
 
 // Wine wraps long byte lists so that no line grows much beyond this.
 constexpr std::size_t kHexLineWidth = 76;
@@ -527,17 +527,27 @@ WineRegistry WineRegistry::parse(std::string bytes)
     }
     reg.finalNewline_ = bytes.back() == '\n';
     reg.source_ = std::move(bytes);
-    reg.preamble_.push_back({0, firstEnd, false, {}});
+    reg.preamble_.push_back({0, firstEnd});
 
     // One pass over the lines that reads only what a line's first and last characters tell:
     // where sections begin, and which lines continue a value, so that a "#time=" line is
     // told from a value's continued bytes.
     const std::string_view source = reg.source_;
-    // Room for a section and a key name every 64 bytes, more than Wine's files need, so that
-    // the arrays are not copied as they grow: what is reserved and not used costs no memory
-    // until it is written.
-    reg.sections_.reserve(source.size() / kBytesPerSectionReserved);
-    reg.nodes_.reserve(source.size() / kBytesPerSectionReserved);
+    // Every section header holds a "[", so their count bounds the sections, and, in the files
+    // Wine writes (which name every key), nearly the key names. The arrays are made that size
+    // at once, so that they are not copied as they grow, and their pages are mapped in one
+    // call rather than faulted in one by one as they fill.
+    std::size_t brackets = 1;
+    for (const char* at = source.data(), *const end = at + source.size();
+         (at = static_cast<const char*>(std::memchr(at, '[', std::size_t(end - at)))); ++at)
+        ++brackets;
+    reg.sections_.reserve(brackets);
+    reg.nodes_.reserve(brackets + 1);
+    prefaultPages(reg.sections_.data(), brackets * sizeof(Section));
+    prefaultPages(reg.nodes_.data(), (brackets + 1) * sizeof(KeyNode));
+    // The table of key names at its final size, at most half full, instead of rebuilt as it
+    // doubles.
+    reg.slots_.assign(std::bit_ceil(std::max<std::size_t>(64, (brackets + 1) * 2)), 0);
     IndexTrail trail;
     std::string folded;
     bool inSection = false;
@@ -554,7 +564,7 @@ WineRegistry WineRegistry::parse(std::string bytes)
             if (inSection)
                 reg.sections_.back().bodyEnd = begin;
             Section section;
-            section.header = {begin, end, false, {}};
+            section.header = {begin, end};
             section.bodyBegin = section.bodyEnd = std::min(next, source.size());
             const std::string_view text = stripCarriageReturn(line);
             if (!readPlainSectionHeader(text, folded)) {
@@ -569,7 +579,7 @@ WineRegistry WineRegistry::parse(std::string bytes)
             inSection = true;
             continuing = false;
         } else if (!inSection) {
-            reg.preamble_.push_back({begin, end, false, {}});
+            reg.preamble_.push_back({begin, end});
         } else if (continuing || line.starts_with('"') || line.starts_with('@')) {
             continuing = trimRight(line).ends_with('\\');
         } else if (line.starts_with(kTimeLine)) {
@@ -584,7 +594,7 @@ WineRegistry WineRegistry::parse(std::string bytes)
 
 std::string_view WineRegistry::view(const Text& text) const
 {
-    return text.owned ? std::string_view(text.own)
+    return text.owned() ? std::string_view(*text.own)
                       : std::string_view(source_).substr(text.begin, text.end - text.begin);
 }
 
@@ -601,11 +611,11 @@ void WineRegistry::split(Section& section) const
     };
     for (std::size_t begin = section.bodyBegin; begin < bodyEnd;) {
         Entry entry;
-        entry.raw = {begin, lineEnd(begin), false, {}};
+        entry.raw = {begin, lineEnd(begin)};
         const std::string_view line = trimLeft(view(entry.raw));
         if (line.starts_with('"') || line.starts_with('@')) {
             // A trailing "\" continues the value on the next line.
-            while (trimRight(view(Text{begin, entry.raw.end, false, {}})).ends_with('\\') &&
+            while (trimRight(view(Text{begin, entry.raw.end})).ends_with('\\') &&
                    entry.raw.end + 1 < bodyEnd) {
                 begin = entry.raw.end + 1;
                 entry.raw.end = lineEnd(begin);
@@ -625,7 +635,7 @@ void WineRegistry::decode(Section& section) const
     if (section.damaged)
         return;
     for (Entry& entry : section.entries) {
-        if (entry.dirty || entry.raw.owned)
+        if (entry.dirty || entry.raw.owned())
             continue;
         const std::string_view raw = view(entry.raw);
         if (!trimLeft(raw).starts_with('"') && !trimLeft(raw).starts_with('@'))
@@ -669,7 +679,8 @@ std::uint32_t WineRegistry::findChild(std::uint32_t parent, std::string_view nam
         if (node == 0)
             return kNoNode;
         const KeyNode& candidate = nodes_[node];
-        if (candidate.hash == hash && candidate.parent == parent && nameOf(candidate) == name)
+        if (candidate.hash == std::uint32_t(hash) && candidate.parent == parent &&
+            nameOf(candidate) == name)
             return node;
     }
 }
@@ -698,7 +709,7 @@ std::uint32_t WineRegistry::addChild(std::uint32_t parent, std::string_view name
     node.parent = parent;
     node.nameBegin = names_.size();
     node.nameLength = std::uint32_t(name.size());
-    node.hash = hash;
+    node.hash = std::uint32_t(hash);
     names_ += name;
     nodes_.push_back(node);
     placeNode(std::uint32_t(nodes_.size() - 1));

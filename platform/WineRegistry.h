@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,18 +93,18 @@ public:
 
 private:
     // A line (or lines) of the file: a range of the parsed bytes, or a text of its own for
-    // what was added since. Keeping ranges spares a copy of every line.
+    // what was added since. Keeping ranges spares a copy of every line; a text of its own is
+    // never changed once made, so copies share it, and a range costs a null pointer.
     struct Text {
         std::size_t begin = 0;
         std::size_t end = 0;
-        bool owned = false;
-        std::string own;
+        std::shared_ptr<const std::string> own;
 
+        bool owned() const { return own != nullptr; }
         static Text made(std::string text)
         {
             Text t;
-            t.owned = true;
-            t.own = std::move(text);
+            t.own = std::make_shared<const std::string>(std::move(text));
             return t;
         }
     };
@@ -155,7 +156,7 @@ private:
         std::uint32_t parent = 0;
         std::uint32_t nameLength = 0;
         std::size_t nameBegin = 0;              // in names_
-        std::size_t hash = 0;                   // of parent and name
+        std::uint32_t hash = 0;                 // of parent and name, its low bits
         std::uint32_t lastSection = kNoSection; // the last section that names the key
     };
 
