@@ -10,6 +10,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/WineRegistry.h"
 
+#include "Stats.h"
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -22,6 +24,9 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+
+using bench::median;
+using bench::spread;
 
 namespace {
 
@@ -44,21 +49,6 @@ double processorMilliseconds(int who)
     rusage usage{};
     ::getrusage(who, &usage);
     return (seconds(usage.ru_utime) + seconds(usage.ru_stime)) * 1000;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-std::string spread(const std::vector<double>& values)
-{
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    char text[64];
-    std::snprintf(text, sizeof text, "%7.2f ms (%.2f-%.2f)", median(values), *low, *high);
-    return text;
 }
 
 void run(const std::string& command)

@@ -18,6 +18,8 @@
 #include "scan/TDriveComboBox.h"
 #include "scan/TFilesScan.h"
 
+#include "Stats.h"
+
 #include <QApplication>
 
 #include <fcntl.h>
@@ -37,6 +39,8 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+
+using bench::median;
 
 namespace {
 
@@ -77,13 +81,6 @@ double seconds(const std::function<void()>& work)
     const auto start = std::chrono::steady_clock::now();
     work();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Medians and spreads of ours and the peer, run alternately.
@@ -130,13 +127,10 @@ private:
     int cpu_ = 0;
 };
 
+// Times in seconds, printed in milliseconds.
 std::string spread(const std::vector<double>& values)
 {
-    const auto [low, high] = std::minmax_element(values.begin(), values.end());
-    char text[64];
-    std::snprintf(text, sizeof text, "%7.1f ms (%.1f-%.1f)", median(values) * 1000, *low * 1000,
-                  *high * 1000);
-    return text;
+    return bench::spread(values, 1000, 1);
 }
 
 // A ratio of medians and its target; a target of 0 is none.
