@@ -3,6 +3,7 @@
 #include "platform/FileSearch.h"
 
 #include <algorithm>
+#include <sched.h>
 #include <chrono>
 #include <system_error>
 
@@ -16,10 +17,17 @@ constexpr std::uint32_t kEntriesPerPoll = 256;
 constexpr std::chrono::milliseconds kPollInterval{4};
 constexpr std::size_t kEntriesReserved = 64;
 
+// One reader per processor that the process may run on, at most four; none when it has one
+// processor only, where a reader would only take turns with the walk, each switch costing
+// what it saves.
 int workerCount()
 {
-    const unsigned processors = std::thread::hardware_concurrency();
-    return int(std::clamp(processors, 1u, 4u));
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const int processors = ::sched_getaffinity(0, sizeof allowed, &allowed) == 0
+                               ? CPU_COUNT(&allowed)
+                               : int(std::thread::hardware_concurrency());
+    return processors <= 1 ? 0 : std::min(processors, 4);
 }
 
 } // namespace

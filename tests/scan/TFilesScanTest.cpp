@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sched.h>
 #include <cstring>
 #include <fstream>
 
@@ -519,6 +520,21 @@ TEST_F(TFilesScanTest, ReadingAheadKeepsTheOrderOfAPlainDepthFirstWalk)
         EXPECT_EQ(ends.back().list, found);
         EXPECT_EQ(ends.back().size, 144 * (1 + 3));
     }
+    // Kept to one processor, the walk reads every folder itself, with the same result.
+    cpu_set_t allowed, one;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(::sched_setaffinity(0, sizeof one, &one), 0);
+    processed.clear();
+    scan.StartScan();
+    ::sched_setaffinity(0, sizeof allowed, &allowed);
+    EXPECT_EQ(processed, dirs);
+    EXPECT_EQ(ends.back().list, found);
 
     // Stopped in the middle: exactly what the walk had reached, and the next scan is whole.
     scan.OnProcess = [this](TFilesScan* sender, const std::string& dir, std::int64_t,
