@@ -563,7 +563,7 @@ WineRegistry WineRegistry::parse(std::string bytes)
             // the next key.
             if (inSection)
                 reg.sections_.back().bodyEnd = begin;
-            Section section;
+            Section& section = reg.sections_.emplace_back();
             section.header = {begin, end};
             section.bodyBegin = section.bodyEnd = std::min(next, source.size());
             const std::string_view text = stripCarriageReturn(line);
@@ -573,8 +573,7 @@ WineRegistry WineRegistry::parse(std::string bytes)
                 if (!section.damaged)
                     folded = foldRegistryName(path);
             }
-            reg.sections_.push_back(std::move(section));
-            if (!reg.sections_.back().damaged)
+            if (!section.damaged)
                 reg.index(reg.sections_.size() - 1, folded, &trail);
             inSection = true;
             continuing = false;

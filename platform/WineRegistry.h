@@ -131,13 +131,13 @@ private:
         bool split = false;   // the body has been divided into entries
         bool decoded = false; // the values of its entries have been read
         bool added = false;   // made since parsing, not read from the file
+        std::uint32_t previous = kNoSection; // the section before it that names the same key
         // Until the section is split, its body is this range of the parsed bytes: whole lines
         // from after the header line up to the next header line. Most sections of a large file
         // are never looked at, and are written back from the range as they were.
         std::size_t bodyBegin = 0;
         std::size_t bodyEnd = 0;
-        std::uint32_t previous = kNoSection; // the section before it that names the same key
-        std::vector<Entry> entries;          // once split
+        std::vector<Entry> entries; // once split
     };
     // The tree nodes of the components of the key most recently indexed, so that the next
     // section, which in a file that Wine wrote shares most of them, looks up only the rest.
