@@ -24,6 +24,9 @@ constexpr std::string_view kTimeLine = "#time=";
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
 
+// The fewest bytes per section that parsing reserves memory for at once.
+constexpr std::size_t kBytesPerSectionReserved = 64;
+
 // Wine wraps long byte lists so that no line grows much beyond this.
 constexpr std::size_t kHexLineWidth = 76;
 
@@ -536,11 +539,13 @@ WineRegistry WineRegistry::parse(std::string bytes)
     // Every section header holds a "[", so their count bounds the sections, and, in the files
     // Wine writes (which name every key), nearly the key names. The arrays are made that size
     // at once, so that they are not copied as they grow, and their pages are mapped in one
-    // call rather than faulted in one by one as they fill.
+    // call rather than faulted in one by one as they fill. A file of little else than "["
+    // gets room for one section every 64 bytes, and its arrays grow from there.
     std::size_t brackets = 1;
     for (const char* at = source.data(), *const end = at + source.size();
          (at = static_cast<const char*>(std::memchr(at, '[', std::size_t(end - at)))); ++at)
         ++brackets;
+    brackets = std::min(brackets, source.size() / kBytesPerSectionReserved + 1);
     reg.sections_.reserve(brackets);
     reg.nodes_.reserve(brackets + 1);
     prefaultPages(reg.sections_.data(), brackets * sizeof(Section));
