@@ -4,11 +4,14 @@
 #include "desktop/TApplication.h"
 #include "gif/MPGifImg.h"
 #include "platform/Prefix.h"
+#include "platform/Registry.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    // The machine's registry is read while Qt sets up; the window needs it from its start.
+    platform::prefetchMachineRegistry();
     QApplication qtApplication(argc, argv);
     TApplication::RegisterFontSubstitutes();
     DesignFont::Install(qtApplication.devicePixelRatio());

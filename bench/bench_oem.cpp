@@ -8,6 +8,7 @@
 #include "oem/OemSystem.h"
 
 #include "Stats.h"
+#include "StockPrefix.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,11 +63,7 @@ int main(int argc, char** argv)
     if (!temp)
         return 1;
     const fs::path prefix = fs::path(temp) / "prefix";
-    fs::create_directories(prefix / "dosdevices");
-    fs::create_directories(prefix / "drive_c" / "windows" / "system32");
-    for (const char* name : {"system.reg", "user.reg", "userdef.reg"})
-        fs::copy_file(stock / name, prefix / name);
-    fs::create_directory_symlink("../drive_c", prefix / "dosdevices" / "c:");
+    bench::copyStockPrefix(stock, prefix);
     ::setenv("WINEPREFIX", prefix.c_str(), 1);
     ::setenv("WINEDEBUG", "-all", 1);
 

@@ -4,7 +4,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/Prefix.h"
 #include "platform/WinPath.h"
-#include "platform/WineRegistry.h"
+#include "platform/Registry.h"
 
 #include <sys/stat.h>
 
@@ -33,17 +33,29 @@ bool isLetter(char c)
 }
 
 // The value of "x:" under Software\Wine\Drives in system.reg, lower-cased; empty when none.
+// Asked through the registry functions, which keep the file parsed while it does not change,
+// so that asking for every drive costs one read of the file, shared with every other reader.
 std::string registryDriveKind(char letter)
 {
-    std::string bytes;
-    if (!readWholeFile(Prefix::systemReg(), bytes))
+    // Only a Wine prefix has the key: a Windows system's hive is not opened for it.
+    struct stat st {};
+    if (::stat(Prefix::systemReg().c_str(), &st) != 0)
         return {};
-    const WineRegistry registry = WineRegistry::parse(std::move(bytes));
-    const WineRegValue* value =
-        registry.findValue("Software\\Wine\\Drives", std::string(1, letter) + ":");
-    if (!value || (value->type != 1 && value->type != 2))
+    HKEY key = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Drives", 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS)
         return {};
-    std::string text = utf16leToUtf8(value->data);
+    const char name[] = {letter, ':', '\0'};
+    DWORD type = 0;
+    char data[64];
+    DWORD size = sizeof data;
+    const LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    // Every kind Wine knows is a short word: a longer value is none of them.
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return {};
+    std::string text(data, size);
     while (!text.empty() && text.back() == '\0')
         text.pop_back();
     return core::AsciiLowerCase(text);

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 
@@ -39,6 +40,8 @@ struct State {
     HKEY nextHandle = 1;
     // True while a RegistryTransaction holds back the writes.
     bool inTransaction = false;
+    // The thread of prefetchMachineRegistry. Last, so that it is joined before the rest ends.
+    std::jthread prefetch;
 };
 
 State& state()
@@ -304,6 +307,27 @@ std::size_t registryOpenHandleCount()
 {
     std::lock_guard lock(state().mutex);
     return state().handles.size();
+}
+
+void prefetchMachineRegistry()
+{
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.prefetch.joinable())
+        return;
+    try {
+        s.prefetch = std::jthread([] {
+            try {
+                std::lock_guard lock(state().mutex);
+                storeOf(HKEY_LOCAL_MACHINE).keyExists({});
+            } catch (...) {
+                // Whatever went wrong happens again, and is reported, on the call that needs
+                // the file.
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the first call reads the file.
+    }
 }
 
 } // namespace platform

@@ -138,6 +138,12 @@ private:
     bool open_ = true;
 };
 
+// Starts reading HKEY_LOCAL_MACHINE's file on a thread of its own and returns at once, so that
+// a program that calls this first thing reads it while it sets up its window: the first
+// registry call then waits for the read to end instead of making it. Changes nothing; a file
+// that changes or appears meanwhile is read again by the call that finds it so.
+void prefetchMachineRegistry();
+
 // How many handles are open now; lets tests find handles that were never closed.
 std::size_t registryOpenHandleCount();
 

@@ -269,6 +269,22 @@ TEST_F(RegistryTest, ChangesOnDiskAreSeenAtTheNextCall)
     EXPECT_TRUE(readFile(prefix() / "user.reg").starts_with("WINE REGISTRY Version 2\n"));
 }
 
+TEST_F(RegistryTest, AMachineHiveReadAheadGivesWhatTheFileHoldsAtEachCall)
+{
+    const auto write = [&](const char* value) {
+        writeFile(prefix() / "system.reg",
+                  std::string("WINE REGISTRY Version 2\n[Software\\\\Test]\n\"V\"=\"") + value +
+                      "\"\n");
+    };
+    write("before");
+    prefetchMachineRegistry();
+    const HKEY key = open(HKEY_LOCAL_MACHINE, "Software\\Test");
+    EXPECT_EQ(query(key, "V"), std::string("before") + '\0');
+    write("after");
+    EXPECT_EQ(query(key, "V"), std::string("after") + '\0');
+    RegCloseKey(key);
+}
+
 TEST_F(RegistryTest, HiveNotInWineFormatReadsEmptyAndIsNeverReplaced)
 {
     const std::string foreign = "REGEDIT4\n\n[Software\\Test]\n\"Plain\"=\"x\"\n";
