@@ -4,7 +4,6 @@
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/TStringList.h"
-#include "desktop/TApplication.h"
 #include "gif/MPTimer.h"
 #include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
@@ -13,6 +12,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <string_view>
@@ -320,16 +320,19 @@ std::uint16_t wordAt(const std::uint8_t* bytes)
     return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
 }
 
+// What a frame's building tells of an error that spoiled one of its parts.
+using PartErrorReport = std::function<void(const Exception&)>;
+
 // Runs one step of building a frame on its own: an abort is swallowed silently, any other
-// error of the system's own kind is reported by the application and swallowed, anything else
-// passes on.
-template <class Step> void protect(Step&& step)
+// error of the system's own kind is handed to report and the frame goes on without the step,
+// anything else passes on.
+template <class Step> void protect(Step&& step, const PartErrorReport& report)
 {
     try {
         step();
     } catch (const EAbort&) {
     } catch (const Exception& error) {
-        Application().HandleException(error);
+        report(error);
     }
 }
 
@@ -506,7 +509,8 @@ void prepareFrameBitmap(TBitmap& bitmap, const TImageDescriptor& descriptor)
 // Builds one frame from the blocks up to and including its image block: the extensions before
 // it, the image, and then the extensions applied to the image. A trailer right after the
 // extensions ends the frame without an image.
-void buildFrame(TGIFFrame& frame, GifReader& reader, const TColorTable* globalTable)
+void buildFrame(TGIFFrame& frame, GifReader& reader, const TColorTable* globalTable,
+                const PartErrorReport& report)
 {
     reader.stepBack();
     std::vector<std::unique_ptr<TGIFExtension>> extensions;
@@ -547,7 +551,7 @@ void buildFrame(TGIFFrame& frame, GifReader& reader, const TColorTable* globalTa
         .Decode(bitmap, (descriptor.PackedFlags & kInterlaceFlag) != 0);
 
     for (const auto& extension : extensions)
-        protect([&] { extension->Apply(frame, descriptor.ColorTable); });
+        protect([&] { extension->Apply(frame, descriptor.ColorTable); }, report);
 }
 
 } // namespace
@@ -731,7 +735,8 @@ void TGIFImage::parse()
     data.Frames = std::make_unique<TMPOwnedObjectList<TGIFFrame>>();
     for (std::uint8_t introducer = reader.u8(); introducer != kTrailer; introducer = reader.u8()) {
         auto frame = std::make_unique<TGIFFrame>(data);
-        buildFrame(*frame, reader, data.GlobalColorTable.get());
+        buildFrame(*frame, reader, data.GlobalColorTable.get(),
+                   [this](const Exception& error) { PartFailed(error); });
         // A built frame's bitmap is final: changing it is an error.
         frame->Bitmap().OnChange = [](TPersistent*) {
             throw EInvalidGraphicOperation(core::Format("Cannot modify %s bitmap", {"TGIFFrame"}));

@@ -78,11 +78,17 @@ TAdvImage::TAdvImage(QWidget* owner) : QWidget(owner), picture_(std::make_unique
 {
     SetCaption("");
     picture_->OnChange = [this](TPersistent* sender) { PictureChanged(sender); };
+    // A picture with a spoiled part (the text of a GIF frame) is shown without it, and the
+    // error goes to the error box.
+    picture_->OnPartError = [](TPersistent*, const std::exception& error) {
+        Application().HandleException(error);
+    };
 }
 
 TAdvImage::~TAdvImage()
 {
     picture_->OnChange = nullptr;
+    picture_->OnPartError = nullptr;
     picture_.reset();
 }
 

@@ -79,6 +79,12 @@ void TGraphic::WriteFile(const std::string& fileName, std::string_view bytes)
     }
 }
 
+void TGraphic::PartFailed(const std::exception& error)
+{
+    if (OnPartError)
+        OnPartError(this, error);
+}
+
 void TGraphic::SetModified(bool modified)
 {
     if (modified)

@@ -4,6 +4,7 @@
 #include "imaging/TPalette.h"
 #include "imaging/TPersistent.h"
 
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -16,6 +17,9 @@ class TStream;
 enum TProgressStage { psStarting, psRunning, psEnding };
 
 using TNotifyEvent = std::function<void(TPersistent* Sender)>;
+// An error that spoiled part of a graphic (the text of one GIF frame, say) while the rest
+// could still be read; the graphic carries on without that part.
+using TErrorEvent = std::function<void(TPersistent* Sender, const std::exception& Error)>;
 using TProgressEvent =
     std::function<void(TPersistent* Sender, TProgressStage Stage, std::uint8_t PercentDone,
                        bool RedrawNow, const TRect& R, const std::string& Msg)>;
@@ -68,6 +72,9 @@ public:
 
     TNotifyEvent OnChange;
     TProgressEvent OnProgress;
+    // Hears of the errors that spoil only part of the graphic; its owner decides how to
+    // report them. Unset, nobody hears of them.
+    TErrorEvent OnPartError;
 
 protected:
     // The host file that a Windows path (or a host path) names.
@@ -77,6 +84,8 @@ protected:
     // then never taken relative to the current folder).
     static void WriteFile(const std::string& fileName, std::string_view bytes);
 
+    // Tells OnPartError of an error that spoiled part of the graphic.
+    void PartFailed(const std::exception& error);
     // Marks the graphic modified and sends the change notification.
     virtual void Changed(TPersistent* sender);
     void Changed() { Changed(this); }

@@ -101,6 +101,7 @@ TPicture::~TPicture()
     if (graphic_) {
         graphic_->OnChange = nullptr;
         graphic_->OnProgress = nullptr;
+        graphic_->OnPartError = nullptr;
     }
 }
 
@@ -175,6 +176,9 @@ void TPicture::load(const TFileFormat& format, const std::string& fileName)
                                  bool redrawNow, const TRect& r, const std::string& msg) {
         Progress(sender, stage, percent, redrawNow, r, msg);
     };
+    graphic->OnPartError = [this](TPersistent* sender, const std::exception& error) {
+        PartFailed(sender, error);
+    };
     graphic->LoadFromFile(fileName);
     install(std::move(graphic));
     Changed(this);
@@ -191,6 +195,7 @@ void TPicture::install(std::unique_ptr<TGraphic> graphic)
     if (graphic_) {
         graphic_->OnChange = nullptr;
         graphic_->OnProgress = nullptr;
+        graphic_->OnPartError = nullptr;
     }
     graphic_ = std::move(graphic);
     if (graphic_) {
@@ -199,6 +204,9 @@ void TPicture::install(std::unique_ptr<TGraphic> graphic)
                                       std::uint8_t percent, bool redrawNow, const TRect& r,
                                       const std::string& msg) {
             Progress(sender, stage, percent, redrawNow, r, msg);
+        };
+        graphic_->OnPartError = [this](TPersistent* sender, const std::exception& error) {
+            PartFailed(sender, error);
         };
     }
 }
@@ -259,4 +267,10 @@ void TPicture::Progress(TPersistent* sender, TProgressStage stage, std::uint8_t 
 {
     if (OnProgress)
         OnProgress(sender, stage, percentDone, redrawNow, r, msg);
+}
+
+void TPicture::PartFailed(TPersistent* sender, const std::exception& error)
+{
+    if (OnPartError)
+        OnPartError(sender, error);
 }

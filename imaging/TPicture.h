@@ -63,6 +63,8 @@ public:
 
     TNotifyEvent OnChange;
     TProgressEvent OnProgress;
+    // Hears of the errors that spoiled part of the graphic while it was read.
+    TErrorEvent OnPartError;
 
     // The registered file formats, oldest first. Created on first use with "wmf", "emf",
     // "ico" and "bmp", followed by "jpeg" and "jpg" of the JPEG picture class.
@@ -83,6 +85,7 @@ protected:
     virtual void Changed(TPersistent* sender);
     virtual void Progress(TPersistent* sender, TProgressStage stage, std::uint8_t percentDone,
                           bool redrawNow, const TRect& r, const std::string& msg);
+    virtual void PartFailed(TPersistent* sender, const std::exception& error);
 
 private:
     void load(const TFileFormat& format, const std::string& fileName);

@@ -55,7 +55,15 @@ public:
     }
     // Stands for the next frame of an animation.
     void nextFrame() { Changed(this); }
+    // Reads as a bitmap, and when told to, with one part of it spoiled.
+    void LoadFromStream(TStream& stream) override
+    {
+        TBitmap::LoadFromStream(stream);
+        if (spoilPart)
+            PartFailed(EInvalidGraphic("Frame 2 has a bad colour"));
+    }
     static inline std::vector<std::string> calls;
+    static inline bool spoilPart = false;
 };
 
 class Viewer : public TempPrefixTest {
@@ -397,6 +405,15 @@ TEST_F(Viewer, AnimatedPicturesGetTheAnimationSettings)
     viewer.SetGifAnimateSpeed(5);
     EXPECT_EQ(TFakeAnimation::calls,
               (std::vector<std::string>{"stop", "delay 25", "animate", "delay 5"}));
+    EXPECT_TRUE(errors.empty());
+
+    // A part the picture lost while it was read goes to the error box; the rest is shown.
+    writeFile(temp() / "b.gif", solidBmp(20, 10, qRgb(255, 0, 0)));
+    TFakeAnimation::spoilPart = true;
+    viewer.SetImageName("b.gif");
+    TFakeAnimation::spoilPart = false;
+    EXPECT_EQ(errors, (std::vector<std::string>{"Frame 2 has a bad colour."}));
+    EXPECT_EQ(viewer.Picture().Width(), 20);
     TPicture::UnregisterGraphicClass("TFakeAnimation");
 }
 
