@@ -6,6 +6,7 @@
 #include "app/TShape.h"
 #include "app/TStatusBar.h"
 #include "app/TSysInfo.h"
+#include "controls/AdvImage.h"
 #include "controls/ButtonGlyphs.h"
 #include "controls/TProLabel.h"
 #include "controls/TRxLabel.h"
@@ -15,7 +16,6 @@
 #include "core/TStringList.h"
 #include "desktop/DesignFont.h"
 #include "desktop/TApplication.h"
-#include "imaging/AdvImage.h"
 #include "imaging/TPicture.h"
 #include "platform/FreeMemory.h"
 #include "platform/WinExec.h"
@@ -30,12 +30,12 @@
 #include "shell/TShortcuts.h"
 
 #include <QCloseEvent>
-#include <QResizeEvent>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTabWidget>
 
@@ -53,8 +53,14 @@ constexpr int kClientHeight = 355;
 const TColor kTitleBlue = RGBColor(0x80, 0x80, 0xFF);  // colour value $FF8080
 const TColor kShadowCyan = RGBColor(0xAC, 0xFF, 0xFF); // colour value $FFFFAC
 const QColor kAqua(0x00, 0xFF, 0xFF);
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-std::string text(const QString& s) { return s.toStdString(); }
+QString text(std::string_view s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+std::string text(const QString& s)
+{
+    return s.toStdString();
+}
 
 template <class Widget> Widget* named(Widget* widget, const char* name)
 {
@@ -221,7 +227,8 @@ void TForm1::createLogoPage()
     DriveComboBox1->setGeometry(80, 195, 137, 19);
     RxSpeedButton2 =
         makeGlyphButton(page, "RxSpeedButton2", "Autoscan", "Autoscan", "Disks", {32, 224});
-    RxSpeedButton3 = makeGlyphButton(page, "RxSpeedButton3", "Stop", "Stop", "Scanning", {112, 224});
+    RxSpeedButton3 =
+        makeGlyphButton(page, "RxSpeedButton3", "Stop", "Stop", "Scanning", {112, 224});
     RxSpeedButton6 =
         makeGlyphButton(page, "RxSpeedButton6", "Resize", "Resize", "To Fit", {192, 224});
 
@@ -307,9 +314,9 @@ void TForm1::createInfoPage()
     RxLabel1->SetAlignment(taCenter);
     RxLabel1->SetCaption("System Info");
     Bevel4 = makeBevel(page, "Bevel4", TBevel::bsBox, TBevel::bsLowered, {31, 48, 458, 185});
-    Label7 = makeLabel(page, "Label7",
-                       "Add here your information in Control Panel -> System Properties:",
-                       {48, 65, 417, 26});
+    Label7 = makeLabel(
+        page, "Label7",
+        "Add here your information in Control Panel -> System Properties:", {48, 65, 417, 26});
     Label7->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     Label7->setWordWrap(true);
     setBold(Label7);
@@ -360,20 +367,20 @@ void TForm1::createAboutPage()
     ProLabel1->SetTransparent(true);
     ProLabel1->SetCaption("Quillmere SoftHouse");
 
-    ASLink1 = makeLink(page, "ASLink1", "http://www.quillmere-softhouse.example/",
-                       {58, 69, 276, 13});
+    ASLink1 =
+        makeLink(page, "ASLink1", "http://www.quillmere-softhouse.example/", {58, 69, 276, 13});
     ASLink1->SetFont(linkFont(kTitleBlue));
     ASLink1->SetURLType(utHttp);
     ASLink1->SetURLTypeAdd(false);
     ASLink2 = makeLink(page, "ASLink2", "info@quillmere-softhouse.example", {135, 97, 122, 13});
     Bevel5 = makeBevel(page, "Bevel5", TBevel::bsTopLine, TBevel::bsLowered, {67, 120, 273, 17});
-    Label12 = makeLabel(page, "Label12", "Bugs, comments and feedback\nEmail to:",
-                        {111, 137, 175, 26});
+    Label12 =
+        makeLabel(page, "Label12", "Bugs, comments and feedback\nEmail to:", {111, 137, 175, 26});
     Label12->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     setBold(Label12);
     setTextColour(Label12, kAqua);
-    ASLink4 = makeLink(page, "ASLink4", "crestwick@quillmere-softhouse.example",
-                       {135, 169, 126, 13});
+    ASLink4 =
+        makeLink(page, "ASLink4", "crestwick@quillmere-softhouse.example", {135, 169, 126, 13});
     // The two mail links add "mailto:" so that a click opens the mail program.
     for (TASLink* mail : {ASLink2, ASLink4}) {
         mail->SetFont(linkFont(clWhite));
@@ -529,8 +536,8 @@ void TForm1::FilesScan1Process(TFilesScan*, const std::string& Dir, std::int64_t
 void TForm1::FilesScan1EndProcess(TFilesScan*, TStringList& FilesList, std::int64_t FilesCount,
                                   std::int64_t FilesSize)
 {
-    StatusBar1->SetSimpleText(text(core::Format("Total files: %d Size: %d Kb",
-                                                {FilesCount, FilesSize / 1024})));
+    StatusBar1->SetSimpleText(
+        text(core::Format("Total files: %d Size: %d Kb", {FilesCount, FilesSize / 1024})));
     ListBox1->show();
     // The list box keeps its rows in its own sorted order: the platform's case-insensitive
     // order, duplicates kept. The scanner's sorted list is in that order already.
@@ -552,7 +559,10 @@ void TForm1::ListBox1Click(QObject*)
     LabelX->show();
 }
 
-void TForm1::RxSpeedButton3Click(QObject*) { FilesScan1->StopScan(); }
+void TForm1::RxSpeedButton3Click(QObject*)
+{
+    FilesScan1->StopScan();
+}
 
 void TForm1::RxSpeedButton6Click(QObject*)
 {
@@ -577,12 +587,30 @@ void TForm1::LedButton2Click(QObject*)
     system_.writeLogo(Image1->Picture());
 }
 
-void TForm1::Button1Click(QObject*) { SaveOemInfo(); }
-void TForm1::Button2Click(QObject*) { close(); }
-void TForm1::LedButton3Click(QObject*) { close(); }
-void TForm1::RxSpeedButton5Click(QObject*) { close(); }
-void TForm1::RxSpeedButton1Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
-void TForm1::RxSpeedButton4Click(QObject*) { OpenControlPanelApplet("Sysdm.cpl"); }
+void TForm1::Button1Click(QObject*)
+{
+    SaveOemInfo();
+}
+void TForm1::Button2Click(QObject*)
+{
+    close();
+}
+void TForm1::LedButton3Click(QObject*)
+{
+    close();
+}
+void TForm1::RxSpeedButton5Click(QObject*)
+{
+    close();
+}
+void TForm1::RxSpeedButton1Click(QObject*)
+{
+    OpenControlPanelApplet("Sysdm.cpl");
+}
+void TForm1::RxSpeedButton4Click(QObject*)
+{
+    OpenControlPanelApplet("Sysdm.cpl");
+}
 void TForm1::RxSpeedButton7Click(QObject*)
 {
     // On NT the user's desktop and Start menu are where the user's registry says; a folder

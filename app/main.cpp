@@ -16,6 +16,7 @@ int main(int argc, char** argv)
     TApplication::RegisterFontSubstitutes();
     DesignFont::Install(qtApplication.devicePixelRatio());
     TApplication::UseClassicPalette();
+    TApplication::UseScreenDepth();
     // A first start makes the machine's prefix; an existing one is left as it is.
     platform::Prefix::ensureExists();
     // GIF pictures join the picture formats that the framework registers itself.

@@ -76,6 +76,7 @@ int main(int argc, char** argv)
             TApplication::RegisterFontSubstitutes();
             DesignFont::Install(application.devicePixelRatio());
             TApplication::UseClassicPalette();
+            TApplication::UseScreenDepth();
             platform::Prefix::ensureExists();
             TForm1 form;
             form.ShowCentred();

@@ -1,6 +1,6 @@
 #include "controls/LabelText.h"
 
-#include "imaging/TCanvas.h"
+#include "desktop/TCanvas.h"
 
 #include <QFont>
 #include <QPainter>

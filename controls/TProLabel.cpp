@@ -1,6 +1,7 @@
 #include "controls/TProLabel.h"
 
 #include "controls/LabelText.h"
+#include "desktop/QtColor.h"
 #include "imaging/GraphicsTypes.h"
 
 #include <QEvent>

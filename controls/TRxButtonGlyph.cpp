@@ -1,7 +1,8 @@
 #include "controls/TRxButtonGlyph.h"
 
+#include "desktop/QtColor.h"
+#include "desktop/TCanvas.h"
 #include "imaging/GraphicsTypes.h"
-#include "imaging/TCanvas.h"
 
 #include <QCoreApplication>
 #include <QFontMetrics>

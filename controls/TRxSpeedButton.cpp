@@ -1,5 +1,7 @@
 #include "controls/TRxSpeedButton.h"
 
+#include "desktop/QtColor.h"
+#include "desktop/QtImage.h"
 #include "desktop/TApplication.h"
 #include "imaging/GraphicsTypes.h"
 
@@ -67,7 +69,7 @@ void TRxSpeedButton::SetGlyph(const QImage& glyph)
 
 void TRxSpeedButton::SetGlyph(const TBitmap& glyph)
 {
-    glyph_.SetGlyph(glyph.Empty() ? QImage() : glyph.toImage());
+    glyph_.SetGlyph(glyph.Empty() ? QImage() : toQImage(glyph));
 }
 
 void TRxSpeedButton::SetLayout(TButtonLayout layout)

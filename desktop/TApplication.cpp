@@ -1,12 +1,14 @@
 #include "desktop/TApplication.h"
 
 #include "core/Exceptions.h"
+#include "platform/ScreenDepth.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
 #include <QPalette>
+#include <QScreen>
 
 TApplication& TApplication::instance()
 {
@@ -103,4 +105,15 @@ void TApplication::Terminate()
 {
     terminated_ = true;
     QCoreApplication::quit();
+}
+
+void TApplication::UseScreenDepth()
+{
+    platform::setScreenDepthSource([] {
+        // Asked only of a GUI application: a core one (the command-line tool) has no screen.
+        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+            return 0;
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        return screen ? screen->depth() : 0;
+    });
 }

@@ -41,6 +41,9 @@ public:
     // Gives the application the classic desktop colour scheme that the window's colours were
     // chosen against: button face #C0C0C0, highlight white, shadow #808080, frame black.
     static void UseClassicPalette();
+    // Tells the picture framework the primary screen's depth, which bitmaps compatible with
+    // the screen take; a program that never calls this makes them 32 bits deep.
+    static void UseScreenDepth();
 
     // The previous reporter is returned so that it can be restored.
     ErrorReporter SetErrorReporter(ErrorReporter reporter);

@@ -5,6 +5,7 @@
 #include "imaging/TStream.h"
 
 #include "HugePicture.h"
+#include "desktop/QtImage.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     TMemoryStream saved;
     bitmap.SaveToStream(saved);
-    (void)bitmap.toImage();
+    (void)toQImage(bitmap);
     if (!saved.bytes().empty()) {
         // What was written must read back.
         saved.SetPosition(0);

@@ -4,8 +4,8 @@
 
 #include "core/Exceptions.h"
 #include "desktop/TApplication.h"
+#include "desktop/TCanvas.h"
 #include "gif/MPGifImg.h"
-#include "imaging/TCanvas.h"
 
 #include <QGuiApplication>
 #include <QImage>

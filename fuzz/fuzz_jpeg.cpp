@@ -1,6 +1,7 @@
 // Loads arbitrary bytes as a JPEG picture and decodes it with several option sets. Any
 // failure must be the JPEG error (or the bitmap's own refusal of a size).
 #include "core/Exceptions.h"
+#include "desktop/QtImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/jpeg.h"
 
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             jpeg.SetGrayscale(o.grayscale);
             jpeg.ProgressiveDisplay = o.progressiveDisplay;
             TBitmap& bitmap = jpeg.DecodedBitmap();
-            (void)bitmap.toImage();
+            (void)toQImage(bitmap);
             TBitmap copy;
             copy.Assign(&jpeg);
         } catch (const EInvalidGraphic&) {

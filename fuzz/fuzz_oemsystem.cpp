@@ -7,6 +7,7 @@
 // registry, the ini file, then the logo. A registry that starts as a hive ("regf") makes the
 // machine a mounted Windows volume; any other registry is the prefix's system.reg.
 #include "core/Exceptions.h"
+#include "desktop/QtImage.h"
 #include "imaging/TBitmap.h"
 #include "oem/OemSystem.h"
 
@@ -75,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::size_t registrySize = std::min<std::size_t>(data[0] | data[1] << 8, size - 4);
-    const std::size_t iniSize = std::min<std::size_t>(data[2] | data[3] << 8, size - 4 - registrySize);
+    const std::size_t iniSize =
+        std::min<std::size_t>(data[2] | data[3] << 8, size - 4 - registrySize);
     const std::string_view registry = bytes.substr(4, registrySize);
     const std::string_view ini = bytes.substr(4 + registrySize, iniSize);
     const std::string_view logo = bytes.substr(4 + registrySize + iniSize);
@@ -97,14 +99,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     ::setenv("WINEPREFIX", root.c_str(), 1);
 
-    for (const auto whenMissing :
-         {oem::OemSystem::MissingRoot::CurrentDriveRoot, oem::OemSystem::MissingRoot::WindowsDirectory}) {
+    for (const auto whenMissing : {oem::OemSystem::MissingRoot::CurrentDriveRoot,
+                                   oem::OemSystem::MissingRoot::WindowsDirectory}) {
         try {
             const oem::OemSystem system = oem::OemSystem::describe(whenMissing);
             (void)system.readSheet();
             (void)system.readInfo({"Maker", "Model", std::nullopt, "Line 2"});
             if (const auto bitmap = system.readLogo())
-                (void)bitmap->toImage();
+                (void)toQImage(*bitmap);
         } catch (const Exception&) {
         }
     }

@@ -4,8 +4,8 @@
 #include "core/Exceptions.h"
 #include "core/Format.h"
 #include "core/TStringList.h"
+#include "desktop/BitmapCanvas.h"
 #include "gif/MPTimer.h"
-#include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
 
 #include <algorithm>
@@ -384,7 +384,7 @@ public:
     // Draws the first line of text in the grid, in the table's colours when there is a table.
     void Apply(TGIFFrame& frame, const TColorTable* table) override
     {
-        TCanvas& canvas = frame.Bitmap().Canvas();
+        BitmapCanvas canvas(frame.Bitmap());
         if (CellHeight > 0)
             canvas.Font.Font.setPixelSize(CellHeight);
         const TBrush brush = canvas.Brush;
@@ -645,9 +645,9 @@ bool TGIFImage::Empty() const
     return !data_->Bytes || data_->Bytes->bytes().empty();
 }
 
-void TGIFImage::Draw(TCanvas& canvas, const TRect& rect)
+void TGIFImage::Draw(DrawTarget& target, const TRect& rect)
 {
-    canvas.StretchDraw(rect, FrameBitmap(currentFrame_));
+    FrameBitmap(currentFrame_).Draw(target, rect);
 }
 
 void TGIFImage::Assign(const TGraphic* source)

@@ -131,7 +131,7 @@ public:
 
     // Draws the current frame stretched into rect; "Invalid frame number %d (0..%d)" when no
     // frame is shown.
-    void Draw(TCanvas& canvas, const TRect& rect) override;
+    void Draw(DrawTarget& target, const TRect& rect) override;
 
     // A null source clears the picture; another GIF picture shares its data and current frame;
     // any other graphic raises "Cannot assign to %s".

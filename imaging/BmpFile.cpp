@@ -138,15 +138,14 @@ ParsedHeaders parseHeaders(core::ByteReader& in)
     return h;
 }
 
-QImage decodeRle(std::string_view data, const ParsedHeaders& h)
+RgbImage decodeRle(std::string_view data, const ParsedHeaders& h)
 {
     const int width = h.info.Width, height = h.info.Height;
-    QImage image(width, height, QImage::Format_RGB32);
+    RgbImage image(width, height);
     if (image.isNull())
         invalidBitmap();
-    image.fill(qRgb(0, 0, 0));
-    std::array<QRgb, 256> lookup;
-    lookup.fill(qRgb(0, 0, 0));
+    std::array<QRgbValue, 256> lookup;
+    lookup.fill(rgbOf(0, 0, 0));
     for (std::size_t i = 0; i < h.table.size(); ++i)
         lookup[i] = rgbOfTableEntry(h.table[i]);
     const bool four = h.info.Compression == kRle4;
@@ -155,7 +154,7 @@ QImage decodeRle(std::string_view data, const ParsedHeaders& h)
     int x = 0, y = 0; // y counts rows from the bottom
     auto put = [&](int index) {
         if (x < width && y < height)
-            reinterpret_cast<QRgb*>(image.scanLine(height - 1 - y))[x] = lookup[std::size_t(index)];
+            image.scanLine(height - 1 - y)[x] = lookup[std::size_t(index)];
         ++x;
     };
     while (pos + 2 <= data.size() && y < height) {

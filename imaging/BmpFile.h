@@ -3,8 +3,6 @@
 #include "core/ByteReader.h"
 #include "imaging/Dib.h"
 
-#include <QImage>
-
 #include <string>
 #include <string_view>
 
@@ -46,7 +44,7 @@ ParsedHeaders parseHeaders(core::ByteReader& in);
 // Decodes run-length coded pixels into 32-bit colours; pixels that the data never reaches stay
 // black. Decoding stops at the end-of-bitmap code, at the end of the data or when the data
 // points outside the bitmap.
-QImage decodeRle(std::string_view data, const ParsedHeaders& h);
+RgbImage decodeRle(std::string_view data, const ParsedHeaders& h);
 
 // The file header, information header, masks and colour table that precede the pixels of a
 // bitmap file.

@@ -9,10 +9,10 @@ namespace bmp {
 
 namespace {
 
-std::uint32_t bgrOf(QRgb rgb)
+std::uint32_t bgrOf(QRgbValue rgb)
 {
-    return std::uint32_t(qBlue(rgb)) | (std::uint32_t(qGreen(rgb)) << 8) |
-           (std::uint32_t(qRed(rgb)) << 16);
+    return std::uint32_t(blueOf(rgb)) | (std::uint32_t(greenOf(rgb)) << 8) |
+           (std::uint32_t(redOf(rgb)) << 16);
 }
 
 // One colour channel described by a bit mask.
@@ -46,17 +46,17 @@ struct Channel {
 class NearestColor {
 public:
     explicit NearestColor(const std::vector<std::uint32_t>& table) : table_(table) {}
-    std::uint8_t operator()(QRgb rgb)
+    std::uint8_t operator()(QRgbValue rgb)
     {
-        const QRgb key = rgb | 0xFF000000u;
+        const QRgbValue key = rgb | 0xFF000000u;
         if (auto it = cache_.find(key); it != cache_.end())
             return it->second;
         int best = 0;
         long bestDistance = -1;
         for (std::size_t i = 0; i < table_.size(); ++i) {
-            const QRgb c = rgbOfTableEntry(table_[i]);
-            const long dr = qRed(c) - qRed(rgb), dg = qGreen(c) - qGreen(rgb),
-                       db = qBlue(c) - qBlue(rgb);
+            const QRgbValue c = rgbOfTableEntry(table_[i]);
+            const long dr = redOf(c) - redOf(rgb), dg = greenOf(c) - greenOf(rgb),
+                       db = blueOf(c) - blueOf(rgb);
             const long distance = dr * dr + dg * dg + db * db;
             if (bestDistance < 0 || distance < bestDistance) {
                 bestDistance = distance;
@@ -71,7 +71,7 @@ public:
 
 private:
     const std::vector<std::uint32_t>& table_;
-    std::unordered_map<QRgb, std::uint8_t> cache_;
+    std::unordered_map<QRgbValue, std::uint8_t> cache_;
 };
 
 std::vector<std::uint32_t> vgaTable()
@@ -93,9 +93,9 @@ std::uint64_t rowLength(std::int64_t width, unsigned bitCount)
     return ((std::uint64_t(width) * bitCount + 31) / 32) * 4;
 }
 
-QRgb rgbOfTableEntry(std::uint32_t entry)
+QRgbValue rgbOfTableEntry(std::uint32_t entry)
 {
-    return qRgb(int((entry >> 16) & 0xFF), int((entry >> 8) & 0xFF), int(entry & 0xFF));
+    return rgbOf(int((entry >> 16) & 0xFF), int((entry >> 8) & 0xFF), int(entry & 0xFF));
 }
 
 std::vector<std::uint32_t> tableFromPalette(const TPalette& palette, std::size_t limit)
@@ -156,15 +156,15 @@ DibLayout layoutFor(TPixelFormat format, const TPalette& palette)
 
 using namespace bmp;
 
-QImage Dib::toImage() const
+RgbImage Dib::toImage() const
 {
     const int w = width(), h = height();
-    QImage image(w, h, QImage::Format_RGB32);
+    RgbImage image(w, h);
     if (image.isNull())
         return image;
     const unsigned bits = header.BitCount;
-    std::array<QRgb, 256> lookup;
-    lookup.fill(qRgb(0, 0, 0));
+    std::array<QRgbValue, 256> lookup;
+    lookup.fill(rgbOf(0, 0, 0));
     for (std::size_t i = 0; i < table.size() && i < lookup.size(); ++i)
         lookup[i] = rgbOfTableEntry(table[i]);
     Masks m = masks;
@@ -177,7 +177,7 @@ QImage Dib::toImage() const
     const Channel red(m[0]), green(m[1]), blue(m[2]);
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* in = row(y);
-        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        auto* out = image.scanLine(y);
         switch (bits) {
         case 1:
             for (int x = 0; x < w; ++x)
@@ -195,38 +195,35 @@ QImage Dib::toImage() const
             for (int x = 0; x < w; ++x) {
                 const std::uint32_t p =
                     std::uint32_t(in[2 * x]) | (std::uint32_t(in[2 * x + 1]) << 8);
-                out[x] = qRgb(red.decode(p), green.decode(p), blue.decode(p));
+                out[x] = rgbOf(red.decode(p), green.decode(p), blue.decode(p));
             }
             break;
         case 24:
             for (int x = 0; x < w; ++x)
-                out[x] = qRgb(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
+                out[x] = rgbOf(in[3 * x + 2], in[3 * x + 1], in[3 * x]);
             break;
         case 32:
             if (!bitFields()) {
                 for (int x = 0; x < w; ++x)
-                    out[x] = qRgb(in[4 * x + 2], in[4 * x + 1], in[4 * x]);
+                    out[x] = rgbOf(in[4 * x + 2], in[4 * x + 1], in[4 * x]);
             } else {
                 for (int x = 0; x < w; ++x) {
                     const std::uint32_t p = core::littleEndian32(in + 4 * x);
-                    out[x] = qRgb(red.decode(p), green.decode(p), blue.decode(p));
+                    out[x] = rgbOf(red.decode(p), green.decode(p), blue.decode(p));
                 }
             }
             break;
         default:
-            std::fill(out, out + w, qRgb(0, 0, 0));
+            std::fill(out, out + w, rgbOf(0, 0, 0));
             break;
         }
     }
     return image;
 }
 
-Dib Dib::fromImage(const QImage& source, unsigned bitCount, std::uint32_t compression,
+Dib Dib::fromImage(const RgbImage& image, unsigned bitCount, std::uint32_t compression,
                    const Masks& masks, std::vector<std::uint32_t> table)
 {
-    const QImage image = source.format() == QImage::Format_RGB32
-                             ? source
-                             : source.convertToFormat(QImage::Format_RGB32);
     Dib dib = make(image.width(), image.height(), bitCount, compression);
     dib.masks = masks;
     dib.table = std::move(table);
@@ -238,10 +235,10 @@ Dib Dib::fromImage(const QImage& source, unsigned bitCount, std::uint32_t compre
     const Channel red(m[0]), green(m[1]), blue(m[2]);
     NearestColor nearest(dib.table);
     for (int y = 0; y < image.height(); ++y) {
-        const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        const auto* in = image.scanLine(y);
         std::uint8_t* out = dib.row(y);
         for (int x = 0; x < image.width(); ++x) {
-            const QRgb c = in[x];
+            const QRgbValue c = in[x];
             switch (bitCount) {
             case 1:
                 out[x >> 3] |= std::uint8_t((nearest(c) & 1) << (7 - (x & 7)));
@@ -254,20 +251,20 @@ Dib Dib::fromImage(const QImage& source, unsigned bitCount, std::uint32_t compre
                 break;
             case 16: {
                 const std::uint32_t p =
-                    red.encode(qRed(c)) | green.encode(qGreen(c)) | blue.encode(qBlue(c));
+                    red.encode(redOf(c)) | green.encode(greenOf(c)) | blue.encode(blueOf(c));
                 out[2 * x] = std::uint8_t(p);
                 out[2 * x + 1] = std::uint8_t(p >> 8);
                 break;
             }
             case 24:
-                out[3 * x] = std::uint8_t(qBlue(c));
-                out[3 * x + 1] = std::uint8_t(qGreen(c));
-                out[3 * x + 2] = std::uint8_t(qRed(c));
+                out[3 * x] = std::uint8_t(blueOf(c));
+                out[3 * x + 1] = std::uint8_t(greenOf(c));
+                out[3 * x + 2] = std::uint8_t(redOf(c));
                 break;
             case 32: {
                 const std::uint32_t p =
                     compression == kBitFields
-                        ? red.encode(qRed(c)) | green.encode(qGreen(c)) | blue.encode(qBlue(c))
+                        ? red.encode(redOf(c)) | green.encode(greenOf(c)) | blue.encode(blueOf(c))
                         : bgrOf(c);
                 for (int i = 0; i < 4; ++i)
                     out[4 * x + i] = std::uint8_t(p >> (8 * i));

@@ -4,7 +4,7 @@
 #include "imaging/TBitmap.h"
 #include "imaging/TPalette.h"
 
-#include <QImage>
+#include "imaging/RgbImage.h"
 
 #include <array>
 #include <cstdint>
@@ -31,7 +31,7 @@ constexpr Masks kMasks888{0xFF0000, 0xFF00, 0xFF}; // 24 and 32 bits
 // Bytes in a row of width pixels, padded to 4 bytes.
 std::uint64_t rowLength(std::int64_t width, unsigned bitCount);
 // A table entry (blue | green << 8 | red << 16) as a colour.
-QRgb rgbOfTableEntry(std::uint32_t entry);
+QRgbValue rgbOfTableEntry(std::uint32_t entry);
 std::vector<std::uint32_t> tableFromPalette(const TPalette& palette, std::size_t limit);
 TPalette paletteFromTable(const std::vector<std::uint32_t>& table);
 
@@ -90,7 +90,7 @@ struct Dib {
         return dib;
     }
 
-    QImage toImage() const;
-    static Dib fromImage(const QImage& image, unsigned bitCount, std::uint32_t compression,
+    RgbImage toImage() const;
+    static Dib fromImage(const RgbImage& image, unsigned bitCount, std::uint32_t compression,
                          const bmp::Masks& masks, std::vector<std::uint32_t> table);
 };

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include <QColor>
 #include <QRect>
 
 // Rectangles, points and colours in the form the drawing code works with.
@@ -40,6 +39,33 @@ inline TRect Rect(int left, int top, int right, int bottom)
 inline TRect Bounds(int left, int top, int width, int height)
 {
     return {left, top, left + width, top + height};
+}
+
+// The largest rectangle of a pw x ph picture's proportions that fits w x h (never enlarged),
+// at (0, 0).
+inline TRect FitRect(int w, int h, int pw, int ph)
+{
+    // Quotients in extended precision, cut toward zero.
+    using Extended = long double;
+    int rw = 0, rh = 0;
+    if (h < ph && w < pw) {
+        rh = int(Extended(w) / Extended(pw) * Extended(ph));
+        rw = w;
+        if (rh > h) {
+            rw = int(Extended(h) / Extended(rh) * Extended(w));
+            rh = h;
+        }
+    } else if (h < ph) {
+        rw = int(Extended(h) / Extended(ph) * Extended(pw));
+        rh = h;
+    } else if (w < pw) {
+        rw = w;
+        rh = int(Extended(w) / Extended(pw) * Extended(ph));
+    } else {
+        rw = pw;
+        rh = ph;
+    }
+    return {0, 0, rw, rh};
 }
 
 // A colour: 0x00BBGGRR for a plain colour, or 0x80000000 | index for a system colour that is
@@ -95,8 +121,3 @@ constexpr TColor cl3DLight = clSystemColor | 22;
 constexpr TColor clInfoText = clSystemColor | 23;
 constexpr TColor clInfoBk = clSystemColor | 24;
 constexpr TColor clNone = 0x1FFFFFFF;
-
-// The plain colour a colour stands for now (system colours from the application palette),
-// as 0x00BBGGRR.
-TColor ColorToRGB(TColor color);
-QColor toQColor(TColor color);

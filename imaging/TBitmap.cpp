@@ -2,14 +2,12 @@
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
-#include "desktop/ScreenDepth.h"
 #include "imaging/BmpFile.h"
 #include "imaging/Dib.h"
-#include "imaging/TCanvas.h"
+#include "imaging/DrawTarget.h"
 #include "imaging/TStream.h"
 #include "platform/AtomicFile.h"
-
-#include <QPainter>
+#include "platform/ScreenDepth.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,17 +19,29 @@ using namespace bmp;
 
 namespace {
 
-QImage::Format screenImageFormat(int bits)
+// A screen of 15 or 16 bits keeps five bits of each channel (as Qt's RGB555 images do): the
+// colours a bitmap of that depth can hold, each channel's five bits widened back to eight.
+QRgbValue onScreenOf(int bits, QRgbValue colour)
 {
-    switch (bits) {
-    case 24:
-        return QImage::Format_RGB888;
-    case 15:
-    case 16:
-        return QImage::Format_RGB555;
-    default:
-        return QImage::Format_RGB32;
-    }
+    if (bits != 15 && bits != 16)
+        return colour | 0xFF000000u;
+    const auto widen = [](int channel) {
+        const int five = channel >> 3;
+        return (five << 3) | (five >> 2);
+    };
+    return rgbOf(widen(redOf(colour)), widen(greenOf(colour)), widen(blueOf(colour)));
+}
+
+// The pixels as a screen of the depth shows them.
+RgbImage onScreen(RgbImage image, int bits)
+{
+    if (bits == 15 || bits == 16)
+        for (int y = 0; y < image.height(); ++y) {
+            QRgbValue* row = image.scanLine(y);
+            for (int x = 0; x < image.width(); ++x)
+                row[x] = onScreenOf(bits, row[x]);
+        }
+    return image;
 }
 
 } // namespace
@@ -40,25 +50,21 @@ QImage::Format screenImageFormat(int bits)
 // bitmap, with the palette and where it came from.
 struct TBitmapImage {
     std::optional<Dib> dib;
-    QImage ddb;      // the screen-compatible form
+    RgbImage ddb;    // the screen-compatible form, in the colours its depth can hold
     int ddbBits = 0; // the screen's depth when it was made
     TPalette palette;
     bool os2 = false;
-    mutable QImage drawCache;
+    mutable RgbImage drawCache;
 
     bool empty() const { return !dib && ddb.isNull(); }
     int width() const { return dib ? dib->width() : ddb.width(); }
     int height() const { return dib ? dib->height() : ddb.height(); }
-    const QImage& image() const
+    const RgbImage& image() const
     {
-        if (drawCache.isNull()) {
-            if (dib)
-                drawCache = dib->toImage();
-            else if (!ddb.isNull())
-                drawCache = ddb.format() == QImage::Format_RGB32
-                                ? ddb
-                                : ddb.convertToFormat(QImage::Format_RGB32);
-        }
+        if (!dib)
+            return ddb;
+        if (drawCache.isNull())
+            drawCache = dib->toImage();
         return drawCache;
     }
     // The device-independent form of a screen-compatible bitmap, as saving needs it.
@@ -75,52 +81,12 @@ struct TBitmapImage {
 namespace {
 
 // A new screen-compatible image filled with white.
-QImage makeScreenImage(int width, int height, int bits)
+RgbImage makeScreenImage(int width, int height)
 {
-    QImage image(width, height, screenImageFormat(bits));
-    if (!image.isNull())
-        image.fill(Qt::white);
-    return image;
+    return RgbImage(width, height, rgbOf(255, 255, 255));
 }
 
 } // namespace
-
-// Drawing on a bitmap: a device-independent bitmap is drawn on as 32-bit pixels and then
-// stored back in its own format; a screen-compatible one is drawn on directly.
-class BitmapCanvasTarget {
-public:
-    explicit BitmapCanvasTarget(TBitmap& bitmap) : bitmap_(bitmap) {}
-
-    QPaintDevice* begin()
-    {
-        if (bitmap_.Empty())
-            return nullptr;
-        TBitmapImage& image = bitmap_.privateImage();
-        if (image.dib) {
-            scratch_ = image.dib->toImage();
-            return &scratch_;
-        }
-        return &image.ddb;
-    }
-    void end()
-    {
-        TBitmapImage& image = bitmap_.privateImage();
-        if (image.dib && !scratch_.isNull()) {
-            const Dib& old = *image.dib;
-            Dib updated = Dib::fromImage(scratch_, old.header.BitCount,
-                                         old.bitFields() ? kBitFields : kRgb, old.masks, old.table);
-            updated.header = old.header;
-            image.dib = std::move(updated);
-        }
-        scratch_ = QImage();
-        image.drawCache = QImage();
-        bitmap_.changed();
-    }
-
-private:
-    TBitmap& bitmap_;
-    QImage scratch_;
-};
 
 TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
@@ -136,7 +102,7 @@ TBitmapImage& TBitmap::privateImage()
         image_ = std::make_shared<TBitmapImage>();
     else if (image_.use_count() > 1)
         image_ = std::make_shared<TBitmapImage>(*image_);
-    image_->drawCache = QImage();
+    image_->drawCache = RgbImage();
     return *image_;
 }
 
@@ -207,14 +173,18 @@ void TBitmap::SetSize(int width, int height)
         }
         image->dib = std::move(dib);
     } else {
-        image->ddbBits = desktop::screenBitsPerPixel();
-        image->ddb = makeScreenImage(width, height, image->ddbBits);
+        image->ddbBits = platform::screenBitsPerPixel();
+        image->ddb = makeScreenImage(width, height);
         if (image->ddb.isNull())
             throw EOutOfResources("Out of system resources");
-        if (old && !old->ddb.isNull()) {
-            QPainter painter(&image->ddb);
-            painter.drawImage(0, 0, old->ddb);
-        }
+        // What fits of the old picture stays, in the colours the new depth can hold.
+        if (old && !old->ddb.isNull())
+            for (int y = 0; y < std::min(height, old->ddb.height()); ++y) {
+                const QRgbValue* in = old->ddb.scanLine(y);
+                QRgbValue* out = image->ddb.scanLine(y);
+                for (int x = 0; x < std::min(width, old->ddb.width()); ++x)
+                    out[x] = onScreenOf(image->ddbBits, in[x]);
+            }
     }
     image_ = std::move(image);
     changed();
@@ -227,16 +197,39 @@ void TBitmap::FreeImage()
     }
 }
 
-void TBitmap::Draw(TCanvas& canvas, const TRect& rect)
+void TBitmap::Draw(DrawTarget& target, const TRect& rect)
 {
     if (Empty())
         return;
-    canvas.stretchImage(rect, image_->image());
+    target.stretchImage(rect, image_->image());
 }
 
-QImage TBitmap::toImage() const
+RgbImage TBitmap::pixels() const
 {
-    return Empty() ? QImage() : image_->image();
+    return Empty() ? RgbImage() : image_->image();
+}
+
+int TBitmap::ScreenBits() const
+{
+    return image_ && !image_->dib ? image_->ddbBits : 0;
+}
+
+void TBitmap::storePixels(const RgbImage& pixels)
+{
+    if (Empty() || pixels.width() != Width() || pixels.height() != Height())
+        return;
+    TBitmapImage& image = privateImage();
+    if (image.dib) {
+        const Dib& old = *image.dib;
+        Dib updated = Dib::fromImage(pixels, old.header.BitCount,
+                                     old.bitFields() ? kBitFields : kRgb, old.masks, old.table);
+        updated.header = old.header;
+        image.dib = std::move(updated);
+    } else {
+        image.ddb = onScreen(pixels, image.ddbBits);
+    }
+    image.drawCache = RgbImage();
+    changed();
 }
 
 void TBitmap::Assign(const TGraphic* source)
@@ -341,11 +334,8 @@ void TBitmap::LoadFromStream(TStream& stream)
             std::min<std::size_t>(info.SizeImage != 0 ? info.SizeImage : available, available);
         std::string coded(n, '\0');
         readPixels(reinterpret_cast<std::uint8_t*>(coded.data()), n);
-        QImage decoded = decodeRle(coded, h);
-        image->ddbBits = desktop::screenBitsPerPixel();
-        const QImage::Format format = screenImageFormat(image->ddbBits);
-        image->ddb =
-            decoded.format() == format ? std::move(decoded) : decoded.convertToFormat(format);
+        image->ddbBits = platform::screenBitsPerPixel();
+        image->ddb = onScreen(decodeRle(coded, h), image->ddbBits);
         image->palette = paletteFromTable(h.table);
     } else {
         Dib dib;
@@ -468,11 +458,11 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     requestedFormat_ = format;
     if (Empty())
         return;
-    const QImage pixels = image_->image();
+    const RgbImage pixels = image_->image();
     TBitmapImage& image = privateImage();
     if (format == pfDevice) {
-        image.ddbBits = desktop::screenBitsPerPixel();
-        image.ddb = pixels.convertToFormat(screenImageFormat(image.ddbBits));
+        image.ddbBits = platform::screenBitsPerPixel();
+        image.ddb = onScreen(pixels, image.ddbBits);
         image.dib.reset();
         changed();
         return;
@@ -480,7 +470,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     auto [bitCount, compression, masks, table] = layoutFor(format, image.palette);
     checkDimensions(pixels.width(), pixels.height(), bitCount);
     image.dib = Dib::fromImage(pixels, bitCount, compression, masks, std::move(table));
-    image.ddb = QImage();
+    image.ddb = RgbImage();
     changed();
 }
 
@@ -518,14 +508,4 @@ std::vector<std::uint32_t> TBitmap::ColorTable() const
 bool TBitmap::OS2Format() const
 {
     return image_ && image_->os2;
-}
-
-TCanvas& TBitmap::Canvas()
-{
-    if (!canvas_) {
-        auto target = std::make_shared<BitmapCanvasTarget>(*this);
-        canvas_ = std::make_unique<TCanvas>([target] { return target->begin(); },
-                                            [target] { target->end(); });
-    }
-    return *canvas_;
 }

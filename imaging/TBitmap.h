@@ -6,9 +6,8 @@
 #include <memory>
 #include <string>
 
-#include <QImage>
+#include "imaging/RgbImage.h"
 
-class TCanvas;
 struct TBitmapImage;
 
 enum TPixelFormat {
@@ -67,7 +66,7 @@ public:
     void SetSize(int width, int height);
     bool Empty() const override;
 
-    void Draw(TCanvas& canvas, const TRect& rect) override;
+    void Draw(DrawTarget& target, const TRect& rect) override;
 
     void Assign(const TGraphic* source) override;
     bool Equals(const TGraphic& other) const override;
@@ -100,19 +99,20 @@ public:
     // Whether the bitmap came from a file with the 12-byte OS/2 header.
     bool OS2Format() const;
 
-    // A canvas for drawing on the bitmap. Drawing turns a device-independent bitmap into a
-    // screen-compatible one (unless it has 24 or 32 bits per pixel without bit fields, which
-    // keep their form).
-    TCanvas& Canvas();
-
-    // The pixels as 32-bit colours, top row first, for drawing and tests.
-    QImage toImage() const;
+    // The pixels as 32-bit colours, top row first, for drawing, converting and tests.
+    RgbImage pixels() const;
+    // The depth of the screen a screen-compatible bitmap was made for; 0 for a
+    // device-independent bitmap.
+    int ScreenBits() const;
+    // Replaces the pixels with pixels of the same size drawn over pixels(), kept in the
+    // bitmap's own form: a device-independent bitmap keeps its format and header, a
+    // screen-compatible one the colours its depth can hold.
+    void storePixels(const RgbImage& pixels);
 
     // Releases the image and makes the bitmap empty.
     void FreeImage();
 
 private:
-    friend class BitmapCanvasTarget;
     const TBitmapImage* image() const { return image_.get(); }
     TBitmapImage& privateImage();
     void setImage(std::shared_ptr<TBitmapImage> image);
@@ -120,5 +120,4 @@ private:
 
     std::shared_ptr<TBitmapImage> image_;
     TPixelFormat requestedFormat_ = pfDevice;
-    std::unique_ptr<TCanvas> canvas_;
 };

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-class TCanvas;
+class DrawTarget;
 class TStream;
 
 enum TProgressStage { psStarting, psRunning, psEnding };
@@ -42,8 +42,8 @@ public:
     virtual void SetHeight(int height) = 0;
     virtual bool Empty() const = 0;
 
-    // Draws the graphic stretched into rect of canvas.
-    virtual void Draw(TCanvas& canvas, const TRect& rect) = 0;
+    // Draws the graphic stretched into rect of target (a canvas, say).
+    virtual void Draw(DrawTarget& target, const TRect& rect) = 0;
 
     // Makes this graphic a copy of source. A null source empties it where the class allows
     // that. The default asks the source (AssignTo) and otherwise fails with EConvertError.

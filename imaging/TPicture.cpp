@@ -30,7 +30,7 @@ public:
     void SetWidth(int) override {}
     void SetHeight(int) override {}
     bool Empty() const override { return true; }
-    void Draw(TCanvas&, const TRect&) override {}
+    void Draw(DrawTarget&, const TRect&) override {}
     void Assign(const TGraphic* source) override
     {
         if (source == nullptr || std::string(source->ClassName()) == className_)

@@ -3,9 +3,9 @@
 #include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
-#include "desktop/ScreenDepth.h"
 #include "imaging/ColorQuantizer.h"
-#include "imaging/TCanvas.h"
+#include "imaging/DrawTarget.h"
+#include "platform/ScreenDepth.h"
 
 #include <chrono>
 #include <csetjmp>
@@ -383,7 +383,7 @@ TJPEGDefaults& DefaultJPEGSettings()
 {
     static TJPEGDefaults defaults = [] {
         TJPEGDefaults d;
-        d.PixelFormat = desktop::screenBitsPerPixel() <= 8 ? jf8Bit : jf24Bit;
+        d.PixelFormat = platform::screenBitsPerPixel() <= 8 ? jf8Bit : jf24Bit;
         return d;
     }();
     return defaults;
@@ -485,9 +485,9 @@ bool TJPEGImage::Empty() const
     return !image_->HasData && (!bitmap_ || bitmap_->Empty());
 }
 
-void TJPEGImage::Draw(TCanvas& canvas, const TRect& rect)
+void TJPEGImage::Draw(DrawTarget& target, const TRect& rect)
 {
-    DecodedBitmap().Draw(canvas, rect);
+    DecodedBitmap().Draw(target, rect);
 }
 
 void TJPEGImage::Assign(const TGraphic* source)
@@ -605,7 +605,7 @@ TPalette TJPEGImage::Palette() const
         return bitmap_->Palette();
     if (!tempPal_.empty())
         return tempPal_;
-    if (pixelFormat_ == jf24Bit && desktop::screenBitsPerPixel() <= 8) {
+    if (pixelFormat_ == jf24Bit && platform::screenBitsPerPixel() <= 8) {
         tempPal_ = TPalette::halftone();
         return tempPal_;
     }

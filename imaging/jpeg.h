@@ -57,7 +57,7 @@ public:
     void SetHeight(int height) override;
     bool Empty() const override;
 
-    void Draw(TCanvas& canvas, const TRect& rect) override;
+    void Draw(DrawTarget& target, const TRect& rect) override;
 
     void Assign(const TGraphic* source) override;
     bool AssignTo(TGraphic& dest) const override;

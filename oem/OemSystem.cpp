@@ -4,7 +4,7 @@
 #include "core/ByteReader.h"
 #include "core/Exceptions.h"
 #include "core/Format.h"
-#include "imaging/AdvImage.h"
+#include "imaging/BitmapDrawTarget.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "imaging/TStream.h"
@@ -171,8 +171,7 @@ std::optional<std::string> readIni(const TIniFile& ini, const char* section, con
 [[noreturn]] void failedToSet(const char* name)
 {
     std::string message = core::Format("Failed to set data for '%s'", {name});
-    if (const std::string why =
-            platform::registryWriteFailureReason(platform::HKEY_LOCAL_MACHINE);
+    if (const std::string why = platform::registryWriteFailureReason(platform::HKEY_LOCAL_MACHINE);
         !why.empty())
         message += ": " + why;
     throw ERegistryException(message);
@@ -213,8 +212,8 @@ std::string rawValue(const TRegistry& registry, const char* name)
 {
     platform::DWORD size = 0;
     std::string data;
-    if (platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, nullptr, nullptr,
-                                   &size) == platform::ERROR_SUCCESS) {
+    if (platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, nullptr, nullptr, &size) ==
+        platform::ERROR_SUCCESS) {
         data.resize(size);
         if (platform::RegQueryValueExA(registry.CurrentKey(), name, nullptr, nullptr,
                                        reinterpret_cast<platform::BYTE*>(data.data()),
@@ -656,8 +655,8 @@ OemSnapshot OemSystem::snapshot() const
 {
     OemSnapshot snapshot;
     snapshot.generation = generation_;
-    for (const auto& [name, windowsPath] : {std::pair{"oeminfo.ini", infoFile()},
-                                            std::pair{"oemlogo.bmp", logoFile()}}) {
+    for (const auto& [name, windowsPath] :
+         {std::pair{"oeminfo.ini", infoFile()}, std::pair{"oemlogo.bmp", logoFile()}}) {
         refuseLink(windowsPath);
         const std::filesystem::path host = hostFile(windowsPath);
         OemSnapshot::File file;
@@ -760,7 +759,8 @@ void OemSystem::restore(const OemSnapshot& snapshot) const
                               reinterpret_cast<const platform::BYTE*>(value.data->data()),
                               platform::DWORD(value.data->size()))
                         : platform::RegDeleteValueA(registry.CurrentKey(), value.name.c_str());
-                if (rc != platform::ERROR_SUCCESS && (value.data || rc != platform::ERROR_FILE_NOT_FOUND))
+                if (rc != platform::ERROR_SUCCESS &&
+                    (value.data || rc != platform::ERROR_FILE_NOT_FOUND))
                     failedToSet(value.name.c_str());
             }
         if (transaction.commit() != platform::ERROR_SUCCESS)
@@ -829,16 +829,17 @@ void OemSystem::setLogoDepth(TBitmap& bitmap, LogoDepth depth)
 
 void OemSystem::fitLogo(TPicture& picture, LogoBox box, LogoDepth depth)
 {
-    const TRect fitted =
-        TAdvImage::FitRect(box.width, box.height, picture.Width(), picture.Height());
+    const TRect fitted = FitRect(box.width, box.height, picture.Width(), picture.Height());
     TBitmap bitmap;
     // Drawn into a 24-bit device-independent bitmap, never one of the screen's depth, unless
     // the screen's depth is asked for.
     if (depth != LogoDepth::Screen)
         bitmap.SetPixelFormat(pf24bit);
     bitmap.SetSize(fitted.Width(), fitted.Height());
-    if (TGraphic* graphic = picture.Graphic(); graphic != nullptr && !bitmap.Empty())
-        bitmap.Canvas().StretchDraw(fitted, *graphic);
+    if (TGraphic* graphic = picture.Graphic(); graphic != nullptr && !bitmap.Empty()) {
+        BitmapDrawTarget target(bitmap);
+        graphic->Draw(target, fitted);
+    }
     setLogoDepth(bitmap, depth);
     picture.SetGraphic(&bitmap);
 }

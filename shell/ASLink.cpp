@@ -1,6 +1,7 @@
 #include "shell/ASLink.h"
 
 #include "core/AsciiCase.h"
+#include "desktop/QtColor.h"
 #include "desktop/ShellExecute.h"
 #include "desktop/TApplication.h"
 #include "platform/WinExec.h"
@@ -36,8 +37,8 @@ void offsetRect(TRect& r, int dx, int dy)
 // Draws text twice: first its shadow in shadowColor, shifted to the side that position names
 // by size pixels, then the text itself over it in the canvas's font colour. rect becomes the
 // area both cover, which is what a measurement (DT_CALCRECT) reports.
-void drawShadowText(TCanvas& canvas, const std::string& text, TRect& rect, unsigned flags,
-                    int size, TColor shadowColor, TShadowPosition position)
+void drawShadowText(TCanvas& canvas, const std::string& text, TRect& rect, unsigned flags, int size,
+                    TColor shadowColor, TShadowPosition position)
 {
     TRect textRect = rect;
     TRect shadowRect = rect;
@@ -94,9 +95,8 @@ unsigned alignmentFlag(TAlignment alignment)
 
 const char* TASLink::URLPrefix(TURLType type)
 {
-    static const char* const prefixes[] = {"file://", "ftp://",  "gopher://",
-                                           "http://", "https://", "mailto:",
-                                           "news:",   "telnet:", "wais:"};
+    static const char* const prefixes[] = {"file://", "ftp://", "gopher://", "http://", "https://",
+                                           "mailto:", "news:",  "telnet:",   "wais:"};
     return prefixes[type];
 }
 
@@ -377,7 +377,8 @@ void TASLink::paintEvent(QPaintEvent*)
         DoDrawText(canvas_, rect, flags | DT_CALCRECT);
         rect.Left = client.Left;
         rect.Right = client.Right;
-        const int shift = layout_ == tlBottom ? height() - rect.Bottom : (height() - rect.Bottom) / 2;
+        const int shift =
+            layout_ == tlBottom ? height() - rect.Bottom : (height() - rect.Bottom) / 2;
         offsetRect(rect, 0, shift);
     }
     DoDrawText(canvas_, rect, flags);

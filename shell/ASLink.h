@@ -4,7 +4,7 @@
 #include "core/TShadowPosition.h"
 #include "core/TShiftState.h"
 #include "core/TTextLayout.h"
-#include "imaging/TCanvas.h"
+#include "desktop/TCanvas.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -77,7 +77,10 @@ public:
     void SetFontColor(TColor value);
     bool Enabled() const { return isEnabled(); }
     void SetEnabled(bool value) { setEnabled(value); }
-    void SetBounds(int left, int top, int width, int height) { setGeometry(left, top, width, height); }
+    void SetBounds(int left, int top, int width, int height)
+    {
+        setGeometry(left, top, width, height);
+    }
 
     TNotifyEvent OnClick;
     TNotifyEvent OnDblClick;

@@ -1,5 +1,6 @@
 #include "sysprops/SysPropsWindow.h"
 
+#include "desktop/QtImage.h"
 #include "imaging/TBitmap.h"
 
 #include <QDialog>
@@ -83,8 +84,8 @@ OemDetails OemDetails::read()
             if (!logo.Empty())
                 details.logo = system.generation() == oem::Generation::Windows9x &&
                                        logo.PixelFormat() == pf8bit
-                                   ? withKeyColourTransparent(logo.toImage())
-                                   : logo.toImage();
+                                   ? withKeyColourTransparent(toQImage(logo))
+                                   : toQImage(logo);
         } catch (const std::exception&) {
             // A missing or damaged logo shows no picture; the text still shows.
         }

@@ -1,7 +1,7 @@
 #include "app/Unit1.h"
+#include "controls/AdvImage.h"
 #include "controls/TRxSpeedButton.h"
 #include "desktop/TApplication.h"
-#include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "shell/TShortcuts.h"

@@ -1,17 +1,17 @@
 #include "app/ElidedPathDelegate.h"
 #include "app/TStatusBar.h"
 #include "app/Unit1.h"
+#include "controls/AdvImage.h"
 #include "controls/TRxSpeedButton.h"
 #include "core/Exceptions.h"
 #include "core/TStringList.h"
 #include "desktop/DesignFont.h"
-#include "desktop/ScreenDepth.h"
 #include "desktop/TApplication.h"
-#include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "imaging/jpeg.h"
 #include "platform/FileAttributes.h"
+#include "platform/ScreenDepth.h"
 #include "scan/TDriveComboBox.h"
 #include "scan/TFilesScan.h"
 #include "tests/imaging/BmpBytes.h"
@@ -43,7 +43,8 @@ struct BmpHeader {
 BmpHeader readBmpHeader(const std::string& bytes)
 {
     auto u32 = [&](std::size_t at) {
-        return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
+        return std::uint32_t(std::uint8_t(bytes[at])) |
+               std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
                std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 |
                std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
     };
@@ -122,8 +123,8 @@ TEST_F(LogoPageTest, TypicalUseScansPreviewsFitsAndSavesTheLogo)
         expected.insert(2, "d:\\Photos\\old.bmp");
     EXPECT_EQ(listed(*form), expected);
     EXPECT_TRUE(form->ListBox1->isVisible());
-    const std::int64_t total = 2 * std::int64_t(jpeg.size()) + std::int64_t(makeBmp(BmpSpec{}).size()) *
-                                                                   (archiveCleared ? 1 : 2);
+    const std::int64_t total = 2 * std::int64_t(jpeg.size()) +
+                               std::int64_t(makeBmp(BmpSpec{}).size()) * (archiveCleared ? 1 : 2);
     EXPECT_EQ(form->StatusBar1->SimpleText().toStdString(),
               "Total files: " + std::to_string(expected.size()) +
                   " Size: " + std::to_string(total / 1024) + " Kb");
@@ -147,7 +148,7 @@ TEST_F(LogoPageTest, TypicalUseScansPreviewsFitsAndSavesTheLogo)
     const BmpHeader saved = readBmpHeader(readFile(logo()));
     EXPECT_EQ(saved.width, 180);
     EXPECT_EQ(saved.height, 90);
-    EXPECT_EQ(saved.bitCount, desktop::screenBitsPerPixel());
+    EXPECT_EQ(saved.bitCount, platform::screenBitsPerPixel());
 }
 
 TEST_F(LogoPageTest, JpegSavedWithoutFittingIsWrittenWholeAt24Bits)
@@ -244,7 +245,8 @@ TEST_F(LogoPageTest, TotalsTruncateKilobytesAndAnEmptyDriveListsNothing)
 TEST_F(LogoPageTest, FileSizeLabelTruncatesAndAMissingFileEmptiesThePreview)
 {
     writeFile(drive / "small.bmp", std::string(1023, 'x'));
-    writeFile(drive / "exact.bmp", makeBmp(BmpSpec{}) + std::string(1024 - makeBmp(BmpSpec{}).size(), '\0'));
+    writeFile(drive / "exact.bmp",
+              makeBmp(BmpSpec{}) + std::string(1024 - makeBmp(BmpSpec{}).size(), '\0'));
     auto form = makeForm();
     selectDrive(*form, 'd');
     form->RxSpeedButton2Click(form->RxSpeedButton2);
@@ -440,7 +442,8 @@ TEST_F(LogoPageTest, LongPathsShowTheirFileNamesAndTheWholePathAsTooltip)
     auto form = makeForm();
     selectDrive(*form, 'd');
     form->RxSpeedButton2Click(form->RxSpeedButton2);
-    const QString path = "d:\\a folder with a long name\\another long folder name\\2019\\beach-at-dusk.jpg";
+    const QString path =
+        "d:\\a folder with a long name\\another long folder name\\2019\\beach-at-dusk.jpg";
     ASSERT_EQ(listed(*form), QStringList{path});
     // The list keeps its place and size, and its rows fit it: nothing scrolls sideways.
     EXPECT_EQ(form->ListBox1->geometry(), QRect(288, 34, 212, 173));

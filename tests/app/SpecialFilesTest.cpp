@@ -2,8 +2,8 @@
 // scans and previews without ever waiting on one of them.
 #include "tests/support/SpecialFiles.h"
 #include "app/Unit1.h"
+#include "controls/AdvImage.h"
 #include "controls/TRxSpeedButton.h"
-#include "imaging/AdvImage.h"
 #include "imaging/TPicture.h"
 #include "scan/TDriveComboBox.h"
 #include "tests/support/TempPrefix.h"

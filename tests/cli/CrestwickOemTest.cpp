@@ -1,11 +1,11 @@
 #include "app/TStatusBar.h"
 #include "app/Unit1.h"
+#include "controls/AdvImage.h"
 #include "controls/TRxSpeedButton.h"
-#include "desktop/ScreenDepth.h"
 #include "desktop/TApplication.h"
-#include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "oem/OemSystem.h"
+#include "platform/ScreenDepth.h"
 #include "platform/TRegistry.h"
 #include "tests/imaging/BmpBytes.h"
 #include "tests/imaging/JpegFixtures.h"
@@ -120,8 +120,7 @@ std::string registryString(const std::string& name)
 {
     TRegistry registry;
     registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-    if (!registry.OpenKey(kOemInformationKey, false) ||
-        !registry.ValueExists(name))
+    if (!registry.OpenKey(kOemInformationKey, false) || !registry.ValueExists(name))
         return "(missing)";
     return registry.ReadString(name);
 }
@@ -261,8 +260,7 @@ TEST_P(CrestwickOemTest, SetReadsAnArgumentThatIsNotUtf8InTheSystemsCodePage)
         EXPECT_EQ(registryString("Model"), "Caf\xC3\xA9 \xC3\xBC");
     }
     const Result shown = runTool({"show", "--json"});
-    EXPECT_NE(shown.out.find("\"manufacturer\":\"M\xC3\xBCller\""), std::string::npos)
-        << shown.out;
+    EXPECT_NE(shown.out.find("\"manufacturer\":\"M\xC3\xBCller\""), std::string::npos) << shown.out;
 }
 
 // Backup, then changes of every kind, then restore gives back the whole state: the files
@@ -275,8 +273,7 @@ TEST_P(CrestwickOemTest, BackupThenChangesThenRestoreGivesBackTheWholeState)
         ASSERT_EQ(runTool({"set", "--model", "Mod\xc3\xa8le \"1\" \\ x"}).status, 0);
         TRegistry registry;
         registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
-        ASSERT_TRUE(registry.OpenKey(kOemInformationKey,
-                                     false));
+        ASSERT_TRUE(registry.OpenKey(kOemInformationKey, false));
         registry.WriteString("SupportURL", "https://example.com");
         writeFile(infoFile(), kInfo);
     }
@@ -316,7 +313,8 @@ TEST_P(CrestwickOemTest, ABackupOfTheFirstFormatIsRestored)
     makeSystem(GetParam());
     const fs::path folder = temp() / "backup";
     fs::create_directory(folder);
-    std::string manifest = "crestwick-oem backup 1\nfile oeminfo.ini present\nfile oemlogo.bmp absent\n";
+    std::string manifest =
+        "crestwick-oem backup 1\nfile oeminfo.ini present\nfile oemlogo.bmp absent\n";
     if (GetParam() == Kind::Nt6) {
         manifest += "value Manufacturer 1\nvalue Model 1\nvalue Logo absent\n";
         writeFile(folder / "Manufacturer.value", std::string("Acm\xc3\xa9\0", 6));
@@ -557,8 +555,9 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
     EXPECT_EQ(modeOf(folder / "manifest.txt"), 0600u);
     const Result again = runTool({"backup", folder.string()});
     EXPECT_EQ(again.status, 1);
-    EXPECT_NE(again.err.find(folder.string() + " already holds a backup; give --force to replace it"),
-              std::string::npos)
+    EXPECT_NE(
+        again.err.find(folder.string() + " already holds a backup; give --force to replace it"),
+        std::string::npos)
         << again.err;
     ASSERT_EQ(runTool({"backup", folder.string(), "--force"}).status, 0);
 
@@ -610,8 +609,7 @@ TEST_P(CrestwickOemTest, BackupsArePrivateAndRestoreRefusesWhatBackupNeverWrites
          "Not a crestwick-oem backup"},
         {"a logo larger than 64 MiB",
          [&](const fs::path& copy) {
-             writeFile(copy / "manifest.txt",
-                       "crestwick-oem backup 2\nfile oemlogo.bmp present\n");
+             writeFile(copy / "manifest.txt", "crestwick-oem backup 2\nfile oemlogo.bmp present\n");
              fs::resize_file((writeFile(copy / "oemlogo.bmp", "BM"), copy / "oemlogo.bmp"),
                              (std::uintmax_t(64) << 20) + 1);
          },
@@ -660,8 +658,7 @@ TEST_P(CrestwickOemTest, AnUnresolvableDriveIsNamedAndNothingIsCreated)
               std::vector<std::string>{"logo", (temp() / "new.bmp").string()}}) {
             const Result result = runTool(args);
             EXPECT_EQ(result.status, 1) << args[0];
-            EXPECT_NE(result.err.find("Drive C: of this system cannot be found"),
-                      std::string::npos)
+            EXPECT_NE(result.err.find("Drive C: of this system cannot be found"), std::string::npos)
                 << result.err;
             EXPECT_EQ(listTree(temp()), tree) << args[0];
             EXPECT_EQ(readFile(prefix() / "system.reg"), registry) << args[0];
@@ -781,7 +778,7 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
         bool fitOnly;
     } depths[] = {{24, {}, false}, {24, {"--depth", "24"}, false}, {8, {"--depth=8"}, true}};
     for (const auto& depth : depths) {
-        desktop::overrideScreenBitsPerPixel(depth.screenBits);
+        platform::overrideScreenBitsPerPixel(depth.screenBits);
         for (const char* name : {"wide.bmp", "photo.JPG", "small.jpg"}) {
             for (const bool fit : {false, true}) {
                 if (depth.fitOnly && !fit)
@@ -811,7 +808,7 @@ TEST_F(TempPrefixTest, CrestwickOemLogoMatchesTheWindowsSaveLogo)
             }
         }
     }
-    desktop::overrideScreenBitsPerPixel(0);
+    platform::overrideScreenBitsPerPixel(0);
 }
 
 namespace {
@@ -1047,8 +1044,7 @@ TEST_F(TempPrefixTest, ConcurrentSavesToOneSystemKeepEveryChange)
         {"9x", [&] { createDefaultPrefix(); }, windowsDir() / "system", {}},
         {"NT 5", [&] { stock::makeNt5(prefix()); }, drive / "System32", {}},
         {"NT 6", [&] { stock::makeNt6(prefix()); }, drive / "system32", prefix() / "system.reg"},
-        {"NT 6 disk",
-         [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
+        {"NT 6 disk", [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
          prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
     };
     const fs::path picture = temp() / "new.bmp";
@@ -1117,8 +1113,7 @@ TEST_F(TempPrefixTest, CrestwickOemGivesUpWhileAnotherProgramSaves)
     const Result result = runTool({"set", "--model", "X"});
     ::close(folder);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              "crestwick-oem: Another program is saving to this system. Try again.\n");
+    EXPECT_EQ(result.err, "crestwick-oem: Another program is saving to this system. Try again.\n");
     EXPECT_EQ(readFile(prefix() / "system.reg"), before);
     EXPECT_EQ(runTool({"set", "--model", "X"}).status, 0);
 }
@@ -1143,10 +1138,9 @@ TEST_F(TempPrefixTest, SavesKilledAtAnyMomentLeaveEveryFileWhole)
 {
     constexpr int kRuns = 30;
     const std::vector<System> systems = {
-        {"NT 6", [&] { stock::makeNt6(prefix()); },
-         prefix() / "drive_c" / "windows" / "system32", prefix() / "system.reg"},
-        {"NT 6 disk",
-         [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
+        {"NT 6", [&] { stock::makeNt6(prefix()); }, prefix() / "drive_c" / "windows" / "system32",
+         prefix() / "system.reg"},
+        {"NT 6 disk", [&] { makeWindows10Volume(prefix()); }, prefix() / "Windows" / "System32",
          prefix() / "Windows" / "System32" / "config" / "SOFTWARE"},
     };
     const fs::path picture = temp() / "new.bmp";
@@ -1165,7 +1159,8 @@ TEST_F(TempPrefixTest, SavesKilledAtAnyMomentLeaveEveryFileWhole)
         EXPECT_EQ(runTool(args).status, 0);
         return int(std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now() - start)
-                       .count()) + 1;
+                       .count()) +
+               1;
     };
     const std::pair<std::string, std::string> pairs[] = {{"Maker A", "Model A"},
                                                          {"Maker B", "Model B"}};
@@ -1182,8 +1177,8 @@ TEST_F(TempPrefixTest, SavesKilledAtAnyMomentLeaveEveryFileWhole)
         const fs::path logo = system.logo();
         writeFile(info, kInfo);
         const auto setArgs = [&](int which) {
-            return std::vector<std::string>{"set", "--manufacturer", pairs[which].first,
-                                            "--model", pairs[which].second};
+            return std::vector<std::string>{"set", "--manufacturer", pairs[which].first, "--model",
+                                            pairs[which].second};
         };
         const int setMs = timedRun(setArgs(0));
         const int logoMs = timedRun({"logo", picture.string()});

@@ -1,5 +1,7 @@
 #include "controls/TRxButtonGlyph.h"
 
+#include "desktop/QtColor.h"
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,9 +1,10 @@
 #include "gif/MPGifImg.h"
 
+#include "controls/AdvImage.h"
 #include "core/Exceptions.h"
+#include "desktop/QtImage.h"
+#include "desktop/TCanvas.h"
 #include "gif/MPTimer.h"
-#include "imaging/AdvImage.h"
-#include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
 #include "tests/gif/GifTestData.h"
 #include "tests/support/TempPrefix.h"
@@ -50,7 +51,7 @@ void load(TGIFImage& image, const std::string& bytes)
 
 std::uint32_t rgbAt(const TBitmap& bitmap, int x, int y)
 {
-    return bitmap.toImage().pixel(x, y) & 0xFFFFFF;
+    return toQImage(bitmap).pixel(x, y) & 0xFFFFFF;
 }
 
 template <class Error, class Action> std::string messageOf(Action&& action)
@@ -471,7 +472,7 @@ TEST_F(GifImage, PlainTextIsDrawnAndItsErrorsGoToTheOwner)
         ASSERT_EQ(image.FrameCount(), 1);
         EXPECT_TRUE(errors.empty());
         // The background colour fills the text's cell; the frame was red.
-        const QImage pixels = image.FrameBitmap(0).toImage();
+        const QImage pixels = toQImage(image.FrameBitmap(0));
         bool white = false;
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x)

@@ -2,9 +2,10 @@
 // file header's pixel offset, checked pixel by pixel on small files built here.
 #include "tests/imaging/BmpBytes.h"
 
-#include "desktop/ScreenDepth.h"
+#include "desktop/QtImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TStream.h"
+#include "platform/ScreenDepth.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ QImage loaded(const std::string& bytes)
     TMemoryStream stream(bytes);
     TBitmap bitmap;
     bitmap.LoadFromStream(stream);
-    return bitmap.toImage();
+    return toQImage(bitmap);
 }
 
 // Compares every pixel with a picture given as rows from the top, one character a pixel.
@@ -47,8 +48,8 @@ void expectPixels(const QImage& image, const std::vector<std::uint32_t>& table,
 // Run-length files decode into a bitmap of the screen's depth; 32 bits keep every colour.
 class ScreenDepth32 : public ::testing::Test {
 protected:
-    void SetUp() override { desktop::overrideScreenBitsPerPixel(32); }
-    void TearDown() override { desktop::overrideScreenBitsPerPixel(0); }
+    void SetUp() override { platform::overrideScreenBitsPerPixel(32); }
+    void TearDown() override { platform::overrideScreenBitsPerPixel(0); }
 };
 
 class BitmapPixels : public ScreenDepth32 {};
@@ -233,5 +234,36 @@ TEST_F(BitmapPixels, PixelsStartAtTheOffsetInTheFileHeader)
         file.replace(10, 4, offsetField);                                     // pixel offset
         file.replace(2, 4, BmpBytes().u32(std::uint32_t(file.size())).bytes); // file size
         expectPixels(loaded(file), table, c.rows);
+    }
+}
+
+TEST(ScreenBitmapColours, EachDepthKeepsTheColoursQtsImagesOfThatDepthKeep)
+{
+    // Every channel value, in each channel, as a screen-compatible bitmap of each depth keeps
+    // it: the same colours that a Qt image of the screen's format holds.
+    RgbImage ramp(256, 3);
+    for (int v = 0; v < 256; ++v) {
+        ramp.scanLine(0)[v] = rgbOf(v, 0, 255 - v);
+        ramp.scanLine(1)[v] = rgbOf(255 - v, v, 0);
+        ramp.scanLine(2)[v] = rgbOf(v / 2, 255 - v, v);
+    }
+    const struct {
+        int bits;
+        QImage::Format format;
+    } cases[] = {{32, QImage::Format_RGB32},
+                 {24, QImage::Format_RGB888},
+                 {16, QImage::Format_RGB555},
+                 {15, QImage::Format_RGB555}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bits);
+        platform::overrideScreenBitsPerPixel(c.bits);
+        TBitmap bitmap;
+        bitmap.SetSize(256, 3);
+        bitmap.storePixels(ramp);
+        platform::overrideScreenBitsPerPixel(0);
+        ASSERT_EQ(bitmap.ScreenBits(), c.bits);
+        const QImage expected =
+            qtImageOf(ramp).convertToFormat(c.format).convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(toQImage(bitmap), expected);
     }
 }

@@ -3,11 +3,13 @@
 #include "tests/imaging/BmpBytes.h"
 
 #include "core/Exceptions.h"
-#include "desktop/ScreenDepth.h"
+#include "desktop/BitmapCanvas.h"
+#include "desktop/QtImage.h"
+#include "imaging/BitmapDrawTarget.h"
 #include "imaging/TBitmap.h"
-#include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
 #include "imaging/TStream.h"
+#include "platform/ScreenDepth.h"
 #include "tests/support/TempPrefix.h"
 
 #include <filesystem>
@@ -103,14 +105,14 @@ TEST(Bitmap, PixelsDecodeThroughTheColourTableAndMasks)
     BmpSpec spec{2, 1, 8, 0, {0x00FF0000, 0x000000FF}, {}, false, 2};
     TBitmap bitmap;
     load(bitmap, makeBmp(spec, std::string("\x00\x01\x00\x00", 4)));
-    QImage image = bitmap.toImage();
+    QImage image = toQImage(bitmap);
     EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
     EXPECT_EQ(image.pixel(1, 0), qRgb(0, 0, 255));
 
     // 5-6-5: pure green is 0x07E0; bottom-up rows put the first row at the bottom.
     BmpSpec spec16{1, 2, 16, 3, {}, {0xF800, 0x07E0, 0x001F}, false, 0};
     load(bitmap, makeBmp(spec16, std::string("\xE0\x07\x00\x00\x00\xF8\x00\x00", 8)));
-    image = bitmap.toImage();
+    image = toQImage(bitmap);
     EXPECT_EQ(image.pixel(0, 1), qRgb(0, 255, 0));
     EXPECT_EQ(image.pixel(0, 0), qRgb(255, 0, 0));
 }
@@ -145,7 +147,7 @@ TEST(Bitmap, AShortPixelAreaLoadsWithTheMissingRowsZero)
     file.resize(file.size() - 16);
     TBitmap bitmap;
     load(bitmap, file);
-    const QImage image = bitmap.toImage();
+    const QImage image = toQImage(bitmap);
     EXPECT_EQ(image.pixel(0, 2), qRgb(255, 255, 255));
     EXPECT_EQ(image.pixel(1, 0), qRgb(0, 0, 0));
     EXPECT_EQ(image.pixel(1, 1), qRgb(0, 0, 0));
@@ -158,7 +160,7 @@ TEST(Bitmap, AnInformationHeaderCutShortReadsAsZero)
     TBitmap bitmap;
     load(bitmap, file);
     EXPECT_EQ(bitmap.Width(), 5);
-    EXPECT_EQ(bitmap.toImage().pixel(0, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(toQImage(bitmap).pixel(0, 0), qRgb(0, 0, 0));
 }
 
 TEST(Bitmap, RunLengthFilesBecomeScreenDepthBitmapsWithAColourTable)
@@ -174,11 +176,11 @@ TEST(Bitmap, RunLengthFilesBecomeScreenDepthBitmapsWithAColourTable)
     BmpSpec spec{4, 2, 8, 1, {0x00000000, 0x0000FF00}, {}, false, 2};
     for (int depth : {32, 16, 24}) {
         SCOPED_TRACE(depth);
-        desktop::overrideScreenBitsPerPixel(depth);
+        platform::overrideScreenBitsPerPixel(depth);
         TBitmap bitmap;
         load(bitmap, makeBmp(spec, rle.bytes));
         EXPECT_EQ(bitmap.HandleType(), bmDDB);
-        const QImage image = bitmap.toImage();
+        const QImage image = toQImage(bitmap);
         EXPECT_EQ(image.pixel(0, 1), qRgb(0, 255, 0));
         EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));
         EXPECT_EQ(image.pixel(1, 0), qRgb(0, 255, 0));
@@ -194,9 +196,9 @@ TEST(Bitmap, RunLengthFilesBecomeScreenDepthBitmapsWithAColourTable)
         // The written file reads back with the same pixels.
         TBitmap again;
         load(again, out);
-        EXPECT_EQ(again.toImage().pixel(0, 1), qRgb(0, 255, 0));
+        EXPECT_EQ(toQImage(again).pixel(0, 1), qRgb(0, 255, 0));
     }
-    desktop::overrideScreenBitsPerPixel(0);
+    platform::overrideScreenBitsPerPixel(0);
 }
 
 TEST(Bitmap, DamagedFilesFailWithTheLoadersErrors)
@@ -267,25 +269,26 @@ TEST(Bitmap, PixelFormatConversionsKeepTheColours)
 {
     TBitmap bitmap;
     load(bitmap, makeBmp({5, 3, 24, 0, {}, {}, false, 0}));
-    const QImage before = bitmap.toImage();
+    const QImage before = toQImage(bitmap);
     bitmap.SetPixelFormat(pf32bit);
     EXPECT_EQ(bitmap.InfoHeader().BitCount, 32);
-    EXPECT_EQ(bitmap.toImage(), before);
+    EXPECT_EQ(toQImage(bitmap), before);
     bitmap.SetPixelFormat(pf24bit);
-    EXPECT_EQ(bitmap.toImage(), before);
+    EXPECT_EQ(toQImage(bitmap), before);
     bitmap.SetPixelFormat(pfDevice);
     EXPECT_EQ(bitmap.HandleType(), bmDDB);
-    EXPECT_EQ(bitmap.toImage(), before);
+    EXPECT_EQ(toQImage(bitmap), before);
 }
 
 TEST(Bitmap, DrawingOnADeviceIndependentBitmapKeepsItsForm)
 {
     TBitmap bitmap;
     load(bitmap, makeBmp({5, 3, 24, 0, {}, {}, false, 0}));
-    bitmap.Canvas().Brush.Color = clRed;
-    bitmap.Canvas().FillRect({0, 0, 2, 1});
+    BitmapCanvas canvas(bitmap);
+    canvas.Brush.Color = clRed;
+    canvas.FillRect({0, 0, 2, 1});
     EXPECT_EQ(bitmap.HandleType(), bmDIB);
-    EXPECT_EQ(bitmap.toImage().pixel(1, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(toQImage(bitmap).pixel(1, 0), qRgb(255, 0, 0));
     EXPECT_EQ(bitmap.ScanLine(0)[2], 0xFF); // red byte of the first pixel
 }
 
@@ -295,12 +298,27 @@ TEST(Bitmap, StretchDrawingDropsWholeRowsAndColumns)
     BmpSpec spec{4, 1, 8, 0, {0x0000FF, 0x00FF00, 0xFF0000, 0xFFFFFF}, {}, false, 4};
     TBitmap source;
     load(source, makeBmp(spec, std::string("\x00\x01\x02\x03", 4)));
-    TBitmap target;
-    target.SetSize(2, 1);
-    target.Canvas().StretchDraw({0, 0, 2, 1}, source);
-    const QImage image = target.toImage();
-    EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 255));
-    EXPECT_EQ(image.pixel(1, 0), qRgb(255, 0, 0));
+    // Drawn with Qt's painter on a canvas of the bitmap, and on its pixels without a screen
+    // (as the command-line tool fits a logo): the same pixels, a 24-bit bitmap keeping its form.
+    for (const bool withCanvas : {true, false}) {
+        SCOPED_TRACE(withCanvas ? "canvas" : "pixels");
+        TBitmap target;
+        target.SetPixelFormat(pf24bit);
+        target.SetSize(3, 2);
+        if (withCanvas) {
+            BitmapCanvas(target).StretchDraw({0, 0, 2, 1}, source);
+        } else {
+            BitmapDrawTarget pixels(target);
+            source.Draw(pixels, {0, 0, 2, 1});
+        }
+        const QImage image = toQImage(target);
+        EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 255));
+        EXPECT_EQ(image.pixel(1, 0), qRgb(255, 0, 0));
+        EXPECT_EQ(image.pixel(2, 0), qRgb(0, 0, 0)); // outside the rectangle: untouched
+        EXPECT_EQ(image.pixel(0, 1), qRgb(0, 0, 0));
+        EXPECT_EQ(target.PixelFormat(), pf24bit);
+        EXPECT_EQ(target.ScanLine(0)[0], 0xFF); // blue byte of the first pixel
+    }
 }
 
 TEST_F(BitmapFile, AnEmptyBitmapSavesAZeroLengthFile)
@@ -359,11 +377,12 @@ TEST(Bitmap, AScreenBitmapIsSavedAtTheScreensDepth)
     const Case cases[] = {{32, 32, 0}, {24, 24, 0}, {16, 16, 0}, {8, 8, 256}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.screen);
-        desktop::overrideScreenBitsPerPixel(c.screen);
+        platform::overrideScreenBitsPerPixel(c.screen);
         TBitmap bitmap;
         bitmap.SetSize(3, 2);
-        bitmap.Canvas().Brush.Color = clRed;
-        bitmap.Canvas().FillRect({0, 0, 3, 2});
+        BitmapCanvas canvas(bitmap);
+        canvas.Brush.Color = clRed;
+        canvas.FillRect({0, 0, 3, 2});
         EXPECT_EQ(bitmap.HandleType(), bmDDB);
         const std::string out = saved(bitmap);
         EXPECT_EQ(u16At(out, 28), c.bits);
@@ -371,7 +390,7 @@ TEST(Bitmap, AScreenBitmapIsSavedAtTheScreensDepth)
         EXPECT_EQ(u32At(out, 46), c.colors);
         TBitmap again;
         load(again, out);
-        EXPECT_EQ(again.toImage().pixel(2, 1), qRgb(255, 0, 0));
+        EXPECT_EQ(toQImage(again).pixel(2, 1), qRgb(255, 0, 0));
     }
-    desktop::overrideScreenBitsPerPixel(0);
+    platform::overrideScreenBitsPerPixel(0);
 }

@@ -4,6 +4,10 @@
 
 #include "imaging/TBitmap.h"
 
+#include "desktop/QtImage.h"
+
+#include <QImage>
+
 #include <functional>
 #include <memory>
 
@@ -51,7 +55,7 @@ TEST(ColorQuantizer, APictureOfFewColoursKeepsThemExactly)
     EXPECT_EQ(quantizer.palette().Entries.size(), 5u);
     const auto dest = indexes(*source, quantizer);
     dest->SetPalette(quantizer.palette());
-    EXPECT_EQ(dest->toImage(), source->toImage());
+    EXPECT_EQ(toQImage(*dest), toQImage(*source));
 }
 
 TEST(ColorQuantizer, ManyColoursShareALimitedPaletteAndKeepTheirAverage)
@@ -74,7 +78,7 @@ TEST(ColorQuantizer, ManyColoursShareALimitedPaletteAndKeepTheirAverage)
         EXPECT_LE(quantizer.palette().Entries.size(), std::size_t(c.maxColors));
         const auto dest = indexes(*source, quantizer);
         dest->SetPalette(quantizer.palette());
-        const QImage in = source->toImage(), out = dest->toImage();
+        const QImage in = toQImage(*source), out = toQImage(*dest);
         double sum[2][3] = {};
         for (int y = 0; y < 64; ++y)
             for (int x = 0; x < 64; ++x)

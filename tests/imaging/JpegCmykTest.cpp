@@ -4,6 +4,7 @@
 #include "tests/imaging/JpegFixtures.h"
 
 #include "core/Exceptions.h"
+#include "desktop/QtImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/jpeg.h"
 
@@ -54,11 +55,11 @@ TEST(JpegCmyk, PicturesDecodeTo24BitsInTheirOwnColours)
         EXPECT_FALSE(jpeg.CompressedData().empty());
         TBitmap& bitmap = jpeg.DecodedBitmap();
         EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
-        expectBlockColours(bitmap.toImage(), 4);
+        expectBlockColours(toQImage(bitmap), 4);
         // Scaling works as for any picture.
         jpeg.SetScale(jsHalf);
         EXPECT_EQ(jpeg.Width(), 32);
-        expectBlockColours(jpeg.DecodedBitmap().toImage(), 6, 2);
+        expectBlockColours(toQImage(jpeg.DecodedBitmap()), 6, 2);
     }
 }
 
@@ -79,7 +80,7 @@ TEST(JpegCmyk, PicturesDecodeTo8BitsWithAPaletteOfTheirColours)
             for (int y = 0; y < bitmap.Height(); ++y)
                 for (int x = 0; x < bitmap.Width(); ++x)
                     ASSERT_LT(bitmap.ScanLine(y)[x], colours);
-            expectBlockColours(bitmap.toImage(), 8);
+            expectBlockColours(toQImage(bitmap), 8);
         }
     }
 }
@@ -99,7 +100,7 @@ TEST(JpegCmyk, TheGreyOptionGivesTheLuminanceOfEachBlock)
             EXPECT_EQ(e.Red, e.Green);
             EXPECT_EQ(e.Green, e.Blue);
         }
-        const QImage image = bitmap.toImage();
+        const QImage image = toQImage(bitmap);
         for (int y = 8; y < 32; y += 16) {
             for (int x = 8; x < 64; x += 16) {
                 const auto c = blockColour(x, y);
@@ -142,7 +143,7 @@ TEST(JpegCmyk, ProgressiveFilesDecodeAlsoScanByScan)
             EXPECT_TRUE(jpeg.ProgressiveEncoding);
             jpeg.ProgressiveDisplay = progressiveDisplay;
             jpeg.SetPixelFormat(format);
-            expectBlockColours(jpeg.DecodedBitmap().toImage(), 8);
+            expectBlockColours(toQImage(jpeg.DecodedBitmap()), 8);
         }
     }
 }

@@ -2,6 +2,7 @@
 // quantiser chose, and pure black and white kept pure.
 #include "tests/imaging/JpegFixtures.h"
 
+#include "desktop/QtImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TStream.h"
 #include "imaging/jpeg.h"
@@ -122,7 +123,7 @@ TEST(JpegPalette, EightBitAndGreyDecodesHoldTheQuantisersColoursAndIndexes)
         for (std::size_t i = 0; i < palette.size(); ++i)
             EXPECT_EQ(rgbOf(palette[i]), rgbOf(expected.colours[i])) << "entry " << i;
 
-        const QImage image = bitmap.toImage();
+        const QImage image = toQImage(bitmap);
         ASSERT_EQ(bitmap.Height(), int(expected.rows.size()));
         for (int y = 0; y < bitmap.Height(); ++y) {
             ASSERT_EQ(bitmap.Width(), int(expected.rows[std::size_t(y)].size()));
@@ -165,7 +166,7 @@ TEST(JpegPalette, BlackAndWhiteStayBlackAndWhiteInGrey)
         jpeg.SetPerformance(c.performance);
         TBitmap& bitmap = jpeg.DecodedBitmap();
         ASSERT_EQ(bitmap.PixelFormat(), pf8bit);
-        const QImage image = bitmap.toImage();
+        const QImage image = toQImage(bitmap);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 32; ++x)
                 ASSERT_EQ(image.pixel(x, y), x < 16 ? qRgb(0, 0, 0) : qRgb(255, 255, 255))
@@ -177,6 +178,6 @@ TEST(JpegPalette, BlackAndWhiteStayBlackAndWhiteInGrey)
         TMemoryStream in{std::string(out.bytes())};
         TBitmap again;
         again.LoadFromStream(in);
-        EXPECT_EQ(again.toImage(), image);
+        EXPECT_EQ(toQImage(again), image);
     }
 }

@@ -3,6 +3,7 @@
 #include "tests/imaging/JpegFixtures.h"
 
 #include "core/Exceptions.h"
+#include "desktop/QtImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "imaging/jpeg.h"
@@ -101,7 +102,7 @@ TEST(Jpeg, ColourPicturesDecodeTo24BitsBlueFirst)
     load(jpeg, makeJpeg({64, 48, false, false, 95}));
     TBitmap& bitmap = jpeg.DecodedBitmap();
     EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
-    const QImage image = bitmap.toImage();
+    const QImage image = toQImage(bitmap);
     // Right edge: red high; bottom: green high; blue near 64 everywhere.
     const QRgb corner = image.pixel(63, 47);
     EXPECT_GT(qRed(corner), 220);
@@ -255,7 +256,7 @@ TEST(Jpeg, EncodingABitmapMakesAJpegOfItsSize)
         EXPECT_EQ(again.Width(), 40);
         EXPECT_EQ(again.Height(), 30);
         EXPECT_EQ(again.ProgressiveEncoding, progressive);
-        const QRgb corner = again.DecodedBitmap().toImage().pixel(39, 29);
+        const QRgb corner = toQImage(again.DecodedBitmap()).pixel(39, 29);
         EXPECT_GT(qRed(corner), 200);
     }
 }
@@ -267,7 +268,7 @@ TEST(Jpeg, ProgressiveDisplayDecodesEveryScan)
     jpeg.ProgressiveDisplay = true;
     for (TJPEGPixelFormat format : {jf24Bit, jf8Bit}) {
         jpeg.SetPixelFormat(format);
-        const QImage image = jpeg.DecodedBitmap().toImage();
+        const QImage image = toQImage(jpeg.DecodedBitmap());
         EXPECT_GT(qRed(image.pixel(47, 31)), 200);
     }
 }

@@ -1,8 +1,8 @@
 // Pictures named by FIFOs, sockets and links to devices: every load fails as for a file that
 // cannot be opened, and the viewer treats the name as no file at all.
 #include "tests/support/SpecialFiles.h"
+#include "controls/AdvImage.h"
 #include "core/Exceptions.h"
-#include "imaging/AdvImage.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
 #include "imaging/jpeg.h"

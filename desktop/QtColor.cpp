@@ -1,4 +1,4 @@
-#include "imaging/GraphicsTypes.h"
+#include "desktop/QtColor.h"
 
 #include <QApplication>
 #include <QPalette>

@@ -1,7 +1,8 @@
-#include "imaging/AdvImage.h"
+#include "controls/AdvImage.h"
 
 #include "core/Exceptions.h"
 #include "core/Format.h"
+#include "desktop/BitmapCanvas.h"
 #include "desktop/TApplication.h"
 #include "imaging/TAnimatedGraphic.h"
 #include "imaging/TBitmap.h"
@@ -300,27 +301,7 @@ void TAdvImage::paintEvent(QPaintEvent*)
 
 TRect TAdvImage::FitRect(int w, int h, int pw, int ph)
 {
-    // Quotients in extended precision, cut toward zero.
-    using Extended = long double;
-    int rw = 0, rh = 0;
-    if (h < ph && w < pw) {
-        rh = int(Extended(w) / Extended(pw) * Extended(ph));
-        rw = w;
-        if (rh > h) {
-            rw = int(Extended(h) / Extended(rh) * Extended(w));
-            rh = h;
-        }
-    } else if (h < ph) {
-        rw = int(Extended(h) / Extended(ph) * Extended(pw));
-        rh = h;
-    } else if (w < pw) {
-        rw = w;
-        rh = int(Extended(w) / Extended(pw) * Extended(ph));
-    } else {
-        rw = pw;
-        rh = ph;
-    }
-    return {0, 0, rw, rh};
+    return ::FitRect(w, h, pw, ph);
 }
 
 TRect TAdvImage::CenterRect(const TRect& outer, const TRect& inner)
@@ -416,7 +397,7 @@ std::unique_ptr<TBitmap> TAdvImage::FittedBitmap(const TPicture& picture, const 
     auto bitmap = std::make_unique<TBitmap>();
     bitmap->SetSize(fitted.Width(), fitted.Height());
     if (TGraphic* graphic = picture.Graphic(); graphic != nullptr && !bitmap->Empty())
-        bitmap->Canvas().StretchDraw(fitted, *graphic);
+        BitmapCanvas(*bitmap).StretchDraw(fitted, *graphic);
     return bitmap;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "desktop/TCanvas.h"
 #include "imaging/GraphicsTypes.h"
-#include "imaging/TCanvas.h"
 #include "imaging/TPicture.h"
 #include "imaging/jpeg.h"
 

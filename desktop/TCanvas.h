@@ -1,5 +1,7 @@
 #pragma once
 
+#include "desktop/QtColor.h"
+#include "imaging/DrawTarget.h"
 #include "imaging/GraphicsTypes.h"
 
 #include <functional>
@@ -53,7 +55,7 @@ struct TPen {
 // A drawing surface with the current font, brush and pen, over a Qt painter. A widget makes
 // one around the painter of its paint event (keeping the same canvas between paints keeps its
 // font, brush and pen); a bitmap has one that draws on its pixels.
-class TCanvas {
+class TCanvas : public DrawTarget {
 public:
     // Draws through painter, which stays the caller's. Attach another one later with
     // setPainter (a widget does so in each paint event).
@@ -61,7 +63,7 @@ public:
     // Draws on whatever device begin returns, opening a painter for each operation and calling
     // end after it (a bitmap's canvas).
     TCanvas(std::function<QPaintDevice*()> begin, std::function<void()> end);
-    ~TCanvas();
+    ~TCanvas() override;
     TCanvas(const TCanvas&) = delete;
     TCanvas& operator=(const TCanvas&) = delete;
 
@@ -104,7 +106,7 @@ public:
     void StretchDraw(const TRect& rect, TGraphic& graphic);
 
     // Stretches image into rect, dropping or repeating whole rows and columns (no smoothing).
-    void stretchImage(const TRect& rect, const QImage& image);
+    void stretchImage(const TRect& rect, const RgbImage& image) override;
 
 private:
     class Scope;

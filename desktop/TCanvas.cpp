@@ -1,6 +1,7 @@
-#include "imaging/TCanvas.h"
+#include "desktop/TCanvas.h"
 
 #include "desktop/DesignFont.h"
+#include "desktop/QtImage.h"
 #include "imaging/TGraphic.h"
 
 #include <QApplication>
@@ -329,7 +330,7 @@ void TCanvas::StretchDraw(const TRect& rect, TGraphic& graphic)
     graphic.Draw(*this, rect);
 }
 
-void TCanvas::stretchImage(const TRect& rect, const QImage& image)
+void TCanvas::stretchImage(const TRect& rect, const RgbImage& image)
 {
     if (image.isNull() || rect.Width() <= 0 || rect.Height() <= 0)
         return;
@@ -339,12 +340,10 @@ void TCanvas::stretchImage(const TRect& rect, const QImage& image)
     const int sw = image.width(), sh = image.height();
     const int dw = rect.Width(), dh = rect.Height();
     if (sw == dw && sh == dh) {
-        p->drawImage(QPoint(rect.Left, rect.Top), image);
+        p->drawImage(QPoint(rect.Left, rect.Top), qtImageOf(image));
         return;
     }
-    // Only the part of the target that can be seen is built, one source pixel per target
-    // pixel: target column x takes source column x * sw / dw, so shrinking drops whole rows
-    // and columns and enlarging repeats them.
+    // Only the part of the target that can be seen is built.
     QRect visible = rect.toQRect();
     if (QPaintDevice* device = p->device()) {
         const QRect deviceRect(0, 0, device->width(), device->height());
@@ -354,19 +353,10 @@ void TCanvas::stretchImage(const TRect& rect, const QImage& image)
         visible &= p->clipBoundingRect().toAlignedRect();
     if (visible.isEmpty())
         return;
-    const QImage source = image.convertToFormat(QImage::Format_ARGB32);
-    QImage target(visible.size(), QImage::Format_ARGB32);
-    std::vector<int> columns(std::size_t(visible.width()));
-    for (int x = 0; x < visible.width(); ++x)
-        columns[std::size_t(x)] = int((long long)(visible.left() - rect.Left + x) * sw / dw);
-    for (int y = 0; y < visible.height(); ++y) {
-        const int sy = int((long long)(visible.top() - rect.Top + y) * sh / dh);
-        const auto* in = reinterpret_cast<const QRgb*>(source.constScanLine(sy));
-        auto* out = reinterpret_cast<QRgb*>(target.scanLine(y));
-        for (int x = 0; x < visible.width(); ++x)
-            out[x] = in[columns[std::size_t(x)]];
-    }
-    p->drawImage(visible.topLeft(), target);
+    const RgbImage part = stretchedPart(image, dw, dh,
+                                        Bounds(visible.left() - rect.Left, visible.top() - rect.Top,
+                                               visible.width(), visible.height()));
+    p->drawImage(visible.topLeft(), qtImageOf(part));
 }
 
 void Frame3D(TCanvas& canvas, TRect& rect, TColor topColor, TColor bottomColor, int width)

@@ -3,8 +3,9 @@
 #include "tests/imaging/BmpBytes.h"
 #include "tests/imaging/JpegFixtures.h"
 
+#include "controls/AdvImage.h"
 #include "core/Exceptions.h"
-#include "imaging/AdvImage.h"
+#include "desktop/QtImage.h"
 #include "imaging/TAnimatedGraphic.h"
 #include "imaging/TBitmap.h"
 #include "imaging/TPicture.h"
@@ -313,7 +314,7 @@ TEST_F(Viewer, FitToRectMakesAScreenBitmapOfTheFittedSize)
     EXPECT_EQ(bitmap->Width(), 180);
     EXPECT_EQ(bitmap->Height(), 100);
     EXPECT_EQ(bitmap->HandleType(), bmDDB);
-    EXPECT_EQ(bitmap->toImage().pixel(179, 99), qRgb(0, 0, 255));
+    EXPECT_EQ(toQImage(*bitmap).pixel(179, 99), qRgb(0, 0, 255));
     EXPECT_EQ(viewer.ImageName(), "");
     EXPECT_EQ(viewer.FileSize(), size);
 
