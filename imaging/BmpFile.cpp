@@ -50,6 +50,20 @@ void checkDimensions(std::int64_t width, std::int64_t height, unsigned bitCount)
         invalidBitmap();
 }
 
+void readInfoFields(core::ByteReader& in, TBitmapInfoHeader& info)
+{
+    info.Width = in.i32();
+    info.Height = in.i32();
+    info.Planes = in.u16();
+    info.BitCount = in.u16();
+    info.Compression = in.u32();
+    info.SizeImage = in.u32();
+    info.XPelsPerMeter = in.i32();
+    info.YPelsPerMeter = in.i32();
+    info.ClrUsed = in.u32();
+    info.ClrImportant = in.u32();
+}
+
 ParsedHeaders parseHeaders(core::ByteReader& in)
 {
     ParsedHeaders h;
@@ -83,16 +97,7 @@ ParsedHeaders parseHeaders(core::ByteReader& in)
         std::memcpy(raw.data(), present.data(), present.size());
         // The fields below follow the size field.
         core::ByteReader field(raw.data(), raw.size());
-        info.Width = field.i32();
-        info.Height = field.i32();
-        info.Planes = field.u16();
-        info.BitCount = field.u16();
-        info.Compression = field.u32();
-        info.SizeImage = field.u32();
-        info.XPelsPerMeter = field.i32();
-        info.YPelsPerMeter = field.i32();
-        info.ClrUsed = field.u32();
-        info.ClrImportant = field.u32();
+        readInfoFields(field, info);
         if (headerSize >= 52 && headerSize != 64 && info.Compression == kBitFields)
             h.masks = {field.u32(), field.u32(), field.u32()};
         if (headerSize > kInfoHeaderSize && headerSize <= kOS2v2MaxHeaderSize && headerSize != 52 &&

@@ -38,6 +38,10 @@ struct ParsedHeaders {
     std::uint32_t pixelOffset = 0; // from the file header
 };
 
+// Reads the fields of an information header that follow its size field (width to important
+// colours, 36 bytes) into info.
+void readInfoFields(core::ByteReader& in, TBitmapInfoHeader& info);
+
 // Reads the file header, the information header, the masks and the colour table.
 ParsedHeaders parseHeaders(core::ByteReader& in);
 

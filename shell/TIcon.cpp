@@ -2,6 +2,7 @@
 
 #include "core/ByteReader.h"
 #include "core/Exceptions.h"
+#include "imaging/BmpFile.h"
 
 #include <QPixmap>
 
@@ -81,13 +82,14 @@ IconBitmapHeader readBitmapHeader(core::ByteReader in)
 {
     IconBitmapHeader h;
     h.size = in.u32();
-    h.width = in.i32();
-    h.doubleHeight = in.i32();
-    h.planes = in.u16();
-    h.bitCount = in.u16();
-    h.compression = in.u32();
-    in.skip(12); // image size, horizontal and vertical resolution
-    h.colorsUsed = in.u32();
+    TBitmapInfoHeader info;
+    bmp::readInfoFields(in, info);
+    h.width = info.Width;
+    h.doubleHeight = info.Height;
+    h.planes = info.Planes;
+    h.bitCount = info.BitCount;
+    h.compression = info.Compression;
+    h.colorsUsed = info.ClrUsed;
     const bool knownDepth = h.bitCount == 1 || h.bitCount == 4 || h.bitCount == 8 ||
                             h.bitCount == 24 || h.bitCount == 32;
     if (h.size < kBitmapInfoHeaderSize || h.size > in.size() || h.width <= 0 ||
