@@ -189,7 +189,8 @@ void FileSearch::findClose()
 bool FileSearch::advance()
 {
     Listing& l = *listing_;
-    detailsLoaded_ = false;
+    statusLoaded_ = false;
+    attributesLoaded_ = false;
     isDirectoryLink_ = false;
     while (l.stage < 2) {
         const char* dots = l.stage == 0 ? "." : "..";
@@ -242,57 +243,71 @@ fs::path FileSearch::hostPath() const
     return fs::path(listing_->hostDir + name_);
 }
 
-void FileSearch::loadDetails()
+void FileSearch::loadStatus()
 {
-    if (detailsLoaded_ || !listing_)
+    if (statusLoaded_ || !listing_)
         return;
-    detailsLoaded_ = true;
-    if (isDirectoryLink_) {
-        // A link is not followed, neither by a walk nor for its attributes.
-        attributes_ = FileAttributes::derive(hostPath(), true) | kAttrReparsePoint;
-        size_ = 0;
+    statusLoaded_ = true;
+    statusFound_ = false;
+    size_ = 0;
+    // A link to a directory is not followed, neither by a walk nor for its details.
+    if (isDirectoryLink_)
         return;
-    }
-    const bool dots = name_ == "." || name_ == "..";
     // One statx relative to the open directory, asking only for what the attributes and the
     // size need.
     struct statx st {};
-    const int directoryFd = listing_->fd;
-    if (::statx(dots ? AT_FDCWD : directoryFd, dots ? hostPath().c_str() : name_.c_str(), 0,
-                STATX_TYPE | STATX_MODE | STATX_UID | STATX_SIZE, &st) != 0) {
-        // A dangling link: an empty file as far as Windows can tell.
+    const bool dots = name_ == "." || name_ == "..";
+    if (::statx(dots ? AT_FDCWD : listing_->fd, dots ? hostPath().c_str() : name_.c_str(), 0,
+                STATX_TYPE | STATX_MODE | STATX_UID | STATX_SIZE, &st) != 0)
+        return; // a dangling link: an empty file as far as Windows can tell
+    statusFound_ = true;
+    mode_ = st.stx_mode;
+    owner_ = st.stx_uid;
+    size_ = S_ISDIR(st.stx_mode) ? 0 : std::int64_t(st.stx_size);
+}
+
+void FileSearch::loadAttributes()
+{
+    if (attributesLoaded_ || !listing_)
+        return;
+    attributesLoaded_ = true;
+    loadStatus();
+    if (isDirectoryLink_) {
+        attributes_ = FileAttributes::derive(hostPath(), true) | kAttrReparsePoint;
+        return;
+    }
+    if (!statusFound_) {
         attributes_ = kAttrArchive;
-        size_ = 0;
         return;
     }
     // Whether the directory lies on a read-only mount is asked once per directory.
+    const int directoryFd = listing_->fd;
     if (listing_->readOnlyFilesystem < 0) {
         struct statvfs vfs {};
         listing_->readOnlyFilesystem =
             ::fstatvfs(directoryFd, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? 1 : 0;
     }
     const bool readOnly = listing_->readOnlyFilesystem == 1;
-    size_ = S_ISDIR(st.stx_mode) ? 0 : std::int64_t(st.stx_size);
-    if (dots) {
+    if (name_ == "." || name_ == "..") {
         struct stat status {};
-        status.st_mode = st.stx_mode;
-        status.st_uid = st.stx_uid;
+        status.st_mode = mode_;
+        status.st_uid = owner_;
         attributes_ = FileAttributes::fromStatus(hostPath(), status, readOnly);
     } else {
         attributes_ = FileAttributes::fromEntry(directoryFd, listing_->hostDir, name_.c_str(),
-                                                st.stx_mode, st.stx_uid, readOnly);
+                                                mode_, owner_, readOnly);
     }
 }
 
 std::uint32_t FileSearch::attributes()
 {
-    loadDetails();
+    loadAttributes();
     return attributes_;
 }
 
 std::int64_t FileSearch::size()
 {
-    loadDetails();
+    loadStatus();
     return size_;
 }
 

@@ -36,8 +36,10 @@ private:
 // Windows drive holds, are passed over like names that do not match.
 //
 // Each entry gives its bare name, its attributes and its size. The directory bit is known
-// from the listing itself; attributes and size are read from the file only when asked for, so
-// that a walk that looks at names only costs no more than the listing. A symbolic link to a
+// from the listing itself; the size and the attributes are read from the file only when asked
+// for, each with the calls it needs (the size with one status call; the attributes also read
+// the stored attributes), so that a walk that looks at names only costs no more than the
+// listing, and one that wants sizes only pays for those. A symbolic link to a
 // directory is reported with the directory bit and the reparse-point bit (1024) so that a walk
 // can leave it alone; a link to a file reports the file it names.
 class FileSearch {
@@ -70,13 +72,19 @@ private:
     struct Listing;
 
     bool advance();
-    void loadDetails();
+    void loadStatus();
+    void loadAttributes();
 
     std::unique_ptr<Listing> listing_;
     std::string name_;
     bool isDirectory_ = false;
     bool isDirectoryLink_ = false;
-    bool detailsLoaded_ = false;
+    bool statusLoaded_ = false;
+    bool attributesLoaded_ = false;
+    // The entry's status could be read: false for a dangling link.
+    bool statusFound_ = false;
+    std::uint32_t mode_ = 0;
+    std::uint32_t owner_ = 0;
     std::uint32_t attributes_ = 0;
     std::int64_t size_ = 0;
 };

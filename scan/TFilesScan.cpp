@@ -28,7 +28,9 @@ struct TFilesScan::Walk {
         : masks(std::move(compiled)), attributeMask(attributes),
           // Where the kernel's made-up filesystems are mounted is read once per scan; the
           // reader never walks into them.
-          reader([this](std::string_view name) { return matches(name); }, recursive,
+          // A scan that tests no attribute does not read them.
+          reader([this](std::string_view name) { return matches(name); }, attributes != 0,
+                 recursive,
                  recursive ? platform::VirtualFilesystems::current()
                            : platform::VirtualFilesystems())
     {

@@ -55,9 +55,9 @@ bool entersLater(const std::shared_ptr<TreeReader::Node>& a,
 
 } // namespace
 
-TreeReader::TreeReader(std::function<bool(std::string_view)> wanted, bool recursive,
-                       platform::VirtualFilesystems virtualFilesystems)
-    : wanted_(std::move(wanted)), recursive_(recursive),
+TreeReader::TreeReader(std::function<bool(std::string_view)> wanted, bool withAttributes,
+                       bool recursive, platform::VirtualFilesystems virtualFilesystems)
+    : wanted_(std::move(wanted)), withAttributes_(withAttributes), recursive_(recursive),
       virtualFilesystems_(std::move(virtualFilesystems))
 {
     if (!recursive_)
@@ -139,7 +139,8 @@ TreeReader::Listing TreeReader::read(const Node& node, const std::function<bool(
         if (entry.name != "." && entry.name != "..") {
             if (wanted_(entry.name)) {
                 entry.wanted = true;
-                entry.attributes = search.attributes();
+                if (withAttributes_)
+                    entry.attributes = search.attributes();
                 entry.size = search.size();
             }
             // A link to a directory is never followed, so that no tree can make the walk

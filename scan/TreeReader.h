@@ -33,7 +33,8 @@ public:
     struct Entry {
         std::string name;
         bool isDirectory = false;
-        // The name is one the walk wants: attributes and size were read.
+        // The name is one the walk wants: its size was read, and its attributes when the
+        // reader reads them.
         bool wanted = false;
         std::uint32_t attributes = 0;
         std::int64_t size = 0;
@@ -47,10 +48,11 @@ public:
         std::vector<Entry> entries;
     };
 
-    // wanted tells which names need their attributes and size; it is called from the worker
+    // wanted tells which names need their size, and their attributes unless withAttributes is
+    // false (a walk that tests no attribute spares reading them); it is called from the worker
     // threads and must be safe to call from several at once. With recursive false nothing is
     // read ahead and no thread is started.
-    TreeReader(std::function<bool(std::string_view)> wanted, bool recursive,
+    TreeReader(std::function<bool(std::string_view)> wanted, bool withAttributes, bool recursive,
                platform::VirtualFilesystems virtualFilesystems);
     ~TreeReader();
     TreeReader(const TreeReader&) = delete;
@@ -74,6 +76,7 @@ private:
     void work();
 
     std::function<bool(std::string_view)> wanted_;
+    bool withAttributes_;
     bool recursive_;
     platform::VirtualFilesystems virtualFilesystems_;
 

@@ -1,5 +1,7 @@
 #include "scan/TreeReader.h"
 
+#include "platform/FileAttributes.h"
+
 #include "tests/support/TempPrefix.h"
 
 #include <algorithm>
@@ -32,7 +34,7 @@ TEST_F(TreeReaderTest, ListsEveryEntryWithDetailsForWantedNamesAndFoldersToEnter
     writeFile(c() / "b.txt", "1");
     fs::create_directories(c() / "sub" / "deep");
     fs::create_directory_symlink(c() / "sub", c() / "link");
-    TreeReader reader(wantsBmp, true, {});
+    TreeReader reader(wantsBmp, true, true, {});
     const auto start = reader.start("c:\\*.*");
     const TreeReader::Listing listing = reader.take(*start, [] { return true; });
     ASSERT_TRUE(listing.found);
@@ -42,6 +44,7 @@ TEST_F(TreeReaderTest, ListsEveryEntryWithDetailsForWantedNamesAndFoldersToEnter
         EXPECT_EQ(e.wanted, e.name == "a.bmp") << e.name;
         if (e.name == "a.bmp") {
             EXPECT_EQ(e.size, 5);
+            EXPECT_EQ(e.attributes, platform::kAttrArchive);
         }
         // Only the real folder is entered: never the dots, never a link to a folder.
         EXPECT_EQ(e.below != nullptr, e.name == "sub") << e.name;
@@ -53,10 +56,18 @@ TEST_F(TreeReaderTest, ListsEveryEntryWithDetailsForWantedNamesAndFoldersToEnter
     }
     EXPECT_EQ(names, (std::set<std::string>{".", "..", "a.bmp", "b.txt", "sub", "link"}));
 
-    TreeReader flat(wantsBmp, false, {});
+    TreeReader flat(wantsBmp, true, false, {});
     const auto top = flat.start("c:\\*.*");
     for (const TreeReader::Entry& e : flat.take(*top, [] { return true; }).entries)
         EXPECT_EQ(e.below, nullptr) << "nothing is entered when not recursive";
+
+    // A walk that tests no attribute gets sizes without attributes.
+    TreeReader sizesOnly(wantsBmp, false, false, {});
+    const TreeReader::Listing sizes =
+        sizesOnly.take(*sizesOnly.start("c:\\*.*"), [] { return true; });
+    for (const TreeReader::Entry& e : sizes.entries)
+        if (e.name == "a.bmp")
+            EXPECT_TRUE(e.wanted && e.size == 5 && e.attributes == 0);
 }
 
 TEST_F(TreeReaderTest, AWalkThatGivesUpStopsReadingALargeFolder)
@@ -65,7 +76,7 @@ TEST_F(TreeReaderTest, AWalkThatGivesUpStopsReadingALargeFolder)
     // hundred, so that a stop acts without the whole folder being read first.
     for (int i = 0; i < 3000; ++i)
         writeFile(c() / ("f" + std::to_string(i) + ".bmp"), "x");
-    TreeReader reader(wantsBmp, true, {});
+    TreeReader reader(wantsBmp, true, true, {});
     const auto start = reader.start("c:\\*.*");
     std::atomic<int> polls{0};
     const TreeReader::Listing listing = reader.take(*start, [&] {
@@ -76,7 +87,7 @@ TEST_F(TreeReaderTest, AWalkThatGivesUpStopsReadingALargeFolder)
     EXPECT_LT(listing.entries.size(), 1000u);
 
     const TreeReader::Listing whole =
-        TreeReader(wantsBmp, true, {}).take(*reader.start("c:\\*.*"), [] { return true; });
+        TreeReader(wantsBmp, true, true, {}).take(*reader.start("c:\\*.*"), [] { return true; });
     EXPECT_EQ(whole.entries.size(), 3002u);
 }
 
