@@ -26,13 +26,12 @@ using Clock = std::chrono::steady_clock;
 struct TFilesScan::Walk {
     Walk(std::vector<TMultiMask> compiled, std::uint32_t attributes, bool recursive)
         : masks(std::move(compiled)), attributeMask(attributes),
-          // Where the kernel's made-up filesystems are mounted is read once per scan; the
-          // reader never walks into them.
-          // A scan that tests no attribute does not read them.
-          reader([this](std::string_view name) { return matches(name); }, attributes != 0,
-                 recursive,
-                 recursive ? platform::VirtualFilesystems::current()
-                           : platform::VirtualFilesystems())
+          // A scan that tests no attribute does not have them read. Where the kernel's
+          // made-up filesystems are mounted is read once per scan; the reader never walks
+          // into them.
+          reader(
+              [this](std::string_view name) { return matches(name); }, attributes != 0, recursive,
+              recursive ? platform::VirtualFilesystems::current() : platform::VirtualFilesystems())
     {
     }
 

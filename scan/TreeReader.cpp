@@ -2,8 +2,9 @@
 
 #include "platform/FileSearch.h"
 
-#include <algorithm>
 #include <sched.h>
+
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 
