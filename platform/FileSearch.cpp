@@ -95,7 +95,7 @@ struct FileSearch::Listing {
                 if (buffer && bufferSize < kLargestBuffer)
                     bufferSize *= 2;
                 if (!buffer || bufferSize != allocated) {
-                    buffer = std::make_unique<char[]>(bufferSize);
+                    buffer = std::make_unique_for_overwrite<char[]>(bufferSize);
                     allocated = bufferSize;
                 }
             }
