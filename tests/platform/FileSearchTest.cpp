@@ -53,14 +53,24 @@ protected:
         std::uint32_t attributes;
         std::int64_t size;
         bool directory;
+        bool operator==(const Seen&) const = default;
     };
+    // The size and the attributes are read by separate calls; sizeFirst asks for them in the
+    // other order.
     std::map<std::string, Seen> list(const std::string& pattern,
-                                     std::vector<std::string>* order = nullptr)
+                                     std::vector<std::string>* order = nullptr,
+                                     bool sizeFirst = false)
     {
         std::map<std::string, Seen> out;
         platform::FileSearch search;
         for (bool ok = search.findFirst(pattern); ok; ok = search.findNext()) {
-            out[search.name()] = {search.attributes(), search.size(), search.isDirectory()};
+            Seen& seen = out[search.name()];
+            seen.directory = search.isDirectory();
+            if (sizeFirst)
+                seen.size = search.size();
+            seen.attributes = search.attributes();
+            if (!sizeFirst)
+                seen.size = search.size();
             if (order)
                 order->push_back(search.name());
         }
@@ -89,6 +99,8 @@ TEST_F(FileSearchTest, ListsDotsFirstThenEveryEntryWithAttributesAndSize)
     EXPECT_EQ(seen.at("filelink.txt").size, 5);
     EXPECT_EQ(seen.at("dangling").attributes, 0x20u);
     EXPECT_EQ(seen.at(".").attributes & 0x10u, 0x10u);
+    EXPECT_EQ(list("c:\\DIR\\*.*", nullptr, true), seen)
+        << "the size asked for alone, then the attributes, give the same details";
 }
 
 TEST_F(FileSearchTest, FiltersByPatternAndFailsForMissingDirectories)
