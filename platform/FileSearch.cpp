@@ -256,7 +256,7 @@ void FileSearch::loadStatus()
     // One statx relative to the open directory, asking only for what the attributes and the
     // size need.
     struct statx st {};
-    const bool dots = name_ == "." || name_ == "..";
+    const bool dots = isDots();
     if (::statx(dots ? AT_FDCWD : listing_->fd, dots ? hostPath().c_str() : name_.c_str(), 0,
                 STATX_TYPE | STATX_MODE | STATX_UID | STATX_SIZE, &st) != 0)
         return; // a dangling link: an empty file as far as Windows can tell
@@ -288,7 +288,7 @@ void FileSearch::loadAttributes()
             ::fstatvfs(directoryFd, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) ? 1 : 0;
     }
     const bool readOnly = listing_->readOnlyFilesystem == 1;
-    if (name_ == "." || name_ == "..") {
+    if (isDots()) {
         struct stat status {};
         status.st_mode = mode_;
         status.st_uid = owner_;

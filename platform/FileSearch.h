@@ -39,9 +39,9 @@ private:
 // from the listing itself; the size and the attributes are read from the file only when asked
 // for, each with the calls it needs (the size with one status call; the attributes also read
 // the stored attributes), so that a walk that looks at names only costs no more than the
-// listing, and one that wants sizes only pays for those. A symbolic link to a
-// directory is reported with the directory bit and the reparse-point bit (1024) so that a walk
-// can leave it alone; a link to a file reports the file it names.
+// listing, and one that wants sizes only pays for those. A symbolic link to a directory is
+// reported with the directory bit and the reparse-point bit (1024) so that a walk can leave it
+// alone; a link to a file reports the file it names.
 class FileSearch {
 public:
     FileSearch();
@@ -72,6 +72,7 @@ private:
     struct Listing;
 
     bool advance();
+    bool isDots() const { return name_ == "." || name_ == ".."; }
     void loadStatus();
     void loadAttributes();
 
